@@ -1,0 +1,145 @@
+#include "hid_device.h"
+
+#include <array>
+#include <vector>
+
+namespace zelk::hid {
+
+CHIDDevice::CHIDDevice(HidBackend& backend, std::uint32_t readWaitMs)
+    : backend_(backend), readWaitMs_(readWaitMs) {}
+
+CHIDDevice::~CHIDDevice() { StopReadThread(); }
+
+int CHIDDevice::Open(std::u16string_view path) {
+    const HidHandle handle = backend_.Open(path, HidOpenMode::Io);
+    if (handle == kInvalidHidHandle) {
+        return 1;
+    }
+    deviceHandle_ = handle;
+    return 0;
+}
+
+void CHIDDevice::AttachHandle(HidHandle handle) { deviceHandle_ = handle; }
+
+void CHIDDevice::StopReadThread() {
+    reading_ = false;
+    stopRequested_ = true;
+    if (readThread_.joinable()) {
+        readThread_.join();
+    }
+}
+
+int CHIDDevice::Close() {
+    StopReadThread();
+    if (deviceHandle_ != kInvalidHidHandle) {
+        backend_.Close(deviceHandle_);
+        deviceHandle_ = kInvalidHidHandle;
+    }
+    return 0;
+}
+
+int CHIDDevice::SetRcvCallback(ReceiveCallback callback) {
+    if (receiveCallback_) {
+        return 1;
+    }
+    receiveCallback_ = std::move(callback);
+    return 0;
+}
+
+int CHIDDevice::EnableRead(bool on) {
+    if (on) {
+        if (reading_) {
+            return 1;
+        }
+        reading_ = true;
+        stopRequested_ = false;
+        readThread_ = std::thread(&CHIDDevice::ReadThreadProc, this);
+        return 0;
+    }
+    if (!reading_) {
+        return 1;
+    }
+    StopReadThread();
+    return 0;
+}
+
+void CHIDDevice::ReadThreadProc() {
+    // Allocated once per thread; every read finishes before ReadInput returns,
+    // so nothing writes into it after the thread ends.
+    std::array<std::uint8_t, kReadBufferSize> buffer{};
+    while (!stopRequested_) {
+        buffer.fill(0);
+        std::size_t received = 0;
+        const HidReadResult result =
+            backend_.ReadInput(deviceHandle_, buffer.data(), buffer.size(), received, readWaitMs_);
+        switch (result) {
+            case HidReadResult::DeviceGone:
+                if (receiveCallback_) {
+                    receiveCallback_(nullptr, 0);
+                }
+                return;
+            case HidReadResult::TimedOut:
+                if (!reading_) {
+                    return;
+                }
+                continue;
+            case HidReadResult::Failed:
+                break;
+            case HidReadResult::Data:
+                if (receiveCallback_) {
+                    const std::size_t count = received < buffer.size() ? received : buffer.size();
+                    receiveCallback_(buffer.data(), static_cast<std::uint16_t>(count));
+                }
+                break;
+        }
+        if (!reading_) {
+            return;
+        }
+    }
+}
+
+int CHIDDevice::WriteOutputReport(const std::uint8_t* report, std::uint16_t length) {
+    if (report == nullptr || length == 0) {
+        return 2;
+    }
+    return backend_.SetOutputReport(deviceHandle_, report, length) ? 0 : 2;
+}
+
+bool CHIDDevice::ReadFeatureReport(std::uint8_t* buffer, std::uint16_t length) {
+    if (buffer == nullptr || length == 0) {
+        return false;
+    }
+    return backend_.GetFeature(deviceHandle_, buffer, length);
+}
+
+bool CHIDDevice::ResolveReportSpec(ReportSpec& spec) {
+    const std::unique_ptr<HidDescriptor> descriptor = backend_.GetDescriptor(deviceHandle_);
+    if (!descriptor) {
+        return false;
+    }
+    HidCaps caps;
+    if (descriptor->GetCaps(caps) < 0) {
+        return false;
+    }
+    std::vector<HidCapability> found;
+    const HidStatus status = descriptor->GetSpecificValueCaps(
+        static_cast<HidReportType>(spec.ReportType), 0, 0, spec.Usage, found);
+    if (status < 0 || found.empty()) {
+        return false;
+    }
+    spec.ReportId = found.front().ReportId;
+    switch (spec.ReportType) {
+        case 0:
+            spec.ReportLength = caps.InputReportByteLength;
+            break;
+        case 2:
+            spec.ReportLength = caps.FeatureReportByteLength;
+            break;
+        default:
+            spec.ReportLength = caps.OutputReportByteLength;
+            break;
+    }
+    return true;
+}
+
+}  // namespace zelk::hid

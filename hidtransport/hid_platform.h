@@ -1,0 +1,137 @@
+// The HID seam: everything the transport needs from the operating system, in
+// Win32 terms so that the Windows backend is a thin pass-through and the other
+// backends produce the same values. Exactly one backend is active per process.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelk::hid {
+
+// An open interface. Values are opaque; all ones means "no handle" on every
+// backend, so a bare handle value can be adopted the same way everywhere.
+using HidHandle = std::uint64_t;
+inline constexpr HidHandle kInvalidHidHandle = ~HidHandle{0};
+
+enum class HidReportType : std::uint32_t { Input = 0, Output = 1, Feature = 2 };
+
+// NTSTATUS-style result of a capability query: negative is failure.
+using HidStatus = std::int32_t;
+inline constexpr HidStatus kHidStatusSuccess = 0x00110000;
+inline constexpr HidStatus kHidStatusInvalidReportType = static_cast<HidStatus>(0xC0110002);
+inline constexpr HidStatus kHidStatusUsageNotFound = static_cast<HidStatus>(0xC0110004);
+inline constexpr HidStatus kHidStatusBufferTooSmall = static_cast<HidStatus>(0xC0110007);
+inline constexpr HidStatus kHidStatusInternalError = static_cast<HidStatus>(0xC0110008);
+
+// The top-level collection of an interface. Report lengths count the
+// report-ID byte (0 when the interface has no report of that type).
+struct HidCaps {
+    std::uint16_t Usage = 0;
+    std::uint16_t UsagePage = 0;
+    std::uint16_t InputReportByteLength = 0;
+    std::uint16_t OutputReportByteLength = 0;
+    std::uint16_t FeatureReportByteLength = 0;
+    std::uint16_t NumberInputButtonCaps = 0;
+    std::uint16_t NumberInputValueCaps = 0;
+    std::uint16_t NumberOutputButtonCaps = 0;
+    std::uint16_t NumberOutputValueCaps = 0;
+    std::uint16_t NumberFeatureButtonCaps = 0;
+    std::uint16_t NumberFeatureValueCaps = 0;
+};
+
+// One value or button capability record. For a single usage UsageMin and
+// UsageMax are equal and IsRange is false.
+struct HidCapability {
+    std::uint8_t ReportId = 0;
+    std::uint16_t UsagePage = 0;
+    std::uint16_t UsageMin = 0;
+    std::uint16_t UsageMax = 0;
+    bool IsRange = false;
+    std::uint16_t LinkCollection = 0;
+
+    bool Carries(std::uint16_t usage) const { return usage >= UsageMin && usage <= UsageMax; }
+};
+
+// The parsed report structure of one interface (Windows: its preparsed data).
+// Owned by whoever asked for it; valid after the handle it came from is closed.
+class HidDescriptor {
+public:
+    virtual ~HidDescriptor() = default;
+    virtual HidStatus GetCaps(HidCaps& caps) const = 0;
+    // Replace `out` with every value (or button) capability of one report type.
+    virtual HidStatus GetValueCaps(HidReportType type, std::vector<HidCapability>& out) const = 0;
+    virtual HidStatus GetButtonCaps(HidReportType type, std::vector<HidCapability>& out) const = 0;
+    // Replace `out` with the value capabilities of one report type that carry
+    // `usage`; usagePage 0 and linkCollection 0 mean any. No match gives
+    // kHidStatusUsageNotFound and an empty `out`.
+    virtual HidStatus GetSpecificValueCaps(HidReportType type, std::uint16_t usagePage,
+                                           std::uint16_t linkCollection, std::uint16_t usage,
+                                           std::vector<HidCapability>& out) const = 0;
+};
+
+enum class HidOpenMode {
+    Query,  // read-only, for capability queries
+    Io,     // read and write, for reports
+};
+
+enum class HidReadResult {
+    Data,        // `received` bytes arrived (may be 0 when a read completed with an error)
+    TimedOut,    // nothing within the time-out
+    DeviceGone,  // the device was removed; further reads will fail the same way
+    Failed,      // the read could not start for another reason; trying again is allowed
+};
+
+class HidBackend {
+public:
+    virtual ~HidBackend() = default;
+
+    // Replace `paths` with the interface paths of every present HID interface, in
+    // the system's order. Every path carries "VID_xxxx&PID_xxxx" (and "&MI_xx"
+    // where the interface has a number). Returns 0 on success; 1 when the size
+    // query failed, 2 when no memory could be had, 3 when the list query failed.
+    virtual int ListInterfaces(std::vector<std::u16string>& paths) = 0;
+
+    // Returns a new handle, or kInvalidHidHandle when the path cannot be opened.
+    virtual HidHandle Open(std::u16string_view path, HidOpenMode mode) = 0;
+    // Closes a handle this backend returned; false for a value it does not know.
+    virtual bool Close(HidHandle handle) = 0;
+
+    // The report structure of an open interface, or null when it cannot be read.
+    virtual std::unique_ptr<HidDescriptor> GetDescriptor(HidHandle handle) = 0;
+
+    // Report bytes start with the report ID. Each returns true once the device
+    // took (or, for GetFeature, answered) the report.
+    virtual bool SetOutputReport(HidHandle handle, const std::uint8_t* report,
+                                 std::size_t length) = 0;
+    virtual bool SetFeature(HidHandle handle, const std::uint8_t* report, std::size_t length) = 0;
+    // `buffer[0]` holds the wanted report ID; the answer fills `length` bytes.
+    virtual bool GetFeature(HidHandle handle, std::uint8_t* buffer, std::size_t length) = 0;
+
+    // Reads one input report into `buffer`, waiting at most `timeoutMs`. A read
+    // never outlives the call: whatever was started is finished or cancelled
+    // before it returns, so `buffer` is free again afterwards. Safe to call on one
+    // thread while another thread writes reports on the same handle.
+    virtual HidReadResult ReadInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity,
+                                    std::size_t& received, std::uint32_t timeoutMs) = 0;
+};
+
+// The backend of this process. The first call chooses it: the virtual backend
+// when ZELK_VIRTUAL_DEVICES is set (a device file, or "default" for the built-in
+// earbud), otherwise the platform's own.
+HidBackend& ActiveHidBackend();
+
+// Chooses the virtual backend with the devices of `source` (a file path, or
+// "default") for the rest of the process. Must come before the first
+// ActiveHidBackend(); returns false with a message in `error` when it is too
+// late or the devices cannot be loaded.
+bool SelectVirtualHidBackend(std::string_view source, std::string& error);
+
+// The platform backend (hidraw on Linux, hid.dll on Windows). Defined in the
+// backend folder that the build picks.
+std::unique_ptr<HidBackend> CreatePlatformHidBackend();
+
+}  // namespace zelk::hid
