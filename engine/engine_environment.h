@@ -1,0 +1,32 @@
+// What a download procedure reads from the library that owns it. The library
+// implements this; tests may implement it directly.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "hid_platform.h"
+#include "image_entry.h"
+#include "wait_clock.h"
+#include "zelk/cfu_update.h"
+
+namespace zelk::engine {
+
+// The images of the next update, in the order they were added.
+using ImageEntries = std::vector<std::unique_ptr<ImageEntry>>;
+
+class EngineEnvironment {
+public:
+    virtual ~EngineEnvironment() = default;
+    virtual hid::HidBackend& Backend() = 0;
+    virtual WaitClock& Clock() = 0;
+    // Read afresh at every use: they may change between updates.
+    virtual std::int32_t DeviceFamily() const = 0;
+    virtual UpdateOptions Options() const = 0;
+    virtual const ImageEntries& Images() const = 0;
+    // Image tags whose offers were accepted since the image list was started.
+    virtual std::vector<std::int32_t>& AcceptedImageTags() = 0;
+};
+
+}  // namespace zelk::engine

@@ -1,0 +1,10 @@
+#include "wait_clock.h"
+
+namespace zelk {
+
+WaitClock& SystemClock() {
+    static SystemWaitClock clock;
+    return clock;
+}
+
+}  // namespace zelk

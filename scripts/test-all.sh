@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds every configuration once and runs every test:
+# the plain build, AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer
+# on the threaded parts, and the Windows cross build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+echo "== formatting"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+jobs=$(nproc)
+for preset in default sanitize tsan; do
+  echo "== $preset: build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+echo "== windows: cross build"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+
+echo "== default: tests"
+ctest --preset default -j "$jobs"
+echo "== sanitize: tests"
+ctest --preset sanitize -j "$jobs"
+echo "== tsan: threaded tests"
+TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j "$jobs" -R "$(cat tests/threaded-tests.txt | paste -sd'|')"
