@@ -108,7 +108,9 @@ const char* TypeName(std::size_t type) {
     return kNames[type];
 }
 
-std::uint16_t ToU16(std::size_t value) { return static_cast<std::uint16_t>(value); }
+std::uint16_t ToU16(std::size_t value) {
+    return static_cast<std::uint16_t>(value);
+}
 
 std::uint16_t ByteLength(const std::vector<ReportBits>& reports) {
     if (reports.empty()) {
@@ -142,7 +144,7 @@ ParsedCollection Finish(OpenCollection& open) {
 }
 
 class Parser {
-public:
+  public:
     Parser(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
     bool Run(std::vector<ParsedCollection>& out) {
@@ -160,7 +162,7 @@ public:
 
     const std::string& Error() const { return error_; }
 
-private:
+  private:
     bool Fail(std::size_t offset, const std::string& message) {
         error_ = "byte " + std::to_string(offset) + ": " + message;
         return false;
@@ -309,8 +311,8 @@ private:
 
     // Pairs a Usage Minimum with a Usage Maximum in either order. A bound
     // repeated before its partner turns the earlier one into a single usage.
-    bool AddBound(const Item& item, const DeclaredUsage& usage,
-                  std::optional<DeclaredUsage>& same, std::optional<DeclaredUsage>& partner) {
+    bool AddBound(const Item& item, const DeclaredUsage& usage, std::optional<DeclaredUsage>& same,
+                  std::optional<DeclaredUsage>& partner) {
         if (same && !AddUsage(item, UsageEntry{*same, std::nullopt})) {
             return false;
         }
@@ -404,16 +406,14 @@ private:
 
     bool AddBits(const Item& item, std::size_t type, std::uint64_t bits) {
         std::vector<ReportBits>& reports = open_->reports[type];
-        auto report = std::find_if(reports.begin(), reports.end(), [&](const ReportBits& r) {
-            return r.id == globals_.reportId;
-        });
+        auto report = std::find_if(reports.begin(), reports.end(),
+                                   [&](const ReportBits& r) { return r.id == globals_.reportId; });
         if (report == reports.end()) {
             report = reports.insert(reports.end(), ReportBits{globals_.reportId, 0});
         }
         if (bits > kMaxReportBits - report->bits) {
             return Fail(item.offset, std::string(TypeName(type)) + " report " +
-                                         std::to_string(report->id) +
-                                         " longer than 65534 bytes");
+                                         std::to_string(report->id) + " longer than 65534 bytes");
         }
         report->bits += bits;
         return true;
@@ -495,9 +495,13 @@ private:
     std::vector<ParsedCollection> done_;
 };
 
-bool ValidType(HidReportType type) { return static_cast<std::uint32_t>(type) < 3; }
+bool ValidType(HidReportType type) {
+    return static_cast<std::uint32_t>(type) < 3;
+}
 
-std::size_t Index(HidReportType type) { return static_cast<std::size_t>(type); }
+std::size_t Index(HidReportType type) {
+    return static_cast<std::size_t>(type);
+}
 
 }  // namespace
 
@@ -525,8 +529,7 @@ HidStatus ParsedCollection::GetButtonCaps(HidReportType type,
 }
 
 HidStatus ParsedCollection::GetSpecificValueCaps(HidReportType type, std::uint16_t usagePage,
-                                                 std::uint16_t linkCollection,
-                                                 std::uint16_t usage,
+                                                 std::uint16_t linkCollection, std::uint16_t usage,
                                                  std::vector<HidCapability>& out) const {
     out.clear();
     if (!ValidType(type)) {
