@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image_list.h"
+
+namespace zelk::cfu {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Counting(std::size_t size, std::uint8_t seed = 0) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + seed);
+    }
+    return bytes;
+}
+
+// Image files in a directory of their own, removed afterwards.
+class ImageListTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::random_device random;
+        dir_ = std::filesystem::temp_directory_path() /
+               ("zelk_image_list_" + std::to_string(random()) + std::to_string(random()));
+        ASSERT_TRUE(std::filesystem::create_directories(dir_));
+        offer_ = Write("offer", Counting(16));
+        payload_ = Write("payload", Counting(2 * 57));
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    std::u16string PathOf(const std::string& name) const { return (dir_ / name).u16string(); }
+    std::u16string Write(const std::string& name, const Bytes& bytes) const {
+        std::ofstream out(dir_ / name, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        EXPECT_TRUE(out.good());
+        return PathOf(name);
+    }
+
+    std::filesystem::path dir_;
+    std::u16string offer_;
+    std::u16string payload_;
+};
+
+TEST_F(ImageListTest, AddTakesAnImageOnlyWhenBothFilesAreWhole) {
+    const std::u16string offer15 = Write("offer15", Counting(15));
+    const std::u16string offer17 = Write("offer17", Counting(17));
+    const std::u16string emptyPayload = Write("empty", {});
+    const std::u16string payload58 = Write("payload58", Counting(58));
+    const std::u16string payload570 = Write("payload570", Counting(570, 5));
+    const std::u16string missing = PathOf("missing");
+    struct Case {
+        const char* name;
+        std::u16string_view offer;
+        std::u16string_view payload;
+        std::uint32_t result;
+        std::uint32_t recordCount;
+    };
+    const Case cases[] = {
+        {"whole", offer_, payload_, 0, 2},
+        {"ten records", offer_, payload570, 0, 10},
+        {"offer of 15 bytes", offer15, payload_, 10, 0},
+        {"offer of 17 bytes", offer17, payload_, 10, 0},
+        {"missing offer", missing, payload_, 10, 0},
+        {"empty payload", offer_, emptyPayload, 10, 0},
+        {"payload of 58 bytes", offer_, payload58, 10, 0},
+        {"missing payload", offer_, missing, 10, 0},
+        {"empty paths", u"", u"", 10, 0},
+        {"default views", std::u16string_view{}, std::u16string_view{}, 10, 0},
+        {"offer as payload", offer_, offer_, 10, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImageList list;
+        EXPECT_EQ(list.Add(c.offer, c.payload), c.result);
+        ASSERT_EQ(list.Count(), c.result == 0 ? 1u : 0u);
+        if (c.result == 0) {
+            const engine::ImageEntry& entry = *list.Entries()[0];
+            EXPECT_EQ(entry.OfferSize, 16u);
+            EXPECT_EQ(entry.Offer, Counting(16));
+            EXPECT_EQ(entry.RecordCount, c.recordCount);
+            EXPECT_EQ(entry.Records.size(), c.recordCount * 57u);
+        }
+    }
+}
+
+TEST_F(ImageListTest, AFailedAddLeavesNoTrace) {
+    Bytes tagged = Counting(16);
+    tagged[1] = 0x05;
+    const std::u16string taggedOffer = Write("tagged", tagged);
+    ImageList list;
+    ASSERT_EQ(list.Add(offer_, payload_), 0u);
+    EXPECT_EQ(list.Add(taggedOffer, Write("payload58", Counting(58))), 10u);
+    EXPECT_EQ(list.Count(), 1u);
+    ASSERT_EQ(list.Add(taggedOffer, payload_), 0u);
+    ASSERT_EQ(list.Count(), 2u);
+    EXPECT_EQ(list.Entries()[0]->ImageTag(), 7);  // byte 1 of Counting(16)
+    EXPECT_EQ(list.Entries()[1]->ImageTag(), 5);
+}
+
+TEST_F(ImageListTest, TheTwentyFirstImageIsRefusedWithoutOpeningAFile) {
+    ImageList list;
+    ASSERT_EQ(list.Start(), 0u);
+    for (std::size_t i = 0; i < ImageList::kMaxImages; ++i) {
+        ASSERT_EQ(list.Add(offer_, payload_), 0u) << "image " << i;
+    }
+    // Missing files: opening them would give 10.
+    EXPECT_EQ(list.Add(PathOf("missing"), PathOf("missing")), 11u);
+    EXPECT_EQ(list.Add(offer_, payload_), 11u);
+    EXPECT_EQ(list.Count(), ImageList::kMaxImages);
+
+    ASSERT_EQ(list.Stop(), 0u);
+    ASSERT_EQ(list.Start(), 0u);
+    EXPECT_EQ(list.Count(), 0u);
+    EXPECT_EQ(list.Add(offer_, payload_), 0u);
+}
+
+TEST_F(ImageListTest, StartAndStopPairUp) {
+    ImageList list;
+    EXPECT_EQ(list.Stop(), 9u);
+    EXPECT_FALSE(list.Adding());
+
+    ASSERT_EQ(list.Start(), 0u);
+    EXPECT_TRUE(list.Adding());
+    ASSERT_EQ(list.Add(offer_, payload_), 0u);
+    list.AcceptedImageTags() = {1, 2};
+
+    // A second Start keeps the images but always forgets accepted tags.
+    EXPECT_EQ(list.Start(), 8u);
+    EXPECT_TRUE(list.Adding());
+    EXPECT_EQ(list.Count(), 1u);
+    EXPECT_TRUE(list.AcceptedImageTags().empty());
+
+    EXPECT_EQ(list.Stop(), 0u);
+    EXPECT_FALSE(list.Adding());
+    EXPECT_EQ(list.Stop(), 9u);
+    EXPECT_EQ(list.Count(), 1u);
+
+    list.AcceptedImageTags() = {3};
+    EXPECT_EQ(list.Start(), 0u);
+    EXPECT_EQ(list.Count(), 0u);
+    EXPECT_TRUE(list.AcceptedImageTags().empty());
+}
+
+TEST_F(ImageListTest, AddDoesNotNeedAStart) {
+    ImageList list;
+    EXPECT_EQ(list.Add(offer_, payload_), 0u);
+    EXPECT_EQ(list.Count(), 1u);
+    EXPECT_FALSE(list.Adding());
+    // The next Start begins a fresh list.
+    EXPECT_EQ(list.Start(), 0u);
+    EXPECT_EQ(list.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace zelk::cfu
