@@ -1,0 +1,59 @@
+/* Uses the two exported HID calls exactly as another program would: through
+ * the public C header and the shared library, on the devices that
+ * ZELK_VIRTUAL_DEVICES names. Usage: hid_exports_check <expected interfaces> */
+#include <stddef.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "zelk/cfu_update.h"
+
+static int failures = 0;
+
+#define CHECK(condition)                                                  \
+    do {                                                                  \
+        if (!(condition)) {                                               \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
+                    #condition);                                          \
+            ++failures;                                                   \
+        }                                                                 \
+    } while (0)
+
+static int PathContains(const char16_t* path, const char* text) {
+    for (size_t start = 0; path[start] != 0; ++start) {
+        size_t i = 0;
+        while (text[i] != 0 && path[start + i] == (char16_t)text[i]) {
+            ++i;
+        }
+        if (text[i] == 0) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    const long expected = argc > 1 ? strtol(argv[1], NULL, 10) : 1;
+    CHECK(sizeof(HIDDeviceInfo) == 2098);
+    CHECK(sizeof(HIDReportIdList) == 261);
+    CHECK(offsetof(HIDDeviceInfo, ReportLists) == 532);
+    CHECK(sizeof(UpdateConfig) == 190);
+
+    const int64_t count = HIDGetAllDeviceNumber();
+    CHECK(count == expected);
+    if (count > 0) {
+        HIDDeviceInfo* records = calloc((size_t)count, sizeof(HIDDeviceInfo));
+        CHECK(HIDGetAllDeviceInfo(records) == 0);
+        CHECK(PathContains(records[0].Path, "VID_320F&PID_5055&MI_02"));
+        CHECK(records[0].UsagePage == 0xFF0B);
+        CHECK(records[0].Usage == 0x0104);
+        CHECK(records[0].FeatureReportByteLength == 61);
+        CHECK(records[0].OutputReportByteLength == 61);
+        CHECK(records[0].InputReportByteLength == 17);
+        CHECK(records[0].ReportListCount == 3);
+        free(records);
+    } else {
+        CHECK(HIDGetAllDeviceInfo(NULL) == 0);
+    }
+    printf("hid exports: %d failed\n", failures);
+    return failures == 0 ? 0 : 1;
+}

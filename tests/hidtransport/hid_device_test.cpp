@@ -1,0 +1,206 @@
+#include "hid_device.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "virtual_test_support.h"
+
+namespace zelk::hid {
+namespace {
+
+using testing::WaitUntil;
+using virt::DefaultEarbud;
+using virt::VirtualHidBackend;
+
+constexpr std::uint32_t kFastReadWaitMs = 10;
+
+// Collects what the read thread delivers.
+struct Received {
+    std::mutex mutex;
+    std::vector<std::vector<std::uint8_t>> reports;
+    std::atomic<int> goneNotices{0};
+
+    CHIDDevice::ReceiveCallback Callback() {
+        return [this](const std::uint8_t* bytes, std::uint16_t count) {
+            if (bytes == nullptr && count == 0) {
+                ++goneNotices;
+                return;
+            }
+            std::lock_guard lock(mutex);
+            reports.emplace_back(bytes, bytes + count);
+        };
+    }
+    std::size_t Count() {
+        std::lock_guard lock(mutex);
+        return reports.size();
+    }
+};
+
+class CHIDDeviceTest : public ::testing::Test {
+protected:
+    VirtualHidBackend backend{{DefaultEarbud()}};
+    const std::u16string path = backend.Device(0).Path();
+};
+
+TEST_F(CHIDDeviceTest, OpenKeepsTheHandleOnlyWhenItSucceeds) {
+    CHIDDevice device(backend);
+    EXPECT_EQ(device.Open(u"\\\\?\\HID#VID_0000&PID_0000#nothing"), 1);
+    EXPECT_EQ(device.DeviceHandle(), kInvalidHidHandle);
+    ASSERT_EQ(device.Open(path), 0);
+    const HidHandle handle = device.DeviceHandle();
+    EXPECT_NE(handle, kInvalidHidHandle);
+    EXPECT_EQ(device.Open(u"missing"), 1);
+    EXPECT_EQ(device.DeviceHandle(), handle);
+    EXPECT_EQ(device.Close(), 0);
+    EXPECT_EQ(device.DeviceHandle(), kInvalidHidHandle);
+    EXPECT_EQ(device.Close(), 0);
+}
+
+TEST_F(CHIDDeviceTest, ASecondCallbackIsRefusedAndTheFirstStays) {
+    Received first;
+    Received second;
+    CHIDDevice device(backend, kFastReadWaitMs);
+    EXPECT_EQ(device.SetRcvCallback(first.Callback()), 0);
+    EXPECT_EQ(device.SetRcvCallback(second.Callback()), 1);
+    ASSERT_EQ(device.Open(path), 0);
+    ASSERT_EQ(device.EnableRead(true), 0);
+    backend.Device(0).InjectInputReport({0x22, 1, 2, 3});
+    EXPECT_TRUE(WaitUntil([&] { return first.Count() == 1; }));
+    EXPECT_EQ(device.Close(), 0);
+    EXPECT_EQ(second.Count(), 0u);
+}
+
+TEST_F(CHIDDeviceTest, EnableAndDisableReportWhenNothingChanges) {
+    Received received;
+    CHIDDevice device(backend, kFastReadWaitMs);
+    device.SetRcvCallback(received.Callback());
+    ASSERT_EQ(device.Open(path), 0);
+    EXPECT_EQ(device.EnableRead(false), 1);
+    EXPECT_EQ(device.EnableRead(true), 0);
+    EXPECT_EQ(device.EnableRead(true), 1);
+    EXPECT_EQ(device.EnableRead(false), 0);
+    EXPECT_EQ(device.EnableRead(false), 1);
+    // Reading can start again after a stop.
+    EXPECT_EQ(device.EnableRead(true), 0);
+    backend.Device(0).InjectInputReport({0x24, 9});
+    EXPECT_TRUE(WaitUntil([&] { return received.Count() == 1; }));
+    EXPECT_EQ(device.Close(), 0);
+    EXPECT_FALSE(device.IsReading());
+}
+
+TEST_F(CHIDDeviceTest, TheReadThreadDeliversEveryReportInOrder) {
+    Received received;
+    CHIDDevice device(backend, kFastReadWaitMs);
+    device.SetRcvCallback(received.Callback());
+    ASSERT_EQ(device.Open(path), 0);
+    ASSERT_EQ(device.EnableRead(true), 0);
+    constexpr int kReports = 500;
+    for (int i = 0; i < kReports; ++i) {
+        backend.Device(0).InjectInputReport(
+            {0x22, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)});
+    }
+    ASSERT_TRUE(WaitUntil([&] { return received.Count() == kReports; }));
+    device.Close();
+    for (int i = 0; i < kReports; ++i) {
+        const auto& report = received.reports[static_cast<std::size_t>(i)];
+        ASSERT_EQ(report.size(), 3u);
+        EXPECT_EQ(report[1] | (report[2] << 8), i);
+    }
+}
+
+TEST_F(CHIDDeviceTest, AReportArrivingDuringTheCallbackIsReadAfterIt) {
+    std::atomic<int> calls{0};
+    std::atomic<bool> release{false};
+    CHIDDevice device(backend, kFastReadWaitMs);
+    device.SetRcvCallback([&](const std::uint8_t* bytes, std::uint16_t) {
+        if (bytes == nullptr) {
+            return;
+        }
+        if (calls++ == 0) {
+            while (!release) {
+                std::this_thread::yield();
+            }
+        }
+    });
+    ASSERT_EQ(device.Open(path), 0);
+    ASSERT_EQ(device.EnableRead(true), 0);
+    backend.Device(0).InjectInputReport({0x22, 1});
+    ASSERT_TRUE(WaitUntil([&] { return calls == 1; }));
+    backend.Device(0).InjectInputReport({0x22, 2});
+    release = true;
+    EXPECT_TRUE(WaitUntil([&] { return calls == 2; }));
+    device.Close();
+}
+
+TEST_F(CHIDDeviceTest, UnplugGivesTheGoneNoticeAndEndsTheThread) {
+    Received received;
+    CHIDDevice device(backend);  // the real 200 ms wait: unplug must not wait for it
+    device.SetRcvCallback(received.Callback());
+    ASSERT_EQ(device.Open(path), 0);
+    ASSERT_EQ(device.EnableRead(true), 0);
+    backend.Device(0).Unplug();
+    ASSERT_TRUE(WaitUntil([&] { return received.goneNotices == 1; }));
+    // The thread has ended by itself; reading stays wanted until it is stopped.
+    EXPECT_TRUE(device.IsReading());
+    EXPECT_EQ(device.EnableRead(true), 1);
+    EXPECT_EQ(device.EnableRead(false), 0);
+    EXPECT_EQ(device.Close(), 0);
+    EXPECT_EQ(received.goneNotices, 1);
+    EXPECT_EQ(received.Count(), 0u);
+}
+
+TEST_F(CHIDDeviceTest, ResolveReportSpecFindsIdAndLengthByUsage) {
+    CHIDDevice device(backend);
+    ASSERT_EQ(device.Open(path), 0);
+    struct Case {
+        std::uint16_t usage;
+        std::uint32_t type;
+        bool found;
+        std::uint8_t id;
+        std::uint16_t length;
+    };
+    const Case cases[] = {
+        {0x62, 2, true, 0x20, 61},   // version, feature length
+        {0x8A, 0, true, 0x24, 17},   // offer response, input length
+        {0x66, 0, true, 0x22, 17},   // content response
+        {0x8E, 1, true, 0x23, 61},   // offer, output length
+        {0x61, 1, true, 0x21, 61},   // content
+        {0x62, 1, false, 0, 0},      // no output report carries the version usage
+        {0x99, 0, false, 0, 0},      // usage unknown
+        {0x61, 7, false, 0, 0},      // not a report type
+    };
+    for (const Case& c : cases) {
+        ReportSpec spec{0xEE, c.usage, 0xBEEF, c.type};
+        EXPECT_EQ(device.ResolveReportSpec(spec), c.found) << "usage " << c.usage;
+        EXPECT_EQ(spec.ReportId, c.found ? c.id : 0xEE) << "usage " << c.usage;
+        EXPECT_EQ(spec.ReportLength, c.found ? c.length : 0xBEEF) << "usage " << c.usage;
+    }
+    device.Close();
+}
+
+TEST_F(CHIDDeviceTest, WritesAndFeatureReadsCheckTheirBuffers) {
+    CHIDDevice device(backend);
+    ASSERT_EQ(device.Open(path), 0);
+    std::uint8_t version[61] = {0x20};
+    EXPECT_TRUE(device.ReadFeatureReport(version, sizeof version));
+    EXPECT_EQ(version[1], 1);     // one component
+    EXPECT_EQ(version[10], 0x0F); // its ID
+    EXPECT_FALSE(device.ReadFeatureReport(nullptr, 61));
+    EXPECT_FALSE(device.ReadFeatureReport(version, 0));
+
+    std::uint8_t offer[61] = {0x23};
+    offer[3] = 0x0F;
+    EXPECT_EQ(device.WriteOutputReport(offer, sizeof offer), 0);
+    std::uint8_t unknown[61] = {0x7E};
+    EXPECT_EQ(device.WriteOutputReport(unknown, sizeof unknown), 2);
+    EXPECT_EQ(device.WriteOutputReport(nullptr, 61), 2);
+    EXPECT_EQ(device.WriteOutputReport(offer, 0), 2);
+    device.Close();
+    EXPECT_EQ(device.WriteOutputReport(offer, sizeof offer), 2);
+}
+
+}  // namespace
+}  // namespace zelk::hid
