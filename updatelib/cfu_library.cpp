@@ -1,8 +1,14 @@
 #include "cfu_library.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace zelk::cfu {
 
-CfuLibrary::CfuLibrary(hid::HidBackend& backend) : backend_(backend) {}
+CfuLibrary::CfuLibrary(hid::HidBackend& backend, WaitClock& clock)
+    : backend_(backend), clock_(clock) {}
+
+CfuLibrary::~CfuLibrary() = default;
 
 void CfuLibrary::SetConfig(const UpdateConfig& config) {
     config_ = config;
@@ -15,6 +21,17 @@ void CfuLibrary::SetConfigEx(const UpdateConfig& config) {
 }
 
 void CfuLibrary::SetUpdateOptions(const UpdateOptions& options) { options_ = options; }
+
+// Dropped procedures are released, but their handles stay open: only closing
+// an endpoint closes its handle.
+void CfuLibrary::DropEndpoints() { endpoints_.clear(); }
+
+void CfuLibrary::Initialize(std::int32_t deviceFamily) {
+    DropEndpoints();
+    deviceFamily_ = deviceFamily;
+}
+
+void CfuLibrary::Uninitialize() { DropEndpoints(); }
 
 int CfuLibrary::MatchDevices() {
     hid::MatchCriteria criteria;
@@ -29,6 +46,33 @@ int CfuLibrary::MatchDevices() {
     return hid::MatchDevices(backend_, criteria, interfacePaths_);
 }
 
+std::int32_t CfuLibrary::GetDeviceNumber() {
+    if (MatchDevices() == 0) {
+        return 0;
+    }
+    std::int64_t characters = 0;
+    for (const std::u16string& path : interfacePaths_) {
+        characters += static_cast<std::int64_t>(path.size()) + 1;
+    }
+    return static_cast<std::int32_t>(
+        std::min<std::int64_t>(characters, std::numeric_limits<std::int32_t>::max()));
+}
+
+ResultCode CfuLibrary::GetDeviceEndpointPath(char16_t* buffer, std::int32_t capacity) const {
+    const std::int64_t room = std::max<std::int32_t>(capacity, 0);
+    std::int64_t offset = 0;
+    for (const std::u16string& path : interfacePaths_) {
+        const std::int64_t needed = offset + static_cast<std::int64_t>(path.size()) + 1;
+        if (needed > room || buffer == nullptr) {
+            return 1;
+        }
+        std::copy(path.begin(), path.end(), buffer + offset);
+        buffer[needed - 1] = u'\0';
+        offset = needed;
+    }
+    return 0;
+}
+
 std::int64_t CfuLibrary::GetAllDeviceNumber() {
     return hid::GetAllDeviceNumber(backend_, interfacePaths_);
 }
@@ -38,7 +82,7 @@ std::uint8_t CfuLibrary::GetAllDeviceInfo(HIDDeviceInfo* records) {
 }
 
 CfuLibrary& ProcessLibrary() {
-    static CfuLibrary library(hid::ActiveHidBackend());
+    static CfuLibrary library(hid::ActiveHidBackend(), SystemClock());
     return library;
 }
 

@@ -1,43 +1,88 @@
-// The library's whole state in one object. The C calls forward to one
-// process-wide instance; tests build their own on a backend of their choice.
+// The library's whole state in one object: configuration, device family,
+// interface paths, image list and endpoint registry. The C calls forward to
+// one process-wide instance; tests build their own on a backend of their choice.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <string_view>
 
 #include "device_discovery.h"
+#include "download_procedure.h"
+#include "engine_environment.h"
 #include "hid_platform.h"
+#include "image_list.h"
+#include "wait_clock.h"
 #include "zelk/cfu_update.h"
 
 namespace zelk::cfu {
 
-class CfuLibrary {
+class CfuLibrary final : public engine::EngineEnvironment {
 public:
-    explicit CfuLibrary(hid::HidBackend& backend);
+    CfuLibrary(hid::HidBackend& backend, WaitClock& clock);
+    ~CfuLibrary() override;
+    CfuLibrary(const CfuLibrary&) = delete;
+    CfuLibrary& operator=(const CfuLibrary&) = delete;
 
+    // Configuration.
     void SetConfig(const UpdateConfig& config);
     void SetConfigEx(const UpdateConfig& config);
     void SetUpdateOptions(const UpdateOptions& options);
+    void Initialize(std::int32_t deviceFamily);
+    void Uninitialize();
 
-    // Rebuilds the interface path list from the interfaces that fit the
-    // configuration; see hid::MatchDevices for the result.
+    // Discovery.
     int MatchDevices();
+    std::int32_t GetDeviceNumber();
+    ResultCode GetDeviceEndpointPath(char16_t* buffer, std::int32_t capacity) const;
     std::int64_t GetAllDeviceNumber();
     std::uint8_t GetAllDeviceInfo(HIDDeviceInfo* records);
 
+    // Images.
+    ResultCode StartAddImage() { return images_.Start(); }
+    ResultCode AddImage(std::u16string_view offerPath, std::u16string_view payloadPath) {
+        return images_.Add(offerPath, payloadPath);
+    }
+    ResultCode StopAddImage() { return images_.Stop(); }
+
+    // Endpoints.
+    ResultCode OpenDeviceEndpoint(std::u16string_view path, EndpointHandle* handle);
+    ResultCode CloseDeviceEndpoint(EndpointHandle handle);
+    ResultCode GetDeviceDescription(EndpointHandle handle, DeviceDescription* description);
+    ResultCode RegisterUpdateStatusCallback(EndpointHandle handle, UpdateStatusCallback callback);
+    ResultCode UnregisterUpdateStatusCallback(EndpointHandle handle);
+    ResultCode Update(EndpointHandle handle);
+
+    // EngineEnvironment.
+    hid::HidBackend& Backend() override { return backend_; }
+    WaitClock& Clock() override { return clock_; }
+    std::int32_t DeviceFamily() const override { return deviceFamily_; }
+    UpdateOptions Options() const override { return options_; }
+    const engine::ImageEntries& Images() const override { return images_.Entries(); }
+    std::vector<std::int32_t>& AcceptedImageTags() override { return images_.AcceptedImageTags(); }
+
     const UpdateConfig& Config() const { return config_; }
     bool CapsFilterArmed() const { return capsFilterArmed_ != 0; }
-    const UpdateOptions& Options() const { return options_; }
-    std::int32_t DeviceFamily() const { return deviceFamily_; }
     const hid::InterfacePathList& InterfacePaths() const { return interfacePaths_; }
-    hid::HidBackend& Backend() const { return backend_; }
+    bool IsRegistered(EndpointHandle handle) const { return endpoints_.count(handle) != 0; }
+    std::size_t RegisteredCount() const { return endpoints_.size(); }
 
 private:
+    // The registered procedure of `handle`, or a new one working on that handle
+    // value as it is, registered under it.
+    engine::CDownloadProcedure& Adopt(EndpointHandle handle);
+    void DropEndpoints();
+
     hid::HidBackend& backend_;
+    WaitClock& clock_;
     UpdateConfig config_{};
     std::uint8_t capsFilterArmed_ = 0;
     UpdateOptions options_{};
     std::int32_t deviceFamily_ = -1;
     hid::InterfacePathList interfacePaths_;
+    ImageList images_;
+    std::map<EndpointHandle, std::unique_ptr<engine::CDownloadProcedure>> endpoints_;
 };
 
 // The instance behind the C calls, on the process's active HID backend.

@@ -1,6 +1,5 @@
 #include "update_config.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace zelk::cfu {
@@ -30,32 +29,6 @@ UpdateConfig DefaultUpdateConfig() {
     config.OfferReport = MakeSpec(0x8E, 1);
     config.ContentReport = MakeSpec(0x61, 1);
     return config;
-}
-
-const ComponentFamilyTable& ComponentTable() {
-    static const ComponentFamilyTable table = {
-        {0x00, {1, 0x1800}},
-        {0x0C, {0}},
-        {0x0F, {1}},
-        {0x10, {3}},
-        {0xA1, {0x1000, 0x2000, 0x3000}},
-        {0xA2, {0x1000, 2}},
-    };
-    return table;
-}
-
-ComponentCheck CheckComponent(std::uint8_t componentId, std::int32_t deviceFamily) {
-    if (componentId == 0xFF) {
-        return ComponentCheck::Accepted;
-    }
-    const auto entry = ComponentTable().find(componentId);
-    if (entry == ComponentTable().end()) {
-        return ComponentCheck::UnknownComponent;
-    }
-    const auto& families = entry->second;
-    return std::find(families.begin(), families.end(), deviceFamily) != families.end()
-               ? ComponentCheck::Accepted
-               : ComponentCheck::FamilyNotListed;
 }
 
 }  // namespace zelk::cfu

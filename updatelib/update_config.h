@@ -1,10 +1,7 @@
-// The library's configuration records: the default template that every run
-// starts from, and the table of components that accept an update.
+// The default configuration template that every run starts from.
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <vector>
 
 #include "zelk/cfu_update.h"
 
@@ -14,13 +11,5 @@ namespace zelk::cfu {
 // no report check, version caps required at match, and the five reports by
 // their default usages with report IDs and lengths left at 0.
 UpdateConfig DefaultUpdateConfig();
-
-// Which device families each component accepts an update under.
-using ComponentFamilyTable = std::map<std::uint8_t, std::vector<std::int32_t>>;
-const ComponentFamilyTable& ComponentTable();
-
-enum class ComponentCheck { Accepted, UnknownComponent, FamilyNotListed };
-// ComponentId 0xFF is never looked up and always passes.
-ComponentCheck CheckComponent(std::uint8_t componentId, std::int32_t deviceFamily);
 
 }  // namespace zelk::cfu

@@ -30,33 +30,9 @@ TEST(DefaultUpdateConfig, HoldsTheTemplateBytes) {
     }
 }
 
-TEST(ComponentTable, AcceptsOnlyTheListedFamilies) {
-    struct Case {
-        std::uint8_t component;
-        std::int32_t family;
-        ComponentCheck expected;
-    };
-    const Case cases[] = {
-        {0x0F, 1, ComponentCheck::Accepted},
-        {0x10, 1, ComponentCheck::FamilyNotListed},
-        {0x10, 3, ComponentCheck::Accepted},
-        {0x00, 0x1800, ComponentCheck::Accepted},
-        {0xA1, 0x3000, ComponentCheck::Accepted},
-        {0xA2, 2, ComponentCheck::Accepted},
-        {0x0C, 0, ComponentCheck::Accepted},
-        {0x0F, -1, ComponentCheck::FamilyNotListed},
-        {0x11, 1, ComponentCheck::UnknownComponent},
-        {0xFF, -1, ComponentCheck::Accepted},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(CheckComponent(c.component, c.family), c.expected)
-            << "component " << int{c.component} << " family " << c.family;
-    }
-}
-
 TEST(CfuLibrary, SetConfigExArmsTheFilterAndSetConfigDisarmsIt) {
     hid::UnavailableHidBackend backend;
-    CfuLibrary library(backend);
+    CfuLibrary library(backend, SystemClock());
     EXPECT_EQ(library.DeviceFamily(), -1);
     EXPECT_FALSE(library.CapsFilterArmed());
 
