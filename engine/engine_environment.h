@@ -17,7 +17,7 @@ namespace zelk::engine {
 using ImageEntries = std::vector<std::unique_ptr<ImageEntry>>;
 
 class EngineEnvironment {
-public:
+  public:
     virtual ~EngineEnvironment() = default;
     virtual hid::HidBackend& Backend() = 0;
     virtual WaitClock& Clock() = 0;

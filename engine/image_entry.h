@@ -43,7 +43,9 @@ struct ImageEntry {
 };
 
 // Reading one record's fields from its 57 bytes.
-inline std::uint32_t RecordAddress(const std::uint8_t* record) { return ReadLe32(record); }
+inline std::uint32_t RecordAddress(const std::uint8_t* record) {
+    return ReadLe32(record);
+}
 inline std::uint8_t RecordLength(const std::uint8_t* record) {
     return record[offsetof(PayloadRecord, Length)];
 }

@@ -9,7 +9,7 @@
 namespace zelk::hid {
 
 class AutoResetEvent {
-public:
+  public:
     void Set() {
         {
             std::lock_guard lock(mutex_);
@@ -40,7 +40,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable condition_;
     bool signalled_ = false;

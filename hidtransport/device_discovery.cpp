@@ -34,9 +34,8 @@ namespace {
 
 bool HasVersionCapability(const HidDescriptor& descriptor, const MatchCriteria& criteria) {
     std::vector<HidCapability> found;
-    const HidStatus status =
-        descriptor.GetSpecificValueCaps(static_cast<HidReportType>(criteria.VersionReportType), 0, 0,
-                                        criteria.VersionUsage, found);
+    const HidStatus status = descriptor.GetSpecificValueCaps(
+        static_cast<HidReportType>(criteria.VersionReportType), 0, 0, criteria.VersionUsage, found);
     return status >= 0 && !found.empty();
 }
 

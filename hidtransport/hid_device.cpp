@@ -8,7 +8,9 @@ namespace zelk::hid {
 CHIDDevice::CHIDDevice(HidBackend& backend, std::uint32_t readWaitMs)
     : backend_(backend), readWaitMs_(readWaitMs) {}
 
-CHIDDevice::~CHIDDevice() { StopReadThread(); }
+CHIDDevice::~CHIDDevice() {
+    StopReadThread();
+}
 
 int CHIDDevice::Open(std::u16string_view path) {
     const HidHandle handle = backend_.Open(path, HidOpenMode::Io);
@@ -19,7 +21,9 @@ int CHIDDevice::Open(std::u16string_view path) {
     return 0;
 }
 
-void CHIDDevice::AttachHandle(HidHandle handle) { deviceHandle_ = handle; }
+void CHIDDevice::AttachHandle(HidHandle handle) {
+    deviceHandle_ = handle;
+}
 
 void CHIDDevice::StopReadThread() {
     reading_ = false;

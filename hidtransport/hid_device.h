@@ -15,7 +15,7 @@
 namespace zelk::hid {
 
 class CHIDDevice {
-public:
+  public:
     // Receives (report bytes, byte count) on the read thread; (null, 0) means the
     // device is gone and the thread is ending. The bytes are valid only during
     // the call. It must not call EnableRead(false) or Close.
@@ -54,7 +54,7 @@ public:
     HidBackend& Backend() const { return backend_; }
     bool IsReading() const { return reading_; }
 
-private:
+  private:
     void ReadThreadProc();
     void StopReadThread();
 

@@ -59,7 +59,7 @@ struct HidCapability {
 // The parsed report structure of one interface (Windows: its preparsed data).
 // Owned by whoever asked for it; valid after the handle it came from is closed.
 class HidDescriptor {
-public:
+  public:
     virtual ~HidDescriptor() = default;
     virtual HidStatus GetCaps(HidCaps& caps) const = 0;
     // Replace `out` with every value (or button) capability of one report type.
@@ -86,7 +86,7 @@ enum class HidReadResult {
 };
 
 class HidBackend {
-public:
+  public:
     virtual ~HidBackend() = default;
 
     // Replace `paths` with the interface paths of every present HID interface, in

@@ -6,7 +6,9 @@ namespace zelk::hid {
 
 CHidSendRcvMgr::CHidSendRcvMgr(CHIDDevice& device) : device_(device) {}
 
-CHidSendRcvMgr::~CHidSendRcvMgr() { EnableSend(false); }
+CHidSendRcvMgr::~CHidSendRcvMgr() {
+    EnableSend(false);
+}
 
 int CHidSendRcvMgr::EnableSend(bool on) {
     if (on) {

@@ -25,7 +25,7 @@ struct SendItem {
 };
 
 class CHidSendRcvMgr {
-public:
+  public:
     // `device` is borrowed and must outlive the manager.
     explicit CHidSendRcvMgr(CHIDDevice& device);
     // Stops a worker that is still running; drops what is still queued.
@@ -41,7 +41,7 @@ public:
 
     std::size_t QueuedCount();
 
-private:
+  private:
     void SendThreadProc();
     bool TakeNext(SendItem& item);
     bool Send(const SendItem& item);

@@ -28,21 +28,22 @@ std::wstring FormatPattern(const wchar_t* format, unsigned first, unsigned secon
 }
 
 bool FullMatch(const std::wstring& path, const std::wstring& pattern) {
-    const std::wregex expression(pattern, std::regex_constants::ECMAScript | std::regex_constants::icase);
+    const std::wregex expression(pattern,
+                                 std::regex_constants::ECMAScript | std::regex_constants::icase);
     return std::regex_match(path, expression);
 }
 
 }  // namespace
 
-bool MatchInterfacePath(std::u16string_view path, std::uint16_t vendorId,
-                        std::uint16_t productId) {
+bool MatchInterfacePath(std::u16string_view path, std::uint16_t vendorId, std::uint16_t productId) {
     if (path.size() > kMaxMatchablePathLength) {
         return false;
     }
     const std::wstring wide = Widen(path);
     if (vendorId != 0 && productId != 0) {
         return FullMatch(wide, FormatPattern(L"\\S+VID_%04X&PID_%04X\\S+", vendorId, productId)) ||
-               FullMatch(wide, FormatPattern(L"\\S+VID&0001%04X_PID&%04X\\S+", vendorId, productId));
+               FullMatch(wide,
+                         FormatPattern(L"\\S+VID&0001%04X_PID&%04X\\S+", vendorId, productId));
     }
     return FullMatch(wide, FormatPattern(L"\\S+VID_%04X\\S+", vendorId, 0)) ||
            FullMatch(wide, FormatPattern(L"\\S+VID&[0-9]{4}%04X\\S+", vendorId, 0));

@@ -16,7 +16,7 @@ namespace zelk::hid {
 
 // The capabilities of one top-level collection.
 class ParsedCollection final : public HidDescriptor {
-public:
+  public:
     HidCaps caps;
     // Indexed by HidReportType (0 input, 1 output, 2 feature).
     std::vector<HidCapability> valueCaps[3];

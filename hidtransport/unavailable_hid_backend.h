@@ -7,7 +7,7 @@
 namespace zelk::hid {
 
 class UnavailableHidBackend final : public HidBackend {
-public:
+  public:
     int ListInterfaces(std::vector<std::u16string>& paths) override {
         paths.clear();
         return 0;

@@ -11,7 +11,7 @@
 namespace zelk {
 
 class WaitClock {
-public:
+  public:
     virtual ~WaitClock() = default;
     // True when `event` was set within `ms` milliseconds (and clears it).
     virtual bool WaitForEvent(hid::AutoResetEvent& event, std::uint32_t ms) = 0;
@@ -20,7 +20,7 @@ public:
 
 // Real time.
 class SystemWaitClock final : public WaitClock {
-public:
+  public:
     bool WaitForEvent(hid::AutoResetEvent& event, std::uint32_t ms) override {
         return event.WaitFor(std::chrono::milliseconds(ms));
     }

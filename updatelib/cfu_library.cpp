@@ -20,18 +20,24 @@ void CfuLibrary::SetConfigEx(const UpdateConfig& config) {
     capsFilterArmed_ = config.CheckReportCaps;
 }
 
-void CfuLibrary::SetUpdateOptions(const UpdateOptions& options) { options_ = options; }
+void CfuLibrary::SetUpdateOptions(const UpdateOptions& options) {
+    options_ = options;
+}
 
 // Dropped procedures are released, but their handles stay open: only closing
 // an endpoint closes its handle.
-void CfuLibrary::DropEndpoints() { endpoints_.clear(); }
+void CfuLibrary::DropEndpoints() {
+    endpoints_.clear();
+}
 
 void CfuLibrary::Initialize(std::int32_t deviceFamily) {
     DropEndpoints();
     deviceFamily_ = deviceFamily;
 }
 
-void CfuLibrary::Uninitialize() { DropEndpoints(); }
+void CfuLibrary::Uninitialize() {
+    DropEndpoints();
+}
 
 int CfuLibrary::MatchDevices() {
     hid::MatchCriteria criteria;

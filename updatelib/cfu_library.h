@@ -19,7 +19,7 @@
 namespace zelk::cfu {
 
 class CfuLibrary final : public engine::EngineEnvironment {
-public:
+  public:
     CfuLibrary(hid::HidBackend& backend, WaitClock& clock);
     ~CfuLibrary() override;
     CfuLibrary(const CfuLibrary&) = delete;
@@ -68,7 +68,7 @@ public:
     bool IsRegistered(EndpointHandle handle) const { return endpoints_.count(handle) != 0; }
     std::size_t RegisteredCount() const { return endpoints_.size(); }
 
-private:
+  private:
     // The registered procedure of `handle`, or a new one working on that handle
     // value as it is, registered under it.
     engine::CDownloadProcedure& Adopt(EndpointHandle handle);

@@ -64,13 +64,13 @@ ResultCode CfuLibrary::CloseDeviceEndpoint(EndpointHandle handle) {
     return static_cast<ResultCode>(result);
 }
 
-ResultCode CfuLibrary::GetDeviceDescription(EndpointHandle handle,
-                                            DeviceDescription* description) {
+ResultCode CfuLibrary::GetDeviceDescription(EndpointHandle handle, DeviceDescription* description) {
     engine::CDownloadProcedure& procedure = Adopt(handle);
     if (description == nullptr || procedure.ResolveReports() != 0) {
         return kDescriptionFailed;
     }
-    const int attempts = deviceFamily_ == 0 ? engine::CDownloadProcedure::kVersionAttemptsFamilyZero : 1;
+    const int attempts =
+        deviceFamily_ == 0 ? engine::CDownloadProcedure::kVersionAttemptsFamilyZero : 1;
     engine::VersionResponse response{};
     bool read = false;
     for (int attempt = 0; attempt < attempts && !read; ++attempt) {
@@ -84,10 +84,10 @@ ResultCode CfuLibrary::GetDeviceDescription(EndpointHandle handle,
     const std::size_t count = std::min<std::size_t>(response[1], kMaxDescribedComponents);
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t* component = response.data() + 5 + 8 * i;
-        WriteComponentEntry(bytes + offsetof(DeviceDescription, Components) +
-                                i * sizeof(ComponentEntry),
-                            engine::DecodeFirmwareVersion(ReadLe32(component), deviceFamily_),
-                            ReadLe32(component + 4));
+        WriteComponentEntry(
+            bytes + offsetof(DeviceDescription, Components) + i * sizeof(ComponentEntry),
+            engine::DecodeFirmwareVersion(ReadLe32(component), deviceFamily_),
+            ReadLe32(component + 4));
     }
     return kOk;
 }

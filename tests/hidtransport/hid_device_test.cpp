@@ -40,7 +40,7 @@ struct Received {
 };
 
 class CHIDDeviceTest : public ::testing::Test {
-protected:
+  protected:
     VirtualHidBackend backend{{DefaultEarbud()}};
     const std::u16string path = backend.Device(0).Path();
 };
@@ -163,14 +163,14 @@ TEST_F(CHIDDeviceTest, ResolveReportSpecFindsIdAndLengthByUsage) {
         std::uint16_t length;
     };
     const Case cases[] = {
-        {0x62, 2, true, 0x20, 61},   // version, feature length
-        {0x8A, 0, true, 0x24, 17},   // offer response, input length
-        {0x66, 0, true, 0x22, 17},   // content response
-        {0x8E, 1, true, 0x23, 61},   // offer, output length
-        {0x61, 1, true, 0x21, 61},   // content
-        {0x62, 1, false, 0, 0},      // no output report carries the version usage
-        {0x99, 0, false, 0, 0},      // usage unknown
-        {0x61, 7, false, 0, 0},      // not a report type
+        {0x62, 2, true, 0x20, 61},  // version, feature length
+        {0x8A, 0, true, 0x24, 17},  // offer response, input length
+        {0x66, 0, true, 0x22, 17},  // content response
+        {0x8E, 1, true, 0x23, 61},  // offer, output length
+        {0x61, 1, true, 0x21, 61},  // content
+        {0x62, 1, false, 0, 0},     // no output report carries the version usage
+        {0x99, 0, false, 0, 0},     // usage unknown
+        {0x61, 7, false, 0, 0},     // not a report type
     };
     for (const Case& c : cases) {
         ReportSpec spec{0xEE, c.usage, 0xBEEF, c.type};
@@ -186,8 +186,8 @@ TEST_F(CHIDDeviceTest, WritesAndFeatureReadsCheckTheirBuffers) {
     ASSERT_EQ(device.Open(path), 0);
     std::uint8_t version[61] = {0x20};
     EXPECT_TRUE(device.ReadFeatureReport(version, sizeof version));
-    EXPECT_EQ(version[1], 1);     // one component
-    EXPECT_EQ(version[10], 0x0F); // its ID
+    EXPECT_EQ(version[1], 1);      // one component
+    EXPECT_EQ(version[10], 0x0F);  // its ID
     EXPECT_FALSE(device.ReadFeatureReport(nullptr, 61));
     EXPECT_FALSE(device.ReadFeatureReport(version, 0));
 

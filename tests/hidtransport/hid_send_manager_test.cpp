@@ -28,7 +28,7 @@ void Enqueue(CHidSendRcvMgr& manager, const std::vector<std::uint8_t>& report,
 }
 
 class CHidSendRcvMgrTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(device.Open(backend.Device(0).Path()), 0); }
     void TearDown() override { device.Close(); }
 

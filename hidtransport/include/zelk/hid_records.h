@@ -36,8 +36,8 @@ typedef struct ReportSpec {
 
 /* The report IDs of one kind of capability record of an interface. */
 typedef struct HIDReportIdList {
-    int32_t ReportType; /* 0 input, 1 output, 2 feature */
-    uint16_t Count;     /* records the system returned; may exceed 255 */
+    int32_t ReportType;     /* 0 input, 1 output, 2 feature */
+    uint16_t Count;         /* records the system returned; may exceed 255 */
     uint8_t ReportIds[255]; /* the first min(Count, 255) report IDs, in order */
 } HIDReportIdList;
 

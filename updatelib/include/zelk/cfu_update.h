@@ -135,8 +135,7 @@ ZELK_API ResultCode CFUOpenDeviceEndpoint(const char16_t* path, EndpointHandle* 
 ZELK_API ResultCode CFUCloseDeviceEndpoint(EndpointHandle handle);
 /* Reads the device's components and versions into `description` (2 on
  * failure). An unregistered handle value is adopted as an endpoint. */
-ZELK_API ResultCode CFUGetDeviceDescription(EndpointHandle handle,
-                                            DeviceDescription* description);
+ZELK_API ResultCode CFUGetDeviceDescription(EndpointHandle handle, DeviceDescription* description);
 /* One callback per endpoint: 1 when one is registered already. */
 ZELK_API ResultCode CFURegisterUpdateStatusCallback(EndpointHandle handle,
                                                     UpdateStatusCallback callback);
