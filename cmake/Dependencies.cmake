@@ -1,7 +1,14 @@
 # nlohmann-json is header-only: the Debian package serves the cross build too.
 find_path(ZELK_NLOHMANN_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 add_library(zelk_json INTERFACE)
-target_include_directories(zelk_json SYSTEM INTERFACE ${ZELK_NLOHMANN_INCLUDE})
+if(CMAKE_CROSSCOMPILING)
+  # Pointing the cross compiler at the host's /usr/include would pull in the host's C
+  # library headers: give it a copy of the json headers alone.
+  file(COPY ${ZELK_NLOHMANN_INCLUDE}/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/third_party/include)
+  target_include_directories(zelk_json SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/third_party/include)
+else()
+  target_include_directories(zelk_json SYSTEM INTERFACE ${ZELK_NLOHMANN_INCLUDE})
+endif()
 
 if(ZELK_BUILD_TESTS)
   if(WIN32)
