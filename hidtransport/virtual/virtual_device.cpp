@@ -1,0 +1,468 @@
+#include "virtual/virtual_device.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "report_descriptor.h"
+#include "virtual/report_descriptor_builder.h"
+
+namespace zelk::hid::virt {
+namespace {
+
+constexpr std::size_t kMaxVersionEntries = 7;
+// Offer and information packets addressed to these "components" are not
+// offers of an image; firmware acknowledges them without an update starting.
+constexpr std::uint8_t kOfferInformationComponent = 0xFF;
+constexpr std::uint8_t kOfferCommandComponent = 0xFE;
+
+// Offer report: report ID, then the 16 bytes of the offer.
+constexpr std::size_t kOfferReportLength = 17;
+constexpr std::size_t kOfferComponentAt = 3;
+constexpr std::size_t kOfferTokenAt = 4;
+constexpr std::size_t kOfferVersionAt = 5;
+constexpr std::size_t kOfferBankAt = 13;
+
+constexpr std::size_t kResponseTokenAt = 4;
+constexpr std::size_t kResponseRejectReasonAt = 9;
+constexpr std::size_t kResponseStatusAt = 13;
+
+constexpr std::size_t kContentHeaderLength = 9;
+constexpr std::size_t kContentFlagsAt = 1;
+constexpr std::size_t kContentLengthAt = 2;
+constexpr std::size_t kContentSequenceAt = 3;
+constexpr std::size_t kContentAddressAt = 5;
+constexpr std::uint8_t kContentFirstBlock = 0x80;
+constexpr std::uint8_t kContentLastBlock = 0x40;
+
+constexpr std::size_t kContentResponseSequenceAt = 1;
+constexpr std::size_t kContentResponseStatusAt = 5;
+
+constexpr std::uint8_t kErasedFlash = 0xFF;
+
+std::uint16_t ReadLe16(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+std::uint32_t ReadLe32(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+           (static_cast<std::uint32_t>(bytes[2]) << 16) |
+           (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+// Writes the bytes of `value` that fall inside `out`: a report the device's
+// layout made too short simply loses the fields that do not fit.
+void PutLe(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        const std::size_t index = at + static_cast<std::size_t>(i);
+        if (index < out.size()) {
+            out[index] = static_cast<std::uint8_t>(value >> (8 * i));
+        }
+    }
+}
+
+std::vector<std::uint8_t> ReportBuffer(const ReportLayout& layout) {
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(layout.size) + 1, 0);
+    out[0] = layout.id;
+    return out;
+}
+
+std::vector<std::uint8_t> DescriptorOf(const VirtualDeviceConfig& config) {
+    return config.descriptor.empty() ? BuildReportDescriptor(config) : config.descriptor;
+}
+
+std::size_t OutputLengthOf(const std::vector<std::uint8_t>& descriptor) {
+    std::string error;
+    const auto collections = ParseReportDescriptor(descriptor.data(), descriptor.size(), error);
+    return collections.empty() ? 0 : collections.front().caps.OutputReportByteLength;
+}
+
+std::uint32_t InfoWord(const ComponentConfig& component) {
+    constexpr std::uint32_t kOwnBits = 0x0000FF0Fu;  // bank, bud role, component ID
+    return (component.bank & 0x3u) | ((component.budRole & 0x3u) << 2) |
+           (static_cast<std::uint32_t>(component.id) << 8) | (component.extra & ~kOwnBits);
+}
+
+}  // namespace
+
+std::u16string VirtualDevicePath(const VirtualDeviceConfig& config, std::size_t index) {
+    char identity[32];
+    std::snprintf(identity, sizeof identity, "VID_%04X&PID_%04X",
+                  static_cast<unsigned>(config.vendorId), static_cast<unsigned>(config.productId));
+    std::string text = std::string("\\\\?\\HID#") + identity;
+    if (config.interfaceNumber >= 0) {
+        char interface[8];
+        std::snprintf(interface, sizeof interface, "&MI_%02X",
+                      static_cast<unsigned>(config.interfaceNumber & 0xFF));
+        text += interface;
+    }
+    text += "#virtual&" + std::to_string(index) + "&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    return std::u16string(text.begin(), text.end());
+}
+
+VirtualDevice::VirtualDevice(VirtualDeviceConfig config, std::u16string path)
+    : config_(std::move(config)),
+      path_(std::move(path)),
+      descriptor_(DescriptorOf(config_)),
+      outputReportLength_(OutputLengthOf(descriptor_)),
+      components_(config_.components),
+      ruleUses_(config_.behaviour.contentScript.size(), 0),
+      versionFailuresLeft_(config_.behaviour.versionFailures) {}
+
+VirtualDevice::Clock::duration VirtualDevice::Latency() const {
+    return std::chrono::microseconds{config_.behaviour.latencyUs};
+}
+
+std::optional<std::uint64_t> VirtualDevice::Connect() const {
+    std::lock_guard lock(mutex_);
+    if (!plugged_) {
+        return std::nullopt;
+    }
+    return session_;
+}
+
+bool VirtualDevice::AliveLocked(std::uint64_t session) const {
+    return plugged_ && session == session_;
+}
+
+bool VirtualDevice::IsSessionAlive(std::uint64_t session) const {
+    std::lock_guard lock(mutex_);
+    return AliveLocked(session);
+}
+
+void VirtualDevice::QueueLocked(std::vector<std::uint8_t> bytes, Clock::duration delay) {
+    const auto ready = Clock::now() + delay;
+    // Equal ready times keep their order, so undelayed answers come in turn.
+    const auto at = std::upper_bound(
+        input_.begin(), input_.end(), ready,
+        [](const Clock::time_point& t, const PendingInput& pending) { return t < pending.ready; });
+    input_.insert(at, PendingInput{ready, std::move(bytes)});
+    inputArrived_.notify_all();
+}
+
+void VirtualDevice::RecordLocked(const std::uint8_t* report, std::size_t length) {
+    ++writtenCount_;
+    if (written_.size() < kRecordLimit) {
+        written_.emplace_back(report, report + length);
+    }
+}
+
+bool VirtualDevice::WriteOutput(std::uint64_t session, const std::uint8_t* report,
+                                std::size_t length) {
+    if (report == nullptr || length == 0 || config_.behaviour.faults.writes) {
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    if (!AliveLocked(session) || length > outputReportLength_) {
+        return false;
+    }
+    if (report[0] == config_.offer.id) {
+        return HandleOfferLocked(report, length);
+    }
+    if (report[0] == config_.content.id) {
+        return HandleContentLocked(report, length);
+    }
+    return false;
+}
+
+bool VirtualDevice::HandleOfferLocked(const std::uint8_t* report, std::size_t length) {
+    if (length < kOfferReportLength) {
+        return false;
+    }
+    RecordLocked(report, length);
+    const DeviceBehaviour& behaviour = config_.behaviour;
+    const ReceivedOffer offer{report[kOfferComponentAt], report[kOfferTokenAt],
+                              ReadLe32(report + kOfferVersionAt),
+                              static_cast<std::uint8_t>((report[kOfferBankAt] >> 4) & 0x3)};
+    if (behaviour.silent) {
+        return true;
+    }
+
+    // An image that fit in one block may have been sent with only the first-block
+    // flag; the next offer shows that nothing else was coming.
+    if (target_ && !transferComplete_ && blocksSinceOffer_ == 1 && loneFirstBlockStored_) {
+        CompleteTransferLocked();
+    }
+
+    OfferAnswer answer;
+    if (offer.componentId != kOfferInformationComponent &&
+        offer.componentId != kOfferCommandComponent) {
+        ++offers_;
+        lastOffer_ = offer;
+        if (!behaviour.offerAnswers.empty()) {
+            answer =
+                behaviour.offerAnswers[std::min(offerIndex_, behaviour.offerAnswers.size() - 1)];
+        }
+        ++offerIndex_;
+        if (answer.silent) {
+            return true;
+        }
+        if (answer.status == kOfferAccept) {
+            target_ = offer;
+        } else {
+            target_.reset();
+        }
+        blocksSinceOffer_ = 0;
+        loneFirstBlockStored_ = false;
+        transferComplete_ = false;
+    }
+
+    std::vector<std::uint8_t> response = ReportBuffer(config_.offerResponse);
+    PutLe(response, kResponseTokenAt, offer.token, 1);
+    PutLe(response, kResponseRejectReasonAt, answer.rejectReason, 1);
+    PutLe(response, kResponseStatusAt, answer.status, 1);
+    QueueLocked(std::move(response), Latency() + std::chrono::milliseconds{answer.delayMs});
+    return true;
+}
+
+const ContentRule* VirtualDevice::TakeRuleLocked(std::uint16_t block) {
+    const auto& script = config_.behaviour.contentScript;
+    for (std::size_t i = 0; i < script.size(); ++i) {
+        const ContentRule& rule = script[i];
+        if (rule.block != block) {
+            continue;
+        }
+        if (rule.times == 0) {
+            return &rule;
+        }
+        if (ruleUses_[i] < rule.times) {
+            ++ruleUses_[i];
+            return &rule;
+        }
+    }
+    return nullptr;
+}
+
+bool VirtualDevice::HandleContentLocked(const std::uint8_t* report, std::size_t length) {
+    if (length < kContentHeaderLength) {
+        return false;
+    }
+    const std::uint8_t flags = report[kContentFlagsAt];
+    const std::size_t dataLength = std::min<std::size_t>(report[kContentLengthAt], kContentDataMax);
+    if (length < kContentHeaderLength + dataLength) {
+        return false;
+    }
+    RecordLocked(report, length);
+    ++contentBlocks_;
+    ++blocksSinceOffer_;
+    const std::uint16_t sequence = ReadLe16(report + kContentSequenceAt);
+    const std::uint32_t address = ReadLe32(report + kContentAddressAt);
+
+    const ContentRule* rule = TakeRuleLocked(sequence);
+    if (rule != nullptr && rule->unplug) {
+        UnplugLocked();
+        return true;
+    }
+    if (config_.behaviour.silent || (rule != nullptr && rule->silent)) {
+        return true;
+    }
+
+    std::uint8_t status = rule != nullptr ? rule->status : kContentSuccess;
+    if (status == kContentSuccess) {
+        if (!target_) {
+            status = kContentNoOffer;
+        } else if (address > kFlashCapacity || dataLength > kFlashCapacity - address) {
+            status = kContentWriteError;
+        } else {
+            std::vector<std::uint8_t>& flash = flash_[target_->componentId];
+            const std::size_t end = static_cast<std::size_t>(address) + dataLength;
+            if (flash.size() < end) {
+                flash.resize(end, kErasedFlash);
+            }
+            std::copy(report + kContentHeaderLength, report + kContentHeaderLength + dataLength,
+                      flash.begin() + static_cast<std::ptrdiff_t>(address));
+            if ((flags & kContentFirstBlock) != 0) {
+                loneFirstBlockStored_ = blocksSinceOffer_ == 1;
+                transferComplete_ = false;
+            }
+            if ((flags & kContentLastBlock) != 0 && !transferComplete_) {
+                CompleteTransferLocked();
+            }
+        }
+    }
+
+    std::vector<std::uint8_t> response = ReportBuffer(config_.contentResponse);
+    const std::uint16_t answered = rule != nullptr && rule->sequence ? *rule->sequence : sequence;
+    PutLe(response, kContentResponseSequenceAt, answered, 2);
+    PutLe(response, kContentResponseStatusAt, status, 1);
+    const std::uint32_t delayMs = rule != nullptr ? rule->delayMs : 0;
+    QueueLocked(std::move(response), Latency() + std::chrono::milliseconds{delayMs});
+    return true;
+}
+
+void VirtualDevice::CompleteTransferLocked() {
+    transferComplete_ = true;
+    ++completed_;
+    if (!config_.behaviour.applyVersionOnComplete || !target_) {
+        return;
+    }
+    for (ComponentConfig& component : components_) {
+        if (component.id == target_->componentId) {
+            component.version = target_->version;
+        }
+    }
+}
+
+std::vector<std::uint8_t> VirtualDevice::VersionReportLocked() const {
+    std::vector<std::uint8_t> report = ReportBuffer(config_.version);
+    const std::size_t entries = std::min(components_.size(), kMaxVersionEntries);
+    const std::uint32_t count =
+        config_.componentCount ? *config_.componentCount : static_cast<std::uint32_t>(entries);
+    PutLe(report, 1, count, 1);
+    PutLe(report, 4, config_.protocolFlags, 1);
+    const bool zero = config_.behaviour.versionAnswer == VersionAnswer::Zero;
+    for (std::size_t j = 0; j < entries; ++j) {
+        const ComponentConfig& component = components_[j];
+        PutLe(report, 5 + 8 * j, zero ? 0 : component.version, 4);
+        PutLe(report, 9 + 8 * j, zero ? 0 : InfoWord(component), 4);
+    }
+    return report;
+}
+
+bool VirtualDevice::GetFeature(std::uint64_t session, std::uint8_t* buffer, std::size_t length) {
+    if (buffer == nullptr || length == 0 || buffer[0] != config_.version.id) {
+        return false;
+    }
+    if (config_.behaviour.latencyUs > 0) {
+        std::this_thread::sleep_for(Latency());
+    }
+    std::lock_guard lock(mutex_);
+    if (!AliveLocked(session)) {
+        return false;
+    }
+    ++versionQueries_;
+    if (versionFailuresLeft_ > 0) {
+        --versionFailuresLeft_;
+        return false;
+    }
+    const std::vector<std::uint8_t> report = VersionReportLocked();
+    std::copy_n(report.begin(), std::min(length, report.size()), buffer);
+    return true;
+}
+
+HidReadResult VirtualDevice::ReadInput(std::uint64_t session, std::uint8_t* buffer,
+                                       std::size_t capacity, std::size_t& received,
+                                       std::uint32_t timeoutMs) {
+    received = 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds{timeoutMs};
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (!AliveLocked(session)) {
+            return HidReadResult::DeviceGone;
+        }
+        const auto now = Clock::now();
+        if (!input_.empty() && input_.front().ready <= now) {
+            const std::vector<std::uint8_t>& bytes = input_.front().bytes;
+            received = std::min(capacity, bytes.size());
+            if (buffer != nullptr) {
+                std::copy_n(bytes.begin(), received, buffer);
+            } else {
+                received = 0;
+            }
+            input_.erase(input_.begin());
+            return HidReadResult::Data;
+        }
+        if (now >= deadline) {
+            return HidReadResult::TimedOut;
+        }
+        const auto wake = input_.empty() ? deadline : std::min(deadline, input_.front().ready);
+        inputArrived_.wait_until(lock, wake);
+    }
+}
+
+void VirtualDevice::UnplugLocked() {
+    if (!plugged_) {
+        return;
+    }
+    plugged_ = false;
+    ++session_;
+    input_.clear();
+    target_.reset();
+    blocksSinceOffer_ = 0;
+    loneFirstBlockStored_ = false;
+    transferComplete_ = false;
+    inputArrived_.notify_all();
+}
+
+void VirtualDevice::Unplug() {
+    std::lock_guard lock(mutex_);
+    UnplugLocked();
+}
+
+void VirtualDevice::Plug() {
+    std::lock_guard lock(mutex_);
+    plugged_ = true;
+}
+
+bool VirtualDevice::IsPlugged() const {
+    std::lock_guard lock(mutex_);
+    return plugged_;
+}
+
+void VirtualDevice::InjectInputReport(std::vector<std::uint8_t> report,
+                                      std::chrono::milliseconds delay) {
+    std::lock_guard lock(mutex_);
+    QueueLocked(std::move(report), delay);
+}
+
+std::vector<std::vector<std::uint8_t>> VirtualDevice::WrittenReports() const {
+    std::lock_guard lock(mutex_);
+    return written_;
+}
+
+std::size_t VirtualDevice::WrittenReportCount() const {
+    std::lock_guard lock(mutex_);
+    return writtenCount_;
+}
+
+std::size_t VirtualDevice::OfferCount() const {
+    std::lock_guard lock(mutex_);
+    return offers_;
+}
+
+std::size_t VirtualDevice::ContentBlockCount() const {
+    std::lock_guard lock(mutex_);
+    return contentBlocks_;
+}
+
+std::size_t VirtualDevice::CompletedTransfers() const {
+    std::lock_guard lock(mutex_);
+    return completed_;
+}
+
+std::size_t VirtualDevice::VersionQueryCount() const {
+    std::lock_guard lock(mutex_);
+    return versionQueries_;
+}
+
+std::optional<ReceivedOffer> VirtualDevice::LastOffer() const {
+    std::lock_guard lock(mutex_);
+    return lastOffer_;
+}
+
+std::vector<std::uint8_t> VirtualDevice::ReadFlash(std::uint8_t componentId, std::uint32_t address,
+                                                   std::size_t length) const {
+    std::lock_guard lock(mutex_);
+    const auto found = flash_.find(componentId);
+    if (found == flash_.end() || address >= found->second.size()) {
+        return {};
+    }
+    const std::vector<std::uint8_t>& flash = found->second;
+    const std::size_t count = std::min(length, flash.size() - address);
+    const auto begin = flash.begin() + static_cast<std::ptrdiff_t>(address);
+    return std::vector<std::uint8_t>(begin, begin + static_cast<std::ptrdiff_t>(count));
+}
+
+std::optional<std::uint32_t> VirtualDevice::ComponentVersion(std::uint8_t componentId) const {
+    std::lock_guard lock(mutex_);
+    for (const ComponentConfig& component : components_) {
+        if (component.id == componentId) {
+            return component.version;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace zelk::hid::virt

@@ -1,0 +1,228 @@
+// A simulated CFU earbud: it answers version queries, offers and content blocks
+// over HID reports exactly as firmware would, with scriptable misbehaviour, so
+// that the updater can be exercised (and tested) without hardware.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hid_platform.h"
+
+namespace zelk::hid::virt {
+
+// One report of the device. `size` counts the bytes after the report ID.
+struct ReportLayout {
+    std::uint8_t id = 0;
+    std::uint16_t usage = 0;
+    std::uint16_t size = 0;
+};
+
+struct ComponentConfig {
+    std::uint8_t id = 0;
+    std::uint8_t bank = 0;     // 0..3
+    std::uint8_t budRole = 0;  // 0..3
+    std::uint32_t version = 0;
+    // The remaining bits of the component's info word; the bits that carry
+    // bank, bud role and ID are ignored.
+    std::uint32_t extra = 0;
+};
+
+inline constexpr std::uint8_t kOfferSkip = 0x00;
+inline constexpr std::uint8_t kOfferAccept = 0x01;
+inline constexpr std::uint8_t kOfferReject = 0x02;
+inline constexpr std::uint8_t kOfferBusy = 0x03;
+inline constexpr std::uint8_t kOfferCommandReady = 0x04;
+inline constexpr std::uint8_t kOfferNotSupported = 0xFF;
+
+inline constexpr std::uint8_t kContentSuccess = 0x00;
+inline constexpr std::uint8_t kContentWriteError = 0x02;
+inline constexpr std::uint8_t kContentNoOffer = 0x0A;
+
+// Flash of one component never grows past this; blocks beyond it fail to write.
+inline constexpr std::uint32_t kFlashCapacity = 64u * 1024u * 1024u;
+// Data bytes one content block can carry.
+inline constexpr std::size_t kContentDataMax = 52;
+
+// The answer to one offer.
+struct OfferAnswer {
+    std::uint8_t status = kOfferAccept;
+    std::uint8_t rejectReason = 0;
+    std::uint32_t delayMs = 0;
+    bool silent = false;  // no answer, and the offer is forgotten
+};
+
+// What happens when the content block with sequence number `block` arrives.
+struct ContentRule {
+    std::uint16_t block = 0;
+    std::uint32_t times = 1;  // arrivals of that block the rule covers; 0 = all
+    std::uint8_t status = kContentSuccess;
+    std::optional<std::uint16_t> sequence;  // answer with this sequence number
+    bool silent = false;                    // block lost: no answer, nothing stored
+    std::uint32_t delayMs = 0;
+    bool unplug = false;  // the device disappears instead of answering
+};
+
+enum class VersionAnswer {
+    Ok,
+    Zero,  // version and info words all zero
+};
+
+struct DeviceFaults {
+    bool open = false;        // Open fails
+    bool descriptor = false;  // GetDescriptor gives nothing
+    bool writes = false;      // SetOutputReport fails
+};
+
+struct DeviceBehaviour {
+    // One entry per offer in turn; the last repeats. Empty: accept every offer.
+    std::vector<OfferAnswer> offerAnswers;
+    // The first rule that matches a block (and has arrivals left) applies.
+    std::vector<ContentRule> contentScript;
+    bool silent = false;  // never answer offers or content
+    std::uint32_t latencyUs = 0;
+    std::uint32_t versionFailures = 0;  // version queries that fail before one succeeds
+    VersionAnswer versionAnswer = VersionAnswer::Ok;
+    bool applyVersionOnComplete = true;
+    DeviceFaults faults;
+};
+
+struct VirtualDeviceConfig {
+    std::string name;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    int interfaceNumber = -1;  // -1: the interface has no number
+    std::uint16_t usagePage = 0xFF0B;
+    std::uint16_t usage = 0x0104;
+    ReportLayout version{0x20, 0x62, 60};          // feature
+    ReportLayout offer{0x23, 0x8E, 60};            // output
+    ReportLayout offerResponse{0x24, 0x8A, 16};    // input
+    ReportLayout content{0x21, 0x61, 60};          // output
+    ReportLayout contentResponse{0x22, 0x66, 16};  // input
+    // Raw report descriptor; empty means one built from the layouts above.
+    std::vector<std::uint8_t> descriptor;
+    std::vector<ComponentConfig> components;
+    std::uint8_t protocolFlags = 0x02;
+    // Replaces the component count of the version report (entries written stay
+    // at most 7).
+    std::optional<std::uint8_t> componentCount;
+    DeviceBehaviour behaviour;
+};
+
+// The interface path of the device at `index` of a virtual backend.
+std::u16string VirtualDevicePath(const VirtualDeviceConfig& config, std::size_t index);
+
+// The last offer the device took, for tests.
+struct ReceivedOffer {
+    std::uint8_t componentId = 0;
+    std::uint8_t token = 0;
+    std::uint32_t version = 0;
+    std::uint8_t bank = 0;
+};
+
+// Thread-safe: the host reads input on one thread while it writes on another,
+// and a test may unplug the device at any time.
+//
+// The host side works on a session (from Connect): unplugging ends it for good,
+// as removing real hardware invalidates its handles; plugging back in starts a
+// new one. Flash, versions and the script's progress survive an unplug; the
+// offer in progress and unread input do not.
+class VirtualDevice {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    VirtualDevice(VirtualDeviceConfig config, std::u16string path);
+
+    const VirtualDeviceConfig& Config() const { return config_; }
+    const std::u16string& Path() const { return path_; }
+    const std::vector<std::uint8_t>& DescriptorBytes() const { return descriptor_; }
+    // Longest output report the descriptor allows, counting the report ID.
+    std::size_t OutputReportLength() const { return outputReportLength_; }
+
+    // The current session, or nothing while unplugged.
+    std::optional<std::uint64_t> Connect() const;
+    bool IsSessionAlive(std::uint64_t session) const;
+    bool WriteOutput(std::uint64_t session, const std::uint8_t* report, std::size_t length);
+    bool GetFeature(std::uint64_t session, std::uint8_t* buffer, std::size_t length);
+    HidReadResult ReadInput(std::uint64_t session, std::uint8_t* buffer, std::size_t capacity,
+                            std::size_t& received, std::uint32_t timeoutMs);
+
+    void Unplug();
+    void Plug();
+    bool IsPlugged() const;
+    // Queues any input report, readable once `delay` has passed.
+    void InjectInputReport(std::vector<std::uint8_t> report,
+                           std::chrono::milliseconds delay = std::chrono::milliseconds{0});
+
+    // Output reports the device took, oldest first; recording stops after
+    // kRecordLimit of them (the count goes on).
+    static constexpr std::size_t kRecordLimit = 200000;
+    std::vector<std::vector<std::uint8_t>> WrittenReports() const;
+    std::size_t WrittenReportCount() const;
+    std::size_t OfferCount() const;
+    std::size_t ContentBlockCount() const;
+    std::size_t CompletedTransfers() const;
+    std::size_t VersionQueryCount() const;
+    std::optional<ReceivedOffer> LastOffer() const;
+    // The stored bytes of [address, address + length); shorter where the
+    // flash was never written that far. Unwritten gaps read as 0xFF.
+    std::vector<std::uint8_t> ReadFlash(std::uint8_t componentId, std::uint32_t address,
+                                        std::size_t length) const;
+    std::optional<std::uint32_t> ComponentVersion(std::uint8_t componentId) const;
+
+  private:
+    struct PendingInput {
+        Clock::time_point ready;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    bool AliveLocked(std::uint64_t session) const;
+    void QueueLocked(std::vector<std::uint8_t> bytes, Clock::duration delay);
+    void UnplugLocked();
+    void RecordLocked(const std::uint8_t* report, std::size_t length);
+    bool HandleOfferLocked(const std::uint8_t* report, std::size_t length);
+    bool HandleContentLocked(const std::uint8_t* report, std::size_t length);
+    void CompleteTransferLocked();
+    const ContentRule* TakeRuleLocked(std::uint16_t block);
+    std::vector<std::uint8_t> VersionReportLocked() const;
+    Clock::duration Latency() const;
+
+    const VirtualDeviceConfig config_;
+    const std::u16string path_;
+    const std::vector<std::uint8_t> descriptor_;
+    const std::size_t outputReportLength_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable inputArrived_;
+    bool plugged_ = true;
+    std::uint64_t session_ = 1;
+    std::vector<PendingInput> input_;  // ordered by ready time
+
+    std::vector<ComponentConfig> components_;
+    std::map<std::uint8_t, std::vector<std::uint8_t>> flash_;
+    std::vector<std::uint32_t> ruleUses_;
+    std::size_t offerIndex_ = 0;
+    std::uint32_t versionFailuresLeft_ = 0;
+
+    // The transfer in progress: the component of the last accepted offer.
+    std::optional<ReceivedOffer> target_;
+    std::size_t blocksSinceOffer_ = 0;  // content reports of any outcome
+    bool loneFirstBlockStored_ = false;
+    bool transferComplete_ = false;
+
+    std::optional<ReceivedOffer> lastOffer_;
+    std::vector<std::vector<std::uint8_t>> written_;
+    std::size_t writtenCount_ = 0;
+    std::size_t offers_ = 0;
+    std::size_t contentBlocks_ = 0;
+    std::size_t completed_ = 0;
+    std::size_t versionQueries_ = 0;
+};
+
+}  // namespace zelk::hid::virt

@@ -1,0 +1,150 @@
+#include "virtual/virtual_hid_backend.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "report_descriptor.h"
+
+namespace zelk::hid::virt {
+namespace {
+
+constexpr HidHandle kFirstHandle = 0x1000;
+constexpr HidHandle kHandleStep = 4;
+
+std::vector<std::unique_ptr<VirtualDevice>> MakeDevices(std::vector<VirtualDeviceConfig> configs) {
+    std::vector<std::unique_ptr<VirtualDevice>> devices;
+    devices.reserve(configs.size());
+    for (std::size_t i = 0; i < configs.size(); ++i) {
+        std::u16string path = VirtualDevicePath(configs[i], i);
+        devices.push_back(std::make_unique<VirtualDevice>(std::move(configs[i]), std::move(path)));
+    }
+    return devices;
+}
+
+char16_t FoldCase(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
+}
+
+// Interface paths name the same interface whatever the letter case.
+bool SamePath(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
+}
+
+}  // namespace
+
+VirtualHidBackend::VirtualHidBackend(std::vector<VirtualDeviceConfig> devices)
+    : devices_(MakeDevices(std::move(devices))) {}
+
+void VirtualHidBackend::FailNextList(int code) {
+    std::lock_guard lock(mutex_);
+    failNextList_ = code;
+}
+
+int VirtualHidBackend::ListInterfaces(std::vector<std::u16string>& paths) {
+    paths.clear();
+    {
+        std::lock_guard lock(mutex_);
+        if (failNextList_ != 0) {
+            return std::exchange(failNextList_, 0);
+        }
+    }
+    for (const auto& device : devices_) {
+        if (device->IsPlugged()) {
+            paths.push_back(device->Path());
+        }
+    }
+    return 0;
+}
+
+HidHandle VirtualHidBackend::Open(std::u16string_view path, HidOpenMode mode) {
+    for (const auto& device : devices_) {
+        if (!SamePath(device->Path(), path)) {
+            continue;
+        }
+        if (device->Config().behaviour.faults.open) {
+            return kInvalidHidHandle;
+        }
+        const std::optional<std::uint64_t> session = device->Connect();
+        if (!session) {
+            return kInvalidHidHandle;
+        }
+        std::lock_guard lock(mutex_);
+        const HidHandle handle = nextHandle_;
+        nextHandle_ += kHandleStep;
+        if (nextHandle_ == kInvalidHidHandle || nextHandle_ < kFirstHandle) {
+            nextHandle_ = kFirstHandle;
+        }
+        handles_[handle] = OpenInterface{device.get(), mode, *session};
+        return handle;
+    }
+    return kInvalidHidHandle;
+}
+
+bool VirtualHidBackend::Close(HidHandle handle) {
+    std::lock_guard lock(mutex_);
+    return handles_.erase(handle) == 1;
+}
+
+bool VirtualHidBackend::Find(HidHandle handle, OpenInterface& out) const {
+    std::lock_guard lock(mutex_);
+    const auto found = handles_.find(handle);
+    if (found == handles_.end()) {
+        return false;
+    }
+    out = found->second;
+    return true;
+}
+
+std::unique_ptr<HidDescriptor> VirtualHidBackend::GetDescriptor(HidHandle handle) {
+    OpenInterface open;
+    if (!Find(handle, open) || open.device->Config().behaviour.faults.descriptor ||
+        !open.device->IsSessionAlive(open.session)) {
+        return nullptr;
+    }
+    const std::vector<std::uint8_t>& bytes = open.device->DescriptorBytes();
+    std::string error;
+    std::vector<ParsedCollection> collections =
+        ParseReportDescriptor(bytes.data(), bytes.size(), error);
+    if (collections.empty()) {
+        return nullptr;
+    }
+    return std::make_unique<ParsedCollection>(std::move(collections.front()));
+}
+
+bool VirtualHidBackend::SetOutputReport(HidHandle handle, const std::uint8_t* report,
+                                        std::size_t length) {
+    OpenInterface open;
+    if (!Find(handle, open) || open.mode != HidOpenMode::Io) {
+        return false;
+    }
+    return open.device->WriteOutput(open.session, report, length);
+}
+
+bool VirtualHidBackend::SetFeature(HidHandle, const std::uint8_t*, std::size_t) {
+    // The devices have no feature report the host may write.
+    return false;
+}
+
+bool VirtualHidBackend::GetFeature(HidHandle handle, std::uint8_t* buffer, std::size_t length) {
+    OpenInterface open;
+    if (!Find(handle, open) || open.mode != HidOpenMode::Io) {
+        return false;
+    }
+    return open.device->GetFeature(open.session, buffer, length);
+}
+
+HidReadResult VirtualHidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
+                                           std::size_t capacity, std::size_t& received,
+                                           std::uint32_t timeoutMs) {
+    received = 0;
+    OpenInterface open;
+    if (!Find(handle, open) || open.mode != HidOpenMode::Io) {
+        return HidReadResult::Failed;
+    }
+    return open.device->ReadInput(open.session, buffer, capacity, received, timeoutMs);
+}
+
+}  // namespace zelk::hid::virt

@@ -1,0 +1,53 @@
+// A HID backend whose interfaces are virtual devices: what the program sees when
+// ZELK_VIRTUAL_DEVICES is set, and what every test runs on.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "hid_platform.h"
+#include "virtual/virtual_device.h"
+
+namespace zelk::hid::virt {
+
+class VirtualHidBackend final : public HidBackend {
+  public:
+    explicit VirtualHidBackend(std::vector<VirtualDeviceConfig> devices);
+
+    std::size_t DeviceCount() const { return devices_.size(); }
+    VirtualDevice& Device(std::size_t index) { return *devices_.at(index); }
+    // The next ListInterfaces fails with `code` (1, 2 or 3) and lists nothing.
+    void FailNextList(int code);
+
+    int ListInterfaces(std::vector<std::u16string>& paths) override;
+    HidHandle Open(std::u16string_view path, HidOpenMode mode) override;
+    bool Close(HidHandle handle) override;
+    std::unique_ptr<HidDescriptor> GetDescriptor(HidHandle handle) override;
+    bool SetOutputReport(HidHandle handle, const std::uint8_t* report, std::size_t length) override;
+    bool SetFeature(HidHandle handle, const std::uint8_t* report, std::size_t length) override;
+    bool GetFeature(HidHandle handle, std::uint8_t* buffer, std::size_t length) override;
+    HidReadResult ReadInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity,
+                            std::size_t& received, std::uint32_t timeoutMs) override;
+
+  private:
+    struct OpenInterface {
+        VirtualDevice* device = nullptr;
+        HidOpenMode mode = HidOpenMode::Query;
+        std::uint64_t session = 0;
+    };
+
+    // The interface behind `handle`, if the handle is open.
+    bool Find(HidHandle handle, OpenInterface& out) const;
+
+    // Devices live as long as the backend, so an open interface may point at one
+    // without holding the lock.
+    const std::vector<std::unique_ptr<VirtualDevice>> devices_;
+    mutable std::mutex mutex_;
+    std::unordered_map<HidHandle, OpenInterface> handles_;
+    HidHandle nextHandle_ = 0x1000;
+    int failNextList_ = 0;
+};
+
+}  // namespace zelk::hid::virt
