@@ -1,0 +1,123 @@
+// CDownloadProcedure: one endpoint's side of an update. It owns the device
+// connection, turns offers and payload records into reports, pairs the
+// device's answers with them, and picks the flow-control policy that drives
+// an update.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+
+#include "auto_reset_event.h"
+#include "cfu_messages.h"
+#include "engine_environment.h"
+#include "hid_device.h"
+#include "hid_send_manager.h"
+#include "update_status.h"
+#include "updater.h"
+#include "zelk/cfu_update.h"
+
+namespace zelk::engine {
+
+// Results of Update() besides those of the policies (flow_control_policy.h).
+namespace update_result {
+inline constexpr std::uint32_t kVersionQueryFailed = 5;
+inline constexpr std::uint32_t kUnknownComponent = 6;
+inline constexpr std::uint32_t kFamilyNotListed = 7;
+inline constexpr std::uint32_t kReportTooShort = 12;
+inline constexpr std::uint32_t kNoImageForBank = 13;
+}  // namespace update_result
+
+class CDownloadProcedure final : public IUpdater {
+  public:
+    static constexpr std::uint64_t kNoEndpoint = ~std::uint64_t{0};
+    static constexpr std::uint32_t kResponseWaitMs = 200;
+    static constexpr std::uint32_t kLongResponseWaitMs = 2000;
+    static constexpr int kAttemptsFamilyZero = 20;
+    static constexpr int kAttempts = 10;
+    static constexpr int kVersionAttemptsFamilyZero = 3;
+
+    // `readWaitMs` bounds how long stopping the read thread may take.
+    CDownloadProcedure(EngineEnvironment& env, const UpdateConfig& config,
+                       std::uint32_t readWaitMs = hid::CHIDDevice::kReadWaitMs);
+    // Stops reading; never closes the handle.
+    ~CDownloadProcedure() override;
+    CDownloadProcedure(const CDownloadProcedure&) = delete;
+    CDownloadProcedure& operator=(const CDownloadProcedure&) = delete;
+
+    // Opens `path` and resolves the reports. `*out` receives the handle value
+    // in every case (all ones when the open failed). 0 done; 1 when the open or
+    // the resolution failed (after a failed resolution the handle stays open).
+    int OpenDevice(std::u16string_view path, std::uint64_t* out);
+    // Works on a handle opened elsewhere.
+    void Adopt(std::uint64_t handle);
+    // Always 0.
+    int CloseDevice();
+    // Completes the five report records from the device when the configuration
+    // asks for it. 0 done, 1 when one cannot be resolved.
+    int ResolveReports();
+    // 0 read; 1 the report could not be read; 2 the report is shorter than 61
+    // bytes; 3 the response carries no component (dest still receives it).
+    int ReadFirmwareVersion(std::uint8_t* dest61);
+    // ResolveReports, then ReadFirmwareVersion (three tries for family 0).
+    // 1 when the reports cannot be resolved, else the read's result.
+    int QueryFirmwareVersion(std::uint8_t* dest61);
+    // Starts (true) or stops (false) reading answers and sending. Always 0.
+    int EnableTransfer(bool on);
+    // Reads the version, checks the component and runs the policy that fits
+    // it. 0 done, else a result of update_result or policy_result.
+    std::uint32_t Update();
+
+    OfferResult SendOffer(const std::uint8_t* offer, std::int32_t length) override;
+    ContentResult SendContent(const std::uint8_t* records, std::int32_t count) override;
+    void GetVersionReport(std::uint8_t* dest61) override;
+    void SetImageTag(std::uint8_t tag) override;
+
+    // 0 installed; 1 when one is already registered (that one stays).
+    int RegisterCallback(UpdateStatusCallback callback);
+    void UnregisterCallback();
+
+    std::uint64_t EndpointHandle() const { return endpointHandle_; }
+    const UpdateConfig& Config() const { return config_; }
+    const VersionResponse& StoredVersionResponse() const { return versionResponse_; }
+    UpdateStatus CurrentStatus() const { return status_; }
+    // The last answers the read thread stored.
+    std::uint8_t LastOfferStatus() const;
+    ContentAnswer LastContentAnswer() const;
+
+  private:
+    void OnInputReport(const std::uint8_t* report, std::uint16_t count);
+    void PublishResponseIds();
+    int Attempts() const;
+    static std::uint32_t ResponseWait(const UpdateOptions& options);
+    bool ReportLengthsUsable() const;
+    // Waits up to `waitMs` for the event, as long as the answers that arrive
+    // are not accepted: a report that is not the awaited answer uses up no
+    // more than the time it took.
+    template <class Accept>
+    bool AwaitAnswer(std::uint32_t waitMs, Accept&& accept);
+    void AdvanceProgress(std::int32_t index, std::int32_t count);
+    void Notify();
+
+    EngineEnvironment& env_;
+    UpdateConfig config_;
+    std::uint64_t endpointHandle_ = kNoEndpoint;
+    VersionResponse versionResponse_{};
+    UpdateStatus status_{0, 0, 0xFFFF};
+    std::atomic<UpdateStatusCallback> callback_{nullptr};
+
+    // Written by the read thread, read by the updating thread after the event.
+    // Each answer is one word (arrival count in the high bits) so that a
+    // reader never mixes the fields of two answers.
+    std::atomic<std::uint64_t> offerAnswer_{0};
+    std::atomic<std::uint64_t> contentAnswer_{0};
+    std::atomic<std::uint8_t> offerResponseId_{0};
+    std::atomic<std::uint8_t> contentResponseId_{0};
+    hid::AutoResetEvent responseEvent_;
+    std::atomic<bool> responseEventValid_{false};
+
+    hid::CHIDDevice device_;
+    hid::CHidSendRcvMgr sendManager_;
+};
+
+}  // namespace zelk::engine
