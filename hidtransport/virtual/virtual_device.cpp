@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "report_descriptor.h"
+#include "spin_wait.h"
 #include "virtual/report_descriptor_builder.h"
 
 namespace zelk::hid::virt {
@@ -139,6 +140,7 @@ void VirtualDevice::QueueLocked(std::vector<std::uint8_t> bytes, Clock::duration
         input_.begin(), input_.end(), ready,
         [](const Clock::time_point& t, const PendingInput& pending) { return t < pending.ready; });
     input_.insert(at, PendingInput{ready, std::move(bytes)});
+    inputVersion_.fetch_add(1, std::memory_order_release);
     inputArrived_.notify_all();
 }
 
@@ -345,8 +347,16 @@ bool VirtualDevice::GetFeature(std::uint64_t session, std::uint8_t* buffer, std:
 HidReadResult VirtualDevice::ReadInput(std::uint64_t session, std::uint8_t* buffer,
                                        std::size_t capacity, std::size_t& received,
                                        std::uint32_t timeoutMs) {
+    // A host waits for an answer right after each write; sleeping on the
+    // condition variable at once would add a scheduler wake-up to every block,
+    // and a timed sleep overshoots by tens of microseconds. So a reader first
+    // polls for a moment, and wakes a little early for a delayed answer and
+    // polls until it is due: the device answers when its latency says.
+    constexpr auto kPoll = std::chrono::microseconds{50};
+    constexpr auto kEarlyWake = std::chrono::microseconds{150};
     received = 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds{timeoutMs};
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::milliseconds{timeoutMs};
     std::unique_lock lock(mutex_);
     for (;;) {
         if (!AliveLocked(session)) {
@@ -368,7 +378,20 @@ HidReadResult VirtualDevice::ReadInput(std::uint64_t session, std::uint8_t* buff
             return HidReadResult::TimedOut;
         }
         const auto wake = input_.empty() ? deadline : std::min(deadline, input_.front().ready);
-        inputArrived_.wait_until(lock, wake);
+        if (now - start < kPoll || wake - now <= kEarlyWake) {
+            // Poll without the lock, so the host's writes are not held up.
+            const std::uint64_t seen = inputVersion_.load(std::memory_order_acquire);
+            lock.unlock();
+            SpinUntil(std::min<Clock::duration>(wake - now, kPoll),
+                      [&] { return inputVersion_.load(std::memory_order_acquire) != seen; });
+            // The writer that just queued an answer still holds the lock for a
+            // moment: wait for it here rather than asleep in the mutex.
+            if (!SpinUntil(kPoll, [&] { return lock.try_lock(); })) {
+                lock.lock();
+            }
+            continue;
+        }
+        inputArrived_.wait_until(lock, wake - kEarlyWake);
     }
 }
 
@@ -379,6 +402,7 @@ void VirtualDevice::UnplugLocked() {
     plugged_ = false;
     ++session_;
     input_.clear();
+    inputVersion_.fetch_add(1, std::memory_order_release);
     target_.reset();
     blocksSinceOffer_ = 0;
     loneFirstBlockStored_ = false;

@@ -3,6 +3,7 @@
 // that the updater can be exercised (and tested) without hardware.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -203,6 +204,9 @@ class VirtualDevice {
     bool plugged_ = true;
     std::uint64_t session_ = 1;
     std::vector<PendingInput> input_;  // ordered by ready time
+    // Changes whenever input_ gains a report or the device goes: lets a reader
+    // poll for an answer without taking the lock.
+    std::atomic<std::uint64_t> inputVersion_{0};
 
     std::vector<ComponentConfig> components_;
     std::map<std::uint8_t, std::vector<std::uint8_t>> flash_;

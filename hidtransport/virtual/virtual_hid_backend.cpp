@@ -1,6 +1,7 @@
 #include "virtual/virtual_hid_backend.h"
 
 #include <algorithm>
+#include <shared_mutex>
 #include <string>
 #include <utility>
 
@@ -89,7 +90,9 @@ bool VirtualHidBackend::Close(HidHandle handle) {
 }
 
 bool VirtualHidBackend::Find(HidHandle handle, OpenInterface& out) const {
-    std::lock_guard lock(mutex_);
+    // Shared: the host's reader and writer look handles up on every report and
+    // must not queue behind each other.
+    std::shared_lock lock(mutex_);
     const auto found = handles_.find(handle);
     if (found == handles_.end()) {
         return false;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -44,7 +45,7 @@ class VirtualHidBackend final : public HidBackend {
     // Devices live as long as the backend, so an open interface may point at one
     // without holding the lock.
     const std::vector<std::unique_ptr<VirtualDevice>> devices_;
-    mutable std::mutex mutex_;
+    mutable std::shared_mutex mutex_;
     std::unordered_map<HidHandle, OpenInterface> handles_;
     HidHandle nextHandle_ = 0x1000;
     int failNextList_ = 0;

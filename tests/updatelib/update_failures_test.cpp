@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <ostream>
 
 #include "library_test_support.h"
 
@@ -83,6 +84,10 @@ const FailureCase kCases[] = {
     {"standard component without an image for the idle bank",
      [](VirtualDeviceConfig& d) { d.components.front().id = 0x00; }, 13, 0},
 };
+
+void PrintTo(const FailureCase& failure, std::ostream* out) {
+    *out << failure.name;
+}
 
 class UpdateFailure : public LibraryTest, public ::testing::WithParamInterface<FailureCase> {
   protected:
