@@ -68,11 +68,6 @@ typedef struct DeviceDescription {
     uint8_t Tail[10];
 } DeviceDescription;
 
-#pragma pack(pop)
-
-#ifndef ZELK_UPDATE_STATUS_DEFINED
-#define ZELK_UPDATE_STATUS_DEFINED
-#pragma pack(push, 1)
 /* Progress of the content transfer: Percentage 0 to 100; Status 0 while it
  * goes well or when it is done, otherwise the transfer's failure (10 failed,
  * 11 sequence mismatch, 12 write error, 13 no answer); ImageTag the tag of the
@@ -82,11 +77,12 @@ typedef struct UpdateStatus {
     uint32_t Status;
     uint16_t ImageTag;
 } UpdateStatus;
+
 #pragma pack(pop)
+
 /* Runs on the thread inside CFUUpdate; `status` is valid during the call only.
  * The result is ignored. */
 typedef int32_t (*UpdateStatusCallback)(uint64_t endpoint, const UpdateStatus* status);
-#endif
 
 #ifdef __cplusplus
 static_assert(sizeof(UpdateConfig) == 190, "UpdateConfig is 190 bytes");
