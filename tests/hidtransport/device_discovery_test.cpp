@@ -134,28 +134,28 @@ TEST_F(DiscoveryTest, AllDeviceInfoDescribesEveryInterface) {
 
     const HIDDeviceInfo& earbud = records[0];
     EXPECT_EQ(std::u16string(earbud.Path), backend.Device(0).Path());
-    EXPECT_EQ(earbud.Usage, 0x0104);
-    EXPECT_EQ(earbud.UsagePage, 0xFF0B);
-    EXPECT_EQ(earbud.InputReportByteLength, 17);
-    EXPECT_EQ(earbud.OutputReportByteLength, 61);
-    EXPECT_EQ(earbud.FeatureReportByteLength, 61);
-    ASSERT_EQ(earbud.ReportListCount, 3);
+    EXPECT_EQ(+earbud.Usage, 0x0104);
+    EXPECT_EQ(+earbud.UsagePage, 0xFF0B);
+    EXPECT_EQ(+earbud.InputReportByteLength, 17);
+    EXPECT_EQ(+earbud.OutputReportByteLength, 61);
+    EXPECT_EQ(+earbud.FeatureReportByteLength, 61);
+    ASSERT_EQ(+earbud.ReportListCount, 3);
     // Feature values, then input values, then output values; no buttons.
-    EXPECT_EQ(earbud.ReportLists[0].ReportType, 2);
-    EXPECT_EQ(earbud.ReportLists[0].Count, 1);
-    EXPECT_EQ(earbud.ReportLists[0].ReportIds[0], 0x20);
-    EXPECT_EQ(earbud.ReportLists[1].ReportType, 0);
-    EXPECT_EQ(earbud.ReportLists[1].Count, 2);
-    EXPECT_EQ(earbud.ReportLists[2].ReportType, 1);
-    EXPECT_EQ(earbud.ReportLists[2].Count, 2);
+    EXPECT_EQ(+earbud.ReportLists[0].ReportType, 2);
+    EXPECT_EQ(+earbud.ReportLists[0].Count, 1);
+    EXPECT_EQ(+earbud.ReportLists[0].ReportIds[0], 0x20);
+    EXPECT_EQ(+earbud.ReportLists[1].ReportType, 0);
+    EXPECT_EQ(+earbud.ReportLists[1].Count, 2);
+    EXPECT_EQ(+earbud.ReportLists[2].ReportType, 1);
+    EXPECT_EQ(+earbud.ReportLists[2].Count, 2);
     // Entries past the filled ones stay zero.
-    EXPECT_EQ(earbud.ReportLists[3].Count, 0);
+    EXPECT_EQ(+earbud.ReportLists[3].Count, 0);
 
     // The interface that cannot be opened is described by its path alone.
     const HIDDeviceInfo& closed = records[4];
     EXPECT_EQ(std::u16string(closed.Path), backend.Device(4).Path());
-    EXPECT_EQ(closed.UsagePage, 0);
-    EXPECT_EQ(closed.ReportListCount, 0);
+    EXPECT_EQ(+closed.UsagePage, 0);
+    EXPECT_EQ(+closed.ReportListCount, 0);
 }
 
 TEST(DeviceInfo, ResultIsThatOfTheLastInterface) {
@@ -166,7 +166,7 @@ TEST(DeviceInfo, ResultIsThatOfTheLastInterface) {
     ASSERT_EQ(GetAllDeviceNumber(backend, list), 2);
     std::vector<HIDDeviceInfo> records(2);
     EXPECT_EQ(GetAllDeviceInfo(backend, list, records.data()), 1);
-    EXPECT_EQ(records[0].ReportListCount, 3);
+    EXPECT_EQ(+records[0].ReportListCount, 3);
 
     InterfacePathList empty;
     EXPECT_EQ(GetAllDeviceInfo(backend, empty, nullptr), 0);
@@ -180,12 +180,12 @@ TEST(DeviceInfo, FeatureValuesOnlyGiveOneEntry) {
     ASSERT_EQ(GetAllDeviceNumber(backend, list), 1);
     HIDDeviceInfo record;
     EXPECT_EQ(GetAllDeviceInfo(backend, list, &record), 0);
-    EXPECT_EQ(record.ReportListCount, 1);
-    EXPECT_EQ(record.ReportLists[0].ReportType, 2);
-    EXPECT_EQ(record.ReportLists[0].Count, 1);
-    EXPECT_EQ(record.ReportLists[0].ReportIds[0], 5);
-    EXPECT_EQ(record.FeatureReportByteLength, 17);
-    EXPECT_EQ(record.InputReportByteLength, 0);
+    EXPECT_EQ(+record.ReportListCount, 1);
+    EXPECT_EQ(+record.ReportLists[0].ReportType, 2);
+    EXPECT_EQ(+record.ReportLists[0].Count, 1);
+    EXPECT_EQ(+record.ReportLists[0].ReportIds[0], 5);
+    EXPECT_EQ(+record.FeatureReportByteLength, 17);
+    EXPECT_EQ(+record.InputReportByteLength, 0);
 }
 
 TEST(DeviceInfo, MoreThan255RecordsKeepTheFullCountAndTheFirst255Ids) {
@@ -196,10 +196,10 @@ TEST(DeviceInfo, MoreThan255RecordsKeepTheFullCountAndTheFirst255Ids) {
     ASSERT_EQ(GetAllDeviceNumber(backend, list), 1);
     auto record = std::make_unique<HIDDeviceInfo>();
     EXPECT_EQ(GetAllDeviceInfo(backend, list, record.get()), 0);
-    ASSERT_EQ(record->ReportListCount, 1);
-    EXPECT_EQ(record->ReportLists[0].ReportType, 0);
-    EXPECT_EQ(record->ReportLists[0].Count, 300);
-    EXPECT_EQ(record->ReportLists[0].ReportIds[254], 1);
+    ASSERT_EQ(+record->ReportListCount, 1);
+    EXPECT_EQ(+record->ReportLists[0].ReportType, 0);
+    EXPECT_EQ(+record->ReportLists[0].Count, 300);
+    EXPECT_EQ(+record->ReportLists[0].ReportIds[254], 1);
 }
 
 TEST(DeviceInfo, LongPathsAreCutAndTerminated) {
@@ -208,7 +208,7 @@ TEST(DeviceInfo, LongPathsAreCutAndTerminated) {
     const std::u16string longPath(300, u'p');
     CopyPathToRecord(longPath, record);
     EXPECT_EQ(std::u16string(record.Path), longPath.substr(0, 259));
-    EXPECT_EQ(record.Usage, 0xABAB);  // nothing written past Path
+    EXPECT_EQ(+record.Usage, 0xABAB);  // nothing written past Path
 
     CopyPathToRecord(longPath.substr(0, 259), record);
     EXPECT_EQ(std::u16string(record.Path).size(), 259u);

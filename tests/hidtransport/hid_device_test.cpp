@@ -175,8 +175,8 @@ TEST_F(CHIDDeviceTest, ResolveReportSpecFindsIdAndLengthByUsage) {
     for (const Case& c : cases) {
         ReportSpec spec{0xEE, c.usage, 0xBEEF, c.type};
         EXPECT_EQ(device.ResolveReportSpec(spec), c.found) << "usage " << c.usage;
-        EXPECT_EQ(spec.ReportId, c.found ? c.id : 0xEE) << "usage " << c.usage;
-        EXPECT_EQ(spec.ReportLength, c.found ? c.length : 0xBEEF) << "usage " << c.usage;
+        EXPECT_EQ(+spec.ReportId, c.found ? c.id : 0xEE) << "usage " << c.usage;
+        EXPECT_EQ(+spec.ReportLength, c.found ? c.length : 0xBEEF) << "usage " << c.usage;
     }
     device.Close();
 }

@@ -24,16 +24,16 @@ TEST_F(WholeRun, UpdatesTheEarbudAndItsFlashHoldsEveryRecord) {
     DeviceDescription description;
     std::memset(&description, 0xAB, sizeof description);
     ASSERT_EQ(library.GetDeviceDescription(handle, &description), 0u);
-    EXPECT_EQ(description.Unused, 0xAB);
-    EXPECT_EQ(description.ComponentCount, 1);
-    EXPECT_EQ(description.ProtocolFlags, 0x02);
+    EXPECT_EQ(+description.Unused, 0xAB);
+    EXPECT_EQ(+description.ComponentCount, 1);
+    EXPECT_EQ(+description.ProtocolFlags, 0x02);
     const ComponentEntry& bud = description.Components[0];
     // 0x10003001 reads 1.0.3.2 for family 1.
-    EXPECT_EQ(bud.VersionPart1, 1u);
-    EXPECT_EQ(bud.VersionPart2, 0u);
-    EXPECT_EQ(bud.VersionPart3, 3u);
-    EXPECT_EQ(bud.VersionPart4, 2u);
-    EXPECT_EQ(bud.ComponentInfo, 0x0F04u);  // component 0x0F, bud role 1, bank 0
+    EXPECT_EQ(+bud.VersionPart1, 1u);
+    EXPECT_EQ(+bud.VersionPart2, 0u);
+    EXPECT_EQ(+bud.VersionPart3, 3u);
+    EXPECT_EQ(+bud.VersionPart4, 2u);
+    EXPECT_EQ(+bud.ComponentInfo, 0x0F04u);  // component 0x0F, bud role 1, bank 0
 
     ASSERT_EQ(library.RegisterUpdateStatusCallback(handle, &StatusRecorder::Callback), 0u);
     ASSERT_EQ(library.Update(handle), 0u);
@@ -54,9 +54,9 @@ TEST_F(WholeRun, UpdatesTheEarbudAndItsFlashHoldsEveryRecord) {
     // Progress 1 to 99 in steps of 37 records, then 100; every status 0.
     ASSERT_EQ(recorder.statuses.size(), 100u);
     for (std::size_t i = 0; i < recorder.statuses.size(); ++i) {
-        EXPECT_EQ(recorder.statuses[i].Percentage, i + 1);
-        EXPECT_EQ(recorder.statuses[i].Status, 0u);
-        EXPECT_EQ(recorder.statuses[i].ImageTag, 0xFFFF);
+        EXPECT_EQ(+recorder.statuses[i].Percentage, i + 1);
+        EXPECT_EQ(+recorder.statuses[i].Status, 0u);
+        EXPECT_EQ(+recorder.statuses[i].ImageTag, 0xFFFF);
         EXPECT_EQ(recorder.endpoints[i], handle);
     }
 }

@@ -107,8 +107,8 @@ TEST_P(UpdateFailure, EndsWithItsCodeInBoundedTime) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     if (GetParam().lastStatus != 0) {
         ASSERT_FALSE(recorder.statuses.empty());
-        EXPECT_EQ(recorder.statuses.back().Status, GetParam().lastStatus);
-        EXPECT_LT(recorder.statuses.back().Percentage, 100);
+        EXPECT_EQ(+recorder.statuses.back().Status, GetParam().lastStatus);
+        EXPECT_LT(+recorder.statuses.back().Percentage, 100);
     }
     // The endpoint stays registered and can be closed.
     EXPECT_TRUE(library.IsRegistered(handle));
