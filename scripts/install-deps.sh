@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build g++-12 clang clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix
+  libsystemd-dev pkg-config dbus dbus-daemon
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,174 @@
+#include "desktop/console_desktop.h"
+
+#include <string>
+
+#include "text_encoding.h"
+
+namespace zelk::app {
+namespace {
+
+// Log and message texts are written with the Windows edit control's CRLF line
+// ends; a terminal or a log file wants LF.
+std::string ConsoleText(std::u16string_view text) {
+    std::string bytes = Utf16ToUtf8(text);
+    std::string result;
+    result.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+            continue;
+        }
+        result.push_back(bytes[i]);
+    }
+    return result;
+}
+
+// 24-bit foreground colour. Black is the dialog's ordinary text colour: it is
+// left to the terminal's default so it stays readable on a dark background.
+// The reset goes before the closing line end so that nothing after the text
+// inherits the colour.
+std::string Coloured(const std::string& text, Rgb colour) {
+    if (colour == kBlack) {
+        return text;
+    }
+    const std::size_t bodyEnd = text.find_last_not_of('\n') + 1;  // npos + 1 == 0
+    std::string result = "\x1b[38;2;" + std::to_string(colour.red) + ";" +
+                         std::to_string(colour.green) + ";" + std::to_string(colour.blue) + "m";
+    result.append(text, 0, bodyEnd);
+    result += "\x1b[0m";
+    result.append(text, bodyEnd, std::string::npos);
+    return result;
+}
+
+}  // namespace
+
+ConsoleDesktop::ConsoleDesktop(ConsoleOptions options)
+    : out_(options.out),
+      err_(options.err),
+      colourLog_(options.colourLog.value_or(options.err == stderr && platform::StderrIsTerminal())),
+      onClose_(std::move(options.onClose)),
+      broadcaster_(options.broadcaster ? std::move(options.broadcaster)
+                                       : platform::CreateProgressBroadcaster()) {}
+
+void ConsoleDesktop::SetControlText(int id, std::u16string_view text) {
+    std::lock_guard lock(controlsMutex_);
+    controls_[id].text = text;
+}
+
+std::u16string ConsoleDesktop::ControlText(int id) {
+    std::lock_guard lock(controlsMutex_);
+    const auto found = controls_.find(id);
+    return found == controls_.end() ? std::u16string() : found->second.text;
+}
+
+void ConsoleDesktop::ShowControl(int id, bool visible) {
+    std::lock_guard lock(controlsMutex_);
+    controls_[id].visible = visible;
+}
+
+bool ConsoleDesktop::IsVisible(int id) {
+    std::lock_guard lock(controlsMutex_);
+    const auto found = controls_.find(id);
+    return found == controls_.end() || found->second.visible;
+}
+
+bool ConsoleDesktop::IsChecked(int id) {
+    std::lock_guard lock(controlsMutex_);
+    const auto found = controls_.find(id);
+    return found != controls_.end() && found->second.checked;
+}
+
+void ConsoleDesktop::SetChecked(int id, bool checked) {
+    std::lock_guard lock(controlsMutex_);
+    controls_[id].checked = checked;
+}
+
+void ConsoleDesktop::AppendLog(std::u16string_view text, Rgb colour) {
+    const std::string bytes = ConsoleText(text);
+    Write(err_, colourLog_ ? Coloured(bytes, colour) : bytes);
+}
+
+// One line, so that a message meant for a box reads as one entry in a log.
+void ConsoleDesktop::MessageBox(std::u16string_view text) {
+    std::string line = ConsoleText(text);
+    while (!line.empty() && line.back() == '\n') {
+        line.pop_back();
+    }
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    line += '\n';
+    Write(err_, line);
+}
+
+std::optional<std::u16string> ConsoleDesktop::OpenFile(const OpenFileRequest&) {
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> ConsoleDesktop::SystemLanguageId() {
+    return platform::LanguageId();
+}
+
+ResourceLookup ConsoleDesktop::FindResource(std::u16string_view type, int id,
+                                            std::vector<std::uint8_t>& bytes) {
+    return platform::FindOwnResource(type, id, bytes);
+}
+
+std::u16string ConsoleDesktop::TempDirectory() {
+    return platform::TempDirectory();
+}
+
+std::u16string ConsoleDesktop::OwnPath() {
+    return platform::OwnPath();
+}
+
+bool ConsoleDesktop::FileExists(std::u16string_view path) {
+    return platform::FileExists(path);
+}
+
+bool ConsoleDesktop::StartProgram(std::u16string_view file,
+                                  const std::vector<std::u16string>& arguments) {
+    return platform::StartProgram(file, arguments);
+}
+
+void ConsoleDesktop::BroadcastProgress(ProgressEvent event, std::int64_t lParam) {
+    broadcaster_->Broadcast(event, lParam);
+}
+
+void ConsoleDesktop::DebugOutput(std::u16string_view text) {
+    platform::DebugOutput(text);
+}
+
+void ConsoleDesktop::WriteStdout(std::string_view bytes) {
+    Write(out_, bytes);
+}
+
+void ConsoleDesktop::CloseMainWindow() {
+    {
+        std::lock_guard lock(controlsMutex_);
+        closeRequested_ = true;
+    }
+    if (onClose_) {
+        onClose_();
+    }
+}
+
+bool ConsoleDesktop::CloseRequested() {
+    std::lock_guard lock(controlsMutex_);
+    return closeRequested_;
+}
+
+LocalTime ConsoleDesktop::Now() {
+    return platform::Now();
+}
+
+// Flushed at once: stdout and stderr may be the same pipe, and the run's lines
+// must arrive in the order they were written.
+void ConsoleDesktop::Write(std::FILE* stream, std::string_view bytes) {
+    std::lock_guard lock(outputMutex_);
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    std::fflush(stream);
+}
+
+}  // namespace zelk::app
