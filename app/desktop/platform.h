@@ -1,0 +1,47 @@
+// The operating-system services behind the console desktop, one file per OS
+// in app/desktop/linux/ and app/desktop/win32/.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "desktop/desktop.h"
+
+namespace zelk::app::platform {
+
+// The per-user temporary directory, ending in a separator. On Linux a
+// directory private to the user (mode 0700, owned by them), created when
+// missing; empty when no such directory can be had.
+std::u16string TempDirectory();
+std::u16string OwnPath();
+bool FileExists(std::u16string_view path);
+// Starts `file` with `arguments`, each passed whole, without a shell; no wait.
+bool StartProgram(std::u16string_view file, const std::vector<std::u16string>& arguments);
+// The install language identifier: Windows' "InstallLanguage"; on Linux the
+// locale (LC_ALL, LC_MESSAGES, LANG) mapped to the same identifiers.
+std::optional<std::uint32_t> LanguageId();
+// A developer line: OutputDebugStringW on Windows, the system log at debug
+// level on Linux.
+void DebugOutput(std::u16string_view text);
+bool StdoutIsTerminal();
+bool StderrIsTerminal();
+LocalTime Now();
+// A resource of the running program's own file (Windows resources; on Linux
+// the package appended to the executable).
+ResourceLookup FindOwnResource(std::u16string_view type, int id, std::vector<std::uint8_t>& bytes);
+
+// Sends progress broadcasts: a registered window message posted to every
+// application on Windows, a D-Bus signal on the session bus on Linux.
+class ProgressBroadcaster {
+  public:
+    virtual ~ProgressBroadcaster() = default;
+    virtual void Broadcast(ProgressEvent event, std::int64_t lParam) = 0;
+};
+// Never null: without a bus (or window station) it sends nothing, quietly.
+std::unique_ptr<ProgressBroadcaster> CreateProgressBroadcaster();
+
+}  // namespace zelk::app::platform

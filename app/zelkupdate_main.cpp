@@ -1,0 +1,136 @@
+// zelkupdate: the updater without a window. It does what the dialog program
+// does in hide-window mode: writes out the embedded package, reads the device
+// information, runs one update and ends. The run is printed on standard
+// output; the log texts go to standard error, in colour on a terminal.
+//
+// Exit status: 0 the device confirmed the update; 1 the update failed;
+// 2 no matching device was found; 64 the command line was wrong.
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cfu_library.h"
+#include "desktop/console_desktop.h"
+#include "hid_platform.h"
+#include "main_dialog.h"
+#include "text_encoding.h"
+#include "update_driver.h"
+#include "wait_clock.h"
+
+namespace {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitNoDevice = 2;
+constexpr int kExitUsage = 64;
+
+constexpr const char* kUsage =
+    "Usage: zelkupdate [--simulate[=FILE]] [--offer FILE --payload FILE]\n"
+    "\n"
+    "Updates the firmware of the first matching HID device with the package\n"
+    "this program carries.\n"
+    "\n"
+    "  --simulate         update the built-in virtual earbud instead of real devices\n"
+    "  --simulate=FILE    update the virtual devices described in FILE\n"
+    "                     (the format is in docs/virtual-devices.md)\n"
+    "  --offer FILE       use this CFU offer file (16 bytes) instead of the embedded one\n"
+    "  --payload FILE     use this CFU payload file instead of the embedded one\n"
+    "  --help             show this text\n"
+    "  --version          show the version\n"
+    "\n"
+    "Exit status: 0 updated, 1 the update failed, 2 no matching device, 64 usage error.\n"
+    "The environment variable ZELK_VIRTUAL_DEVICES (a file, or \"default\") has the\n"
+    "same effect as --simulate.\n";
+
+struct Options {
+    std::optional<std::string> simulate;
+    std::optional<std::string> offer;
+    std::optional<std::string> payload;
+    bool help = false;
+    bool version = false;
+};
+
+// Fills `options`; on a mistake returns the message to show.
+std::optional<std::string> Parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&](std::optional<std::string>& into) -> std::optional<std::string> {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                return std::string(arg) + " needs a file";
+            }
+            into = argv[++i];
+            return std::nullopt;
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--simulate") {
+            options.simulate = "default";
+        } else if (arg.starts_with("--simulate=")) {
+            options.simulate = std::string(arg.substr(std::strlen("--simulate=")));
+            if (options.simulate->empty()) {
+                return std::string("--simulate= needs a file");
+            }
+        } else if (arg == "--offer") {
+            if (auto error = value(options.offer)) {
+                return error;
+            }
+        } else if (arg == "--payload") {
+            if (auto error = value(options.payload)) {
+                return error;
+            }
+        } else {
+            return "unknown option " + std::string(arg);
+        }
+    }
+    if (options.offer.has_value() != options.payload.has_value()) {
+        return std::string("--offer and --payload go together");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace zelk;
+    Options options;
+    if (const auto error = Parse(argc, argv, options)) {
+        std::fprintf(stderr, "zelkupdate: %s\n\n%s", error->c_str(), kUsage);
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return kExitSuccess;
+    }
+    if (options.version) {
+        std::puts("zelkupdate 1.0");
+        return kExitSuccess;
+    }
+    if (options.simulate) {
+        std::string error;
+        if (!hid::SelectVirtualHidBackend(*options.simulate, error)) {
+            std::fprintf(stderr, "zelkupdate: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+
+    app::ConsoleDesktop desktop;
+    app::UpdateDriver driver(desktop, cfu::ProcessLibrary(), SystemClock());
+    app::MainDialog dialog(desktop, driver);
+    dialog.Prepare();
+    if (options.offer) {
+        dialog.Paths().OfferTempPath = app::Utf8ToUtf16(*options.offer);
+        dialog.Paths().PayloadTempPath = app::Utf8ToUtf16(*options.payload);
+    }
+    dialog.OnStart();
+    dialog.WaitForRun();
+
+    const app::RunOutcome outcome = dialog.LastOutcome();
+    if (outcome.Success()) {
+        return kExitSuccess;
+    }
+    return outcome.noDevice ? kExitNoDevice : kExitFailed;
+}

@@ -1,0 +1,180 @@
+#include "update_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "desktop/recording_desktop.h"
+#include "sample_firmware_paths.h"
+#include "support/fast_wait_clock.h"
+#include "virtual/virtual_device_file.h"
+#include "virtual/virtual_hid_backend.h"
+
+namespace zelk::app {
+namespace {
+
+using hid::virt::DefaultEarbud;
+using hid::virt::VirtualDeviceConfig;
+using Entry = RecordingDesktop::LogEntry;
+
+std::u16string Utf16(const std::string& ascii) {
+    return {ascii.begin(), ascii.end()};
+}
+
+// The identity that the shipped DeviceInfo.txt gives.
+DeviceIdentity EarbudIdentity() {
+    return {0x320F, 0x5055, 0x0104, 0xFF0B, 2};
+}
+
+class DriverTest : public ::testing::Test {
+  protected:
+    explicit DriverTest(std::vector<VirtualDeviceConfig> devices = {DefaultEarbud()})
+        : backend(std::move(devices)) {}
+
+    RunOutcome Run(std::u16string offer = Utf16(ZELK_SAMPLE_OFFER)) {
+        RunInput input{EarbudIdentity(), std::move(offer), Utf16(ZELK_SAMPLE_PAYLOAD),
+                       ChooseLanguage(std::nullopt)};
+        return driver.RunUpdate(input);
+    }
+
+    std::vector<std::pair<ProgressEvent, std::int64_t>> Broadcasts() {
+        std::vector<std::pair<ProgressEvent, std::int64_t>> events;
+        for (const auto& b : desktop.Broadcasts()) {
+            events.emplace_back(b.event, b.lParam);
+        }
+        return events;
+    }
+
+    hid::virt::VirtualHidBackend backend;
+    zelk::testing::FastWaitClock clock{1000};
+    cfu::CfuLibrary library{backend, clock};
+    RecordingDesktop desktop;
+    UpdateDriver driver{desktop, library, clock};
+};
+
+TEST_F(DriverTest, ASuccessfulRunPrintsLogsAndBroadcastsAsAUserSeesIt) {
+    const RunOutcome outcome = Run();
+    EXPECT_TRUE(outcome.Success());
+
+    const std::string out = desktop.Stdout();
+    EXPECT_EQ(out.rfind("\n================================= Test 1 "
+                        "=================================\n",
+                        0),
+              0u);
+    EXPECT_NE(out.find("\n#################### Device Description ####################\n"
+                       "   Component ID: 15\n   Current Bank: 0\n   Bud Role: 1\n"
+                       "   FwVersion: 1.0.3.2\n"
+                       "\n######################## Download ########################\n"),
+              std::string::npos);
+    EXPECT_NE(out.find("12:34:56.789    HANDLE "), std::string::npos);
+    EXPECT_NE(out.find(": percentage: 100, status: 0. \r"), std::string::npos);
+
+    const auto log = desktop.Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].text, u"In Progress...\n");
+    EXPECT_EQ(log[0].colour, kOrange);
+    EXPECT_EQ(log[1].text, u"Success\n");
+    EXPECT_EQ(log[1].colour, kGreen);
+
+    // 4 with 1..99 rising, then 1, then 5.
+    const auto events = Broadcasts();
+    ASSERT_EQ(events.size(), 101u);
+    for (int i = 0; i < 99; ++i) {
+        EXPECT_EQ(events[static_cast<std::size_t>(i)],
+                  std::make_pair(ProgressEvent::Progress, std::int64_t{i + 1}));
+    }
+    EXPECT_EQ(events[99], std::make_pair(ProgressEvent::Succeeded, std::int64_t{0}));
+    EXPECT_EQ(events[100], std::make_pair(ProgressEvent::RunEnded, std::int64_t{0}));
+
+    EXPECT_EQ(clock.Sleeps(), (std::vector<std::uint32_t>{2000, 10000}));
+    const auto debug = desktop.DebugLines();
+    ASSERT_EQ(debug.size(), 100u);
+    EXPECT_EQ(debug.front(), u"progress:1 status:0");
+    EXPECT_EQ(debug.back(), u"progress:100 status:0");
+    EXPECT_EQ(backend.Device(0).CompletedTransfers(), 1u);
+}
+
+TEST_F(DriverTest, AMissingOfferFailsTheImageStepWithoutTouchingTheDevice) {
+    const RunOutcome outcome = Run(u"/nonexistent/offer.bin");
+    EXPECT_FALSE(outcome.Success());
+    EXPECT_TRUE(desktop.Stdout().ends_with("Add CFU bank0 image fail, rst 10."));
+    const auto log = desktop.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].text, u"Add CFU bank0 image fail, rst 10.\n");
+    EXPECT_EQ(log[0].colour, kRed);
+    EXPECT_EQ(
+        Broadcasts(),
+        (std::vector<std::pair<ProgressEvent, std::int64_t>>{{ProgressEvent::StepFailed, 0}}));
+    EXPECT_TRUE(clock.Sleeps().empty());
+    EXPECT_EQ(backend.Device(0).OfferCount(), 0u);
+}
+
+class NoDevice : public DriverTest {
+  protected:
+    NoDevice() : DriverTest({}) {}
+};
+
+TEST_F(NoDevice, SaysSoOnceAndWaitsForNothing) {
+    const RunOutcome outcome = Run();
+    EXPECT_TRUE(outcome.noDevice);
+    EXPECT_FALSE(outcome.Success());
+    EXPECT_TRUE(desktop.Stdout().ends_with("=\nFind no device."));
+    const auto log = desktop.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].text, u"Find no device\n");
+    EXPECT_EQ(log[0].colour, kRed);
+    EXPECT_EQ(Broadcasts(),
+              (std::vector<std::pair<ProgressEvent, std::int64_t>>{{ProgressEvent::NoDevice, 0}}));
+    EXPECT_TRUE(clock.Sleeps().empty());
+}
+
+VirtualDeviceConfig WithoutOfferResponse() {
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.offerResponse.usage = 0x8B;
+    return config;
+}
+
+class OpenRefused : public DriverTest {
+  protected:
+    OpenRefused() : DriverTest({WithoutOfferResponse()}) {}
+};
+
+TEST_F(OpenRefused, ReportsWithoutALineEndAndStillCleansUp) {
+    const RunOutcome outcome = Run();
+    EXPECT_FALSE(outcome.Success());
+    EXPECT_NE(desktop.Stdout().find("Open device endpoint fail, rst 1."), std::string::npos);
+    const auto log = desktop.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].text, u"Open device endpoint fail, rst 1.");
+    EXPECT_EQ(Broadcasts(), (std::vector<std::pair<ProgressEvent, std::int64_t>>{
+                                {ProgressEvent::StepFailed, 0}, {ProgressEvent::RunEnded, 0}}));
+    EXPECT_EQ(clock.Sleeps(), std::vector<std::uint32_t>{10000});
+    // The clean-up closed the handle that the failed open left open.
+    EXPECT_EQ(library.RegisteredCount(), 0u);
+}
+
+VirtualDeviceConfig Rejecting() {
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.behaviour.offerAnswers = {{0x02}};
+    return config;
+}
+
+class Rejected : public DriverTest {
+  protected:
+    Rejected() : DriverTest({Rejecting()}) {}
+};
+
+TEST_F(Rejected, AFailedUpdateIsNeverASuccess) {
+    const RunOutcome outcome = Run();
+    EXPECT_FALSE(outcome.Success());
+    EXPECT_TRUE(outcome.stepFailed);
+    EXPECT_TRUE(desktop.Stdout().ends_with("Update fail, rst 4."));
+    const auto log = desktop.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].text, u"Update fail, rst 4.\n");
+    EXPECT_EQ(Broadcasts(), (std::vector<std::pair<ProgressEvent, std::int64_t>>{
+                                {ProgressEvent::StepFailed, 0}, {ProgressEvent::RunEnded, 0}}));
+}
+
+}  // namespace
+}  // namespace zelk::app
