@@ -1,0 +1,344 @@
+#include "embedded_package.h"
+
+#include <array>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <span>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "text_encoding.h"
+
+namespace zelk::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char16_t kNotFoundText[] =
+    u"can't find the user define resource\uFF0Cplease check code\n";
+constexpr char16_t kUnusableText[] = u"the resource user defined is error,please check resource\n";
+constexpr char16_t kOpenFailedText[] = u"Create file error";
+// DeviceInfo.txt is six short lines; nothing beyond this is read.
+constexpr std::size_t kDeviceInfoReadLimit = 64 * 1024;
+constexpr std::size_t kDeviceInfoLines = 6;
+
+struct PackageFile {
+    const char16_t* type;
+    int id;
+    const char16_t* fileName;
+    std::u16string PackagePaths::*member;
+};
+
+constexpr std::array<PackageFile, 3> kPackageFiles{{
+    {u"FIRE_WARE", resource::kOffer, kOfferFileName, &PackagePaths::OfferTempPath},
+    {u"FIRE_WARE2", resource::kPayload, kPayloadFileName, &PackagePaths::PayloadTempPath},
+    {u"FIRE_DEVICEINFO", resource::kDeviceInfo, kDeviceInfoFileName, &PackagePaths::DeviceInfoPath},
+}};
+
+// The length of the valid UTF-8 sequence at bytes[i] and its code point, or
+// 0 when the bytes there are not one.
+std::size_t Utf8SequenceAt(std::span<const std::uint8_t> bytes, std::size_t i, char32_t& code) {
+    const std::uint8_t lead = bytes[i];
+    std::size_t length = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        code = lead & 0x1Fu;
+        minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        code = lead & 0x0Fu;
+        minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        code = lead & 0x07u;
+        minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (length > bytes.size() - i) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((bytes[i + k] & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (bytes[i + k] & 0x3Fu);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        return 0;
+    }
+    return length;
+}
+
+// UTF-8, except that a byte which starts no valid sequence stands for itself
+// (Latin-1). `latin1` tells whether that happened.
+std::u16string DecodeLine(std::span<const std::uint8_t> bytes, bool& latin1) {
+    std::u16string out;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        char32_t code = 0;
+        const std::size_t length = Utf8SequenceAt(bytes, i, code);
+        if (length == 0) {
+            latin1 = true;
+            out.push_back(static_cast<char16_t>(bytes[i]));
+            ++i;
+            continue;
+        }
+        if (code >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(code));
+        }
+        i += length;
+    }
+    return out;
+}
+
+void Report(Desktop& desktop, std::u16string_view text) {
+    desktop.WriteStdout(Utf16ToUtf8(text));
+    desktop.AppendLog(text, kRed);
+}
+
+// Writes `bytes` to a new file beside `target` and renames it over `target`:
+// whatever sits at `target` (a stale file, a planted link) is replaced, never
+// written through, and `target` never holds part of the bytes.
+bool WriteReplacing(const fs::path& target, std::span<const std::uint8_t> bytes) {
+    std::random_device random;
+    std::error_code ec;
+    fs::path temp;
+    for (int attempt = 0; attempt < 16 && temp.empty(); ++attempt) {
+        fs::path candidate = target;
+        candidate += ".";
+        candidate += std::to_string(random());
+        candidate += ".tmp";
+        if (!fs::exists(fs::symlink_status(candidate, ec))) {
+            temp = std::move(candidate);
+        }
+    }
+    if (temp.empty()) {
+        return false;
+    }
+    {
+        std::ofstream out(temp, std::ios::out | std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) {
+            fs::remove(temp, ec);
+            return false;
+        }
+    }
+    fs::rename(temp, target, ec);
+    if (ec) {
+        // Where a rename does not replace an existing file, remove it first.
+        std::error_code ignored;
+        fs::remove(target, ignored);
+        fs::rename(temp, target, ec);
+    }
+    if (ec) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+// Removes an earlier run's file so that nothing reads it as this package's.
+void RemoveStale(const std::u16string& directory, const char16_t* fileName) {
+    if (directory.empty()) {
+        return;
+    }
+    try {
+        std::error_code ignored;
+        fs::remove(fs::path(directory + fileName), ignored);
+    } catch (const std::exception&) {
+    }
+}
+
+void ExtractOne(Desktop& desktop, const PackageFile& file, const std::u16string& directory,
+                PackagePaths& paths) {
+    std::u16string& member = paths.*file.member;
+    member.clear();
+    std::vector<std::uint8_t> bytes;
+    const ResourceLookup lookup = desktop.FindResource(file.type, file.id, bytes);
+    if (lookup == ResourceLookup::NotFound) {
+        Report(desktop, kNotFoundText);
+        RemoveStale(directory, file.fileName);
+        return;
+    }
+    if (lookup != ResourceLookup::Found || bytes.empty()) {
+        Report(desktop, kUnusableText);
+        RemoveStale(directory, file.fileName);
+        return;
+    }
+    if (directory.empty()) {
+        Report(desktop, u"can't write " + std::u16string(file.fileName) +
+                            u": there is no temporary directory\n");
+        return;
+    }
+    const std::u16string path = directory + file.fileName;
+    bool written = false;
+    try {
+        written = WriteReplacing(fs::path(path), bytes);
+    } catch (const std::exception&) {
+        written = false;  // an unconvertible path or no memory
+    }
+    if (!written) {
+        Report(desktop, u"can't write " + path + u"\n");
+        RemoveStale(directory, file.fileName);
+        return;
+    }
+    member = path;
+}
+
+// The first kDeviceInfoLines lines of the file, without their line ends.
+std::array<std::vector<std::uint8_t>, kDeviceInfoLines> SplitLines(
+    std::span<const std::uint8_t> text) {
+    std::array<std::vector<std::uint8_t>, kDeviceInfoLines> lines;
+    std::size_t line = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size() && line < kDeviceInfoLines; ++i) {
+        if (i < text.size() && text[i] != '\n') {
+            continue;
+        }
+        std::size_t end = i;
+        if (i < text.size() && end > start && text[end - 1] == '\r') {
+            --end;
+        }
+        lines[line].assign(text.begin() + static_cast<std::ptrdiff_t>(start),
+                           text.begin() + static_cast<std::ptrdiff_t>(end));
+        ++line;
+        start = i + 1;
+    }
+    return lines;
+}
+
+bool ReadDeviceInfo(const std::u16string& path, std::vector<std::uint8_t>& bytes) {
+    try {
+        const fs::path file(path);
+        std::error_code ec;
+        if (!fs::is_regular_file(file, ec) || ec) {
+            return false;
+        }
+        std::ifstream in(file, std::ios::in | std::ios::binary);
+        if (!in.is_open()) {
+            return false;
+        }
+        bytes.resize(kDeviceInfoReadLimit);
+        in.read(reinterpret_cast<char*>(bytes.data()),
+                static_cast<std::streamsize>(kDeviceInfoReadLimit));
+        if (in.bad()) {
+            return false;
+        }
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+int DigitValue(char16_t c, int base) {
+    int value = base;
+    if (c >= u'0' && c <= u'9') {
+        value = c - u'0';
+    } else if (c >= u'a' && c <= u'z') {
+        value = c - u'a' + 10;
+    } else if (c >= u'A' && c <= u'Z') {
+        value = c - u'A' + 10;
+    }
+    return value < base ? value : -1;
+}
+
+bool IsBlank(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
+}
+
+}  // namespace
+
+void ExtractPackage(Desktop& desktop, PackagePaths& paths) {
+    const std::u16string directory = desktop.TempDirectory();
+    for (const PackageFile& file : kPackageFiles) {
+        ExtractOne(desktop, file, directory, paths);
+    }
+}
+
+std::int64_t ParseDeviceInfoNumber(std::u16string_view text) {
+    constexpr std::int64_t kLongMax = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int64_t kLongMin = std::numeric_limits<std::int32_t>::min();
+    int base = 10;
+    std::size_t i = 0;
+    bool negative = false;
+    if (text.size() >= 2 && text[0] == u'0' && text[1] == u'x') {
+        base = 16;
+        i = 2;
+    } else {
+        while (i < text.size() && IsBlank(text[i])) {
+            ++i;
+        }
+        if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+            negative = text[i] == u'-';
+            ++i;
+        }
+    }
+    // The magnitude stops growing past the most negative long's; the sign
+    // then decides where it saturates.
+    const std::int64_t cap = -kLongMin;
+    std::int64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const int digit = DigitValue(text[i], base);
+        if (digit < 0) {
+            break;
+        }
+        magnitude = magnitude * base + digit;
+        if (magnitude > cap) {
+            magnitude = cap + 1;
+        }
+    }
+    if (negative) {
+        return magnitude > cap ? kLongMin : -magnitude;
+    }
+    return magnitude > kLongMax ? kLongMax : magnitude;
+}
+
+void LoadDeviceInfo(Desktop& desktop, const PackagePaths& /*paths*/, DeviceIdentity& identity) {
+    const std::u16string directory = desktop.TempDirectory();
+    std::vector<std::uint8_t> bytes;
+    if (directory.empty() || !ReadDeviceInfo(directory + kDeviceInfoFileName, bytes)) {
+        desktop.MessageBox(kOpenFailedText);
+        return;
+    }
+    const auto raw = SplitLines(bytes);
+    std::array<std::u16string, kDeviceInfoLines> lines;
+    for (std::size_t i = 0; i < kDeviceInfoLines; ++i) {
+        bool latin1 = false;
+        lines[i] = DecodeLine(raw[i], latin1);
+        if (latin1) {
+            desktop.DebugOutput(u"DeviceInfo.txt line " +
+                                std::u16string(1, static_cast<char16_t>(u'1' + i)) +
+                                u" is not UTF-8; its stray bytes were read as Latin-1");
+        }
+    }
+    desktop.SetControlText(control::kVidEdit, lines[0]);
+    desktop.SetControlText(control::kPidEdit, lines[1]);
+    desktop.SetControlText(control::kUsagePageEdit, lines[2]);
+    desktop.SetControlText(control::kUsageEdit, lines[3]);
+    desktop.SetControlText(control::kMiEdit, lines[4]);
+    desktop.SetChecked(control::kHideWindow, ParseDeviceInfoNumber(lines[5]) == 1);
+
+    identity.VendorId = Low16(ParseDeviceInfoNumber(lines[0]));
+    identity.ProductId = Low16(ParseDeviceInfoNumber(lines[1]));
+    identity.UsagePage = Low16(ParseDeviceInfoNumber(lines[2]));
+    identity.Usage = Low16(ParseDeviceInfoNumber(lines[3]));
+    identity.MiValue = Low8(ParseDeviceInfoNumber(lines[4]));
+}
+
+}  // namespace zelk::app
