@@ -3,8 +3,9 @@
 // information, runs one update and ends. The run is printed on standard
 // output; the log texts go to standard error, in colour on a terminal.
 //
-// Exit status: 0 the device confirmed the update; 1 the update failed;
-// 2 no matching device was found; 64 the command line was wrong.
+// Exit status: 0 the device confirmed the update; 1 the update failed, or the
+// program's package is missing or damaged; 2 no matching device was found;
+// 64 the command line was wrong.
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -40,7 +41,8 @@ constexpr const char* kUsage =
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
-    "Exit status: 0 updated, 1 the update failed, 2 no matching device, 64 usage error.\n"
+    "Exit status: 0 updated, 1 the update failed or the package is damaged,\n"
+    "2 no matching device, 64 usage error.\n"
     "The environment variable ZELK_VIRTUAL_DEVICES (a file, or \"default\") has the\n"
     "same effect as --simulate.\n";
 
@@ -121,6 +123,17 @@ int main(int argc, char** argv) {
     app::UpdateDriver driver(desktop, cfu::ProcessLibrary(), SystemClock());
     app::MainDialog dialog(desktop, driver);
     dialog.Prepare();
+    // A missing or damaged package has been reported above; running on with
+    // half of it would at best find no device, so stop here and say why.
+    const app::PackagePaths& paths = dialog.Paths();
+    if (paths.DeviceInfoPath.empty() ||
+        (!options.offer && (paths.OfferTempPath.empty() || paths.PayloadTempPath.empty()))) {
+        std::fputs(
+            "zelkupdate: the firmware package in this program is missing or damaged; nothing was "
+            "sent to any device\n",
+            stderr);
+        return kExitFailed;
+    }
     if (options.offer) {
         dialog.Paths().OfferTempPath = app::Utf8ToUtf16(*options.offer);
         dialog.Paths().PayloadTempPath = app::Utf8ToUtf16(*options.payload);

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The console updater as a user runs it: a copy packaged with other firmware
+# updates the virtual earbud with that firmware, and damaged copies are
+# refused before anything reaches a device.
+#   zelkupdate_package_test.sh <zelkupdate> <qrb_resource_adder> <deviceinfo>
+set -u
+updater=$1 adder=$2 deviceinfo=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export TMPDIR="$work/tmp" XDG_RUNTIME_DIR=
+mkdir -p "$TMPDIR"
+failed=0
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+
+# Ten records of other firmware: progress then climbs in tenths.
+python3 - "$work" <<'PY'
+import struct, sys
+work = sys.argv[1]
+open(f"{work}/ten.offer.bin", "wb").write(bytes([0, 1, 0x0F, 0, 1, 0x50, 0, 0x10, 0, 0, 0, 0, 4, 0, 0, 0]))
+with open(f"{work}/ten.payload.bin", "wb") as f:
+    for i in range(10):
+        f.write(struct.pack("<IB", 52 * i, 52) + bytes((i * 7 + j) & 0xFF for j in range(52)))
+PY
+cp "$updater" "$work/zelkupdate"
+"$adder" "$work/zelkupdate" "$work/ten.offer.bin" "$work/ten.payload.bin" "$deviceinfo" \
+    > "$work/adder.out" || fail "qrb_resource_adder exited with $?"
+packaged="$work/zelkupdate-packaged"
+[ -x "$packaged" ] || fail "no packaged copy at $packaged"
+
+"$packaged" --simulate > "$work/run.out" 2> "$work/run.err"
+status=$?
+[ "$status" -eq 0 ] || fail "the packaged copy exited with $status"
+grep -q "percentage: 10, status: 0" "$work/run.out" || fail "no progress of the packaged firmware"
+grep -q "percentage: 1, status: 0" "$work/run.out" && fail "the embedded sample was sent instead"
+grep -q "Success" "$work/run.err" || fail "no success text"
+cmp -s "$work/ten.payload.bin" "$TMPDIR/zelkupdate-$(id -u)/ImgPacketFile.payload.bin" ||
+    fail "the extracted payload is not the packaged one"
+
+# A cut copy and a copy with one altered byte in its package are refused.
+size=$(stat -c %s "$packaged")
+head -c $((size - 100)) "$packaged" > "$work/cut" && chmod +x "$work/cut"
+cp "$packaged" "$work/altered"
+printf '\xff' | dd of="$work/altered" bs=1 seek=$((size - 300)) conv=notrunc status=none
+for damaged in cut altered; do
+    "$work/$damaged" --simulate > "$work/$damaged.out" 2> "$work/$damaged.err"
+    status=$?
+    [ "$status" -eq 1 ] || fail "$damaged copy exited with $status, not 1"
+    grep -q "the resource user defined is error,please check resource" "$work/$damaged.out" ||
+        fail "$damaged copy did not report its damaged package"
+    grep -q "missing or damaged; nothing was sent" "$work/$damaged.err" ||
+        fail "$damaged copy did not say it stopped"
+    grep -q "Test 1" "$work/$damaged.out" && fail "$damaged copy started a run"
+done
+
+echo "packaged update: $failed failed"
+[ "$failed" -eq 0 ]
