@@ -178,3 +178,37 @@ TEST_F(Rejected, AFailedUpdateIsNeverASuccess) {
 
 }  // namespace
 }  // namespace zelk::app
+
+namespace zelk::app {
+namespace {
+
+VirtualDeviceConfig SilentVersion() {
+    VirtualDeviceConfig config = hid::virt::DefaultEarbud();
+    config.behaviour.versionFailures = 100;
+    return config;
+}
+
+class DescriptionFails : public DriverTest {
+protected:
+    DescriptionFails() : DriverTest({SilentVersion()}) {}
+};
+
+TEST_F(DescriptionFails, ReportsTheStepAndEndsTheEndpointStage) {
+    const RunOutcome outcome = Run();
+    EXPECT_FALSE(outcome.Success());
+    const std::string out = desktop.Stdout();
+    EXPECT_TRUE(out.ends_with("Get device description fail, rst 2."));
+    EXPECT_EQ(out.find("Device Description"), std::string::npos);
+    const auto log = desktop.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].text, u"Get device description fail, rst 2.\n");
+    EXPECT_EQ(log[0].colour, kRed);
+    EXPECT_EQ(Broadcasts(), (std::vector<std::pair<ProgressEvent, std::int64_t>>{
+                                {ProgressEvent::StepFailed, 0}, {ProgressEvent::RunEnded, 0}}));
+    EXPECT_EQ(clock.Sleeps(), std::vector<std::uint32_t>{10000});
+    EXPECT_EQ(library.RegisteredCount(), 0u);
+    EXPECT_EQ(backend.Device(0).OfferCount(), 0u);
+}
+
+}  // namespace
+}  // namespace zelk::app

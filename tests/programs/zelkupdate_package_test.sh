@@ -27,8 +27,23 @@ cp "$updater" "$work/zelkupdate"
 packaged="$work/zelkupdate-packaged"
 [ -x "$packaged" ] || fail "no packaged copy at $packaged"
 
+# Other programs hear the run on a session bus of its own.
+dbus-daemon --session --address="unix:path=$work/bus" --nofork --nopidfile &
+daemon=$!
+trap 'kill $daemon $monitor 2>/dev/null; rm -rf "$work"' EXIT
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus"
+for _ in $(seq 50); do [ -S "$work/bus" ] && break; sleep 0.1; done
+dbus-monitor --session "interface='com.zelk.UpdateTool',member='Progress'" > "$work/bus.log" 2>&1 &
+monitor=$!
+sleep 0.5
+
 "$packaged" --simulate > "$work/run.out" 2> "$work/run.err"
 status=$?
+sleep 0.5
+events=$(grep -A3 "member=Progress" "$work/bus.log" | grep -E "uint32|int64" | paste - - |
+         awk '{printf "%s:%s ", $2, $4}')
+expected="4:10 4:20 4:30 4:40 4:50 4:60 4:70 4:80 4:90 1:0 5:0 "
+[ "$events" = "$expected" ] || fail "broadcasts on the bus: '$events', expected '$expected'"
 [ "$status" -eq 0 ] || fail "the packaged copy exited with $status"
 grep -q "percentage: 10, status: 0" "$work/run.out" || fail "no progress of the packaged firmware"
 grep -q "percentage: 1, status: 0" "$work/run.out" && fail "the embedded sample was sent instead"
