@@ -34,6 +34,14 @@ LocalTime Now();
 // the package appended to the executable).
 ResourceLookup FindOwnResource(std::u16string_view type, int id, std::vector<std::uint8_t>& bytes);
 
+// `text` in the system's "ANSI" code page: CP_ACP on Windows; on Linux the
+// codeset of the locale the program has set (UTF-8 for a UTF-8 or the plain
+// C locale). A character the code page cannot hold becomes '?'.
+std::string ToAnsiBytes(std::u16string_view text);
+// `text` in the Chinese simplified code page: 936 on Windows, GB18030 on
+// Linux. A character it cannot hold becomes '?'.
+std::string ToChineseCodePageBytes(std::u16string_view text);
+
 // Sends progress broadcasts: a registered window message posted to every
 // application on Windows, a D-Bus signal on the session bus on Linux.
 class ProgressBroadcaster {

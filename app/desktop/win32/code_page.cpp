@@ -1,0 +1,32 @@
+#include "desktop/win32/code_page.h"
+
+#include <windows.h>
+
+#include <climits>
+
+#include "desktop/win32/wide_text.h"
+
+namespace zelk::app::platform {
+
+std::string ToWindowsCodePage(std::u16string_view text, unsigned int codePage) {
+    if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX)) {
+        return {};
+    }
+    const std::wstring wide = ToWide(text);
+    const int wideLength = static_cast<int>(wide.size());
+    const int length =
+        WideCharToMultiByte(codePage, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return {};
+    }
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    const int written = WideCharToMultiByte(codePage, 0, wide.data(), wideLength, bytes.data(),
+                                            length, nullptr, nullptr);
+    if (written <= 0) {
+        return {};
+    }
+    bytes.resize(static_cast<std::size_t>(written));
+    return bytes;
+}
+
+}  // namespace zelk::app::platform

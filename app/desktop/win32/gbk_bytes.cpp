@@ -1,0 +1,15 @@
+#include "desktop/platform.h"
+#include "desktop/win32/code_page.h"
+
+namespace zelk::app::platform {
+namespace {
+
+constexpr unsigned int kChineseSimplifiedCodePage = 936;
+
+}  // namespace
+
+std::string ToChineseCodePageBytes(std::u16string_view text) {
+    return ToWindowsCodePage(text, kChineseSimplifiedCodePage);
+}
+
+}  // namespace zelk::app::platform

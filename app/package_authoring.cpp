@@ -1,0 +1,206 @@
+#include "package_authoring.h"
+
+#include <array>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "desktop/platform.h"
+
+namespace zelk::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char16_t kCreateFileError[] = u"Create file error";
+constexpr char16_t kPackagingTool[] = u"qrb_resource_adder";
+
+// The identifier edits in the order of DeviceInfo.txt's lines; the
+// hide-window box is the sixth line.
+constexpr std::array<int, 5> kIdentifierEdits{control::kVidEdit, control::kPidEdit,
+                                              control::kUsagePageEdit, control::kUsageEdit,
+                                              control::kMiEdit};
+
+constexpr std::array<int, 17> kAdminControls{
+    control::kOfferPathLabel,   control::kOfferPathEdit,   control::kChooseOffer,
+    control::kPayloadPathLabel, control::kPayloadPathEdit, control::kChoosePayload,
+    control::kVidLabel,         control::kVidEdit,         control::kPidLabel,
+    control::kPidEdit,          control::kUsagePageLabel,  control::kUsagePageEdit,
+    control::kUsageLabel,       control::kUsageEdit,       control::kMiLabel,
+    control::kMiEdit,           control::kHideWindow};
+
+// The open-file dialog for one package file. Nothing when the user cancelled;
+// otherwise `member` holds the choice, or is empty when its size is unusable,
+// and the edit shows a usable choice.
+bool ChoosePackageFile(MainDialog& dialog, std::u16string& member, int editId) {
+    Desktop& desktop = dialog.desktop();
+    const OpenFileRequest request{
+        u"bin", member, {{u"FIREWARE (*.bin)", u"*.bin"}, {u"所有文件(*.*)", u"*.*"}}};
+    const std::optional<std::u16string> chosen = desktop.OpenFile(request);
+    if (!chosen) {
+        return false;
+    }
+    member = *chosen;
+    const std::uint64_t size = member.empty() ? 0 : PackageFileCheck(member);
+    if (size >= 1 && size <= kMaxPackageFileSize) {
+        desktop.SetControlText(editId, member);
+    } else {
+        member.clear();
+    }
+    return true;
+}
+
+// Writes `bytes` to a new file beside `target`, then renames it over
+// `target`: a link planted at `target` is replaced, never written through,
+// and on any failure `target` keeps what it held.
+bool WriteReplacing(const fs::path& target, const std::string& bytes) {
+    std::random_device random;
+    std::error_code ec;
+    fs::path temp;
+    for (int attempt = 0; attempt < 16 && temp.empty(); ++attempt) {
+        fs::path candidate = target;
+        candidate += ".";
+        candidate += std::to_string(random());
+        candidate += ".tmp";
+        if (!fs::exists(fs::symlink_status(candidate, ec))) {
+            temp = std::move(candidate);
+        }
+    }
+    if (temp.empty()) {
+        return false;
+    }
+    {
+        std::ofstream out(temp, std::ios::out | std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) {
+            fs::remove(temp, ec);
+            return false;
+        }
+    }
+    fs::rename(temp, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return false;
+    }
+    return true;
+}
+
+bool EndsWithExeIgnoringCase(std::u16string_view path) {
+    constexpr std::u16string_view kExe = u".exe";
+    if (path.size() < kExe.size()) {
+        return false;
+    }
+    const std::u16string_view end = path.substr(path.size() - kExe.size());
+    for (std::size_t i = 0; i < kExe.size(); ++i) {
+        char16_t c = end[i];
+        if (c >= u'A' && c <= u'Z') {
+            c = static_cast<char16_t>(c - u'A' + u'a');
+        }
+        if (c != kExe[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::uint64_t PackageFileCheck(std::u16string_view path) {
+    try {
+        const fs::path file{std::u16string(path)};
+        // Only regular files: opening a FIFO for reading would wait for a writer.
+        std::error_code ec;
+        if (!fs::is_regular_file(file, ec) || ec) {
+            return 0;
+        }
+        std::ifstream in(file, std::ios::in | std::ios::binary | std::ios::ate);
+        if (!in.is_open()) {
+            return 0;
+        }
+        const std::streamoff end = in.tellg();
+        return end > 0 ? static_cast<std::uint64_t>(end) : 0;
+    } catch (const std::exception&) {
+        return 0;  // a path the file system cannot name
+    }
+}
+
+void ChooseOffer(MainDialog& dialog) {
+    ChoosePackageFile(dialog, dialog.AdminOfferPath, control::kOfferPathEdit);
+}
+
+void ChoosePayload(MainDialog& dialog) {
+    if (ChoosePackageFile(dialog, dialog.AdminPayloadPath, control::kPayloadPathEdit)) {
+        WriteDeviceInfo(dialog);
+    }
+}
+
+void WriteDeviceInfo(MainDialog& dialog) {
+    Desktop& desktop = dialog.desktop();
+    std::u16string text;
+    for (const int edit : kIdentifierEdits) {
+        text += desktop.ControlText(edit);
+        text += u"\r\n";
+    }
+    text += desktop.IsChecked(control::kHideWindow) ? u"1\r\n" : u"0\r\n";
+
+    const std::u16string directory = desktop.TempDirectory();
+    if (directory.empty()) {
+        // Never a bare file name: that would land in whatever the working directory is.
+        desktop.MessageBox(kCreateFileError);
+        return;
+    }
+    const std::u16string path = directory + kDeviceInfoFileName;
+    dialog.Paths().DeviceInfoPath = path;
+    bool written = false;
+    try {
+        written = WriteReplacing(fs::path(path), platform::ToChineseCodePageBytes(text));
+    } catch (const std::exception&) {
+        written = false;  // an unconvertible path or no memory
+    }
+    if (!written) {
+        desktop.MessageBox(kCreateFileError);
+    }
+}
+
+void RevealAdminControls(Desktop& desktop) {
+    for (const int id : kAdminControls) {
+        desktop.ShowControl(id, true);
+    }
+}
+
+bool RunPackagingCheck(MainDialog& dialog) {
+    Desktop& desktop = dialog.desktop();
+    const std::u16string& offer = dialog.AdminOfferPath;
+    const std::u16string& payload = dialog.AdminPayloadPath;
+    const std::u16string& deviceInfo = dialog.Paths().DeviceInfoPath;
+    if (offer.empty() || payload.empty() || deviceInfo.empty()) {
+        return false;
+    }
+    if (!desktop.FileExists(offer) || !desktop.FileExists(payload) ||
+        !desktop.FileExists(deviceInfo)) {
+        return false;
+    }
+    const std::u16string own = desktop.OwnPath();
+    const std::size_t separator = own.find_last_of(u"/\\");
+    if (separator == std::u16string::npos) {
+        // No directory to look in; a bare name would be looked up wherever
+        // the program happens to run.
+        return false;
+    }
+    std::u16string tool = own.substr(0, separator + 1) + kPackagingTool;
+    if (EndsWithExeIgnoringCase(own)) {
+        tool += u".exe";
+    }
+    if (!desktop.FileExists(tool)) {
+        return false;
+    }
+    return desktop.StartProgram(tool, {own, offer, payload, deviceInfo});
+}
+
+}  // namespace zelk::app
