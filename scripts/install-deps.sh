@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix
   libsystemd-dev pkg-config dbus dbus-daemon
+  qt6-base-dev xvfb xauth
 )
 missing=()
 for p in "${packages[@]}"; do

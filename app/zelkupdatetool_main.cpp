@@ -1,0 +1,147 @@
+// ZelkUpdateTool: the updater's dialog window on Linux (Qt Widgets). It
+// writes out the embedded package, shows the main dialog and runs an update
+// when Start is pressed. With "hide window" set in the device information
+// (line 6 = 1) the window never appears: the update starts by itself and the
+// program ends after it. Once the window is gone, files an administrator chose
+// are handed to the packaging tool.
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cfu_library.h"
+#include "desktop/qt/dialog_actions.h"
+#include "desktop/qt/qt_desktop.h"
+#include "desktop/qt/run_wait.h"
+#include "desktop/qt/screenshot.h"
+#include "hid_platform.h"
+#include "main_dialog.h"
+#include "package_authoring.h"
+#include "update_driver.h"
+#include "wait_clock.h"
+
+namespace {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitUsage = 64;
+
+constexpr const char* kUsage =
+    "Usage: ZelkUpdateTool [--simulate[=FILE]]\n"
+    "\n"
+    "Shows the firmware updater's window; Start updates the first matching HID\n"
+    "device with the package this program carries.\n"
+    "\n"
+    "  --simulate         update the built-in virtual earbud instead of real devices\n"
+    "  --simulate=FILE    update the virtual devices described in FILE\n"
+    "                     (the format is in docs/virtual-devices.md)\n"
+    "  --help             show this text\n"
+    "  --version          show the version\n"
+    "\n"
+    "Qt's own options (-platform, -style, ...) are accepted as well.\n";
+
+struct Options {
+    std::optional<std::string> simulate;
+    std::optional<std::string> screenshot;  // test-only, see docs/window.md
+    bool screenshotAdmin = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Reads the program's own options; Qt has taken its own out of argv already.
+std::optional<std::string> Parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--simulate") {
+            options.simulate = "default";
+        } else if (arg.starts_with("--simulate=")) {
+            options.simulate = std::string(arg.substr(std::strlen("--simulate=")));
+            if (options.simulate->empty()) {
+                return std::string("--simulate= needs a file");
+            }
+        } else if (arg.starts_with("--screenshot=")) {
+            options.screenshot = std::string(arg.substr(std::strlen("--screenshot=")));
+        } else if (arg == "--screenshot-admin") {
+            options.screenshotAdmin = true;
+        } else {
+            return "unknown option " + std::string(arg);
+        }
+    }
+    return std::nullopt;
+}
+
+// --help and --version answer without a display; so does a usage mistake.
+std::optional<int> AnswerWithoutWindow(int argc, char** argv, Options& options) {
+    if (const auto error = Parse(argc, argv, options)) {
+        std::fprintf(stderr, "ZelkUpdateTool: %s\n\n%s", error->c_str(), kUsage);
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return kExitSuccess;
+    }
+    if (options.version) {
+        std::puts("ZelkUpdateTool 1.0");
+        return kExitSuccess;
+    }
+    return std::nullopt;
+}
+
+bool AsksWithoutWindow(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h" || arg == "--version") {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace zelk;
+    Options options;
+    if (AsksWithoutWindow(argc, argv)) {
+        return AnswerWithoutWindow(argc, argv, options).value_or(kExitSuccess);
+    }
+    QApplication application(argc, argv);
+    if (const auto answer = AnswerWithoutWindow(argc, argv, options)) {
+        return *answer;
+    }
+    // Before anything opens a HID device.
+    if (options.simulate) {
+        std::string error;
+        if (!hid::SelectVirtualHidBackend(*options.simulate, error)) {
+            std::fprintf(stderr, "ZelkUpdateTool: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+
+    app::qt::QtDesktop desktop;
+    app::UpdateDriver driver(desktop, cfu::ProcessLibrary(), SystemClock());
+    app::MainDialog dialog(desktop, driver);
+    app::qt::AttachDialogActions(desktop, dialog);
+
+    dialog.Initialize();
+    if (!dialog.HideWindow()) {
+        desktop.Window().show();
+        if (options.screenshot) {
+            app::qt::ScheduleScreenshot(desktop, dialog,
+                                        QString::fromStdString(*options.screenshot),
+                                        options.screenshotAdmin);
+        }
+    }
+    QApplication::exec();
+
+    // The event loop ends early only if something outside the window ended it;
+    // the worker may then still be waiting for the UI thread.
+    app::qt::WaitForRunServingEvents(dialog);
+    app::RunPackagingCheck(dialog);
+    return kExitSuccess;
+}
