@@ -1,5 +1,8 @@
 // A WaitClock for tests: every wait lasts a fraction of what was asked, and
 // every request is recorded so that a test can check which waits were made.
+// A wait for a device's answer lasts at least kMinAnswerWait, so that a loaded
+// machine (tests run in parallel, under sanitizers) never turns an answer that
+// is on its way into a missing one.
 #pragma once
 
 #include <algorithm>
@@ -13,12 +16,14 @@ namespace zelk::testing {
 
 class FastWaitClock final : public WaitClock {
   public:
+    static constexpr std::chrono::milliseconds kMinAnswerWait{25};
+
     // Each wait lasts ms / divisor real milliseconds (at least 1).
     explicit FastWaitClock(std::uint32_t divisor = 50) : divisor_(divisor) {}
 
     bool WaitForEvent(hid::AutoResetEvent& event, std::uint32_t ms) override {
         Record(eventWaits_, ms);
-        return event.WaitFor(Scaled(ms));
+        return event.WaitFor(std::max(Scaled(ms), kMinAnswerWait));
     }
     void SleepFor(std::uint32_t ms) override {
         Record(sleeps_, ms);
