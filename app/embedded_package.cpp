@@ -39,71 +39,6 @@ constexpr std::array<PackageFile, 3> kPackageFiles{{
     {u"FIRE_DEVICEINFO", resource::kDeviceInfo, kDeviceInfoFileName, &PackagePaths::DeviceInfoPath},
 }};
 
-// The length of the valid UTF-8 sequence at bytes[i] and its code point, or
-// 0 when the bytes there are not one.
-std::size_t Utf8SequenceAt(std::span<const std::uint8_t> bytes, std::size_t i, char32_t& code) {
-    const std::uint8_t lead = bytes[i];
-    std::size_t length = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        code = lead;
-        return 1;
-    }
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        code = lead & 0x1Fu;
-        minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        code = lead & 0x0Fu;
-        minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        code = lead & 0x07u;
-        minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (length > bytes.size() - i) {
-        return 0;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((bytes[i + k] & 0xC0) != 0x80) {
-            return 0;
-        }
-        code = (code << 6) | (bytes[i + k] & 0x3Fu);
-    }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        return 0;
-    }
-    return length;
-}
-
-// UTF-8, except that a byte which starts no valid sequence stands for itself
-// (Latin-1). `latin1` tells whether that happened.
-std::u16string DecodeLine(std::span<const std::uint8_t> bytes, bool& latin1) {
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        char32_t code = 0;
-        const std::size_t length = Utf8SequenceAt(bytes, i, code);
-        if (length == 0) {
-            latin1 = true;
-            out.push_back(static_cast<char16_t>(bytes[i]));
-            ++i;
-            continue;
-        }
-        if (code >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-        i += length;
-    }
-    return out;
-}
-
 void Report(Desktop& desktop, std::u16string_view text) {
     desktop.WriteStdout(Utf16ToUtf8(text));
     desktop.AppendLog(text, kRed);
@@ -320,7 +255,8 @@ void LoadDeviceInfo(Desktop& desktop, const PackagePaths& /*paths*/, DeviceIdent
     std::array<std::u16string, kDeviceInfoLines> lines;
     for (std::size_t i = 0; i < kDeviceInfoLines; ++i) {
         bool latin1 = false;
-        lines[i] = DecodeLine(raw[i], latin1);
+        lines[i] = Utf8ToUtf16OrLatin1(
+            std::string_view(reinterpret_cast<const char*>(raw[i].data()), raw[i].size()), latin1);
         if (latin1) {
             desktop.DebugOutput(u"DeviceInfo.txt line " +
                                 std::u16string(1, static_cast<char16_t>(u'1' + i)) +

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "byte_order.h"
+#include "text_encoding.h"
 
 namespace zelk::app {
 namespace {
@@ -44,94 +45,6 @@ void AppendLe64(std::vector<std::uint8_t>& out, std::uint64_t value) {
     for (int shift = 0; shift < 64; shift += 8) {
         out.push_back(static_cast<std::uint8_t>(value >> shift));
     }
-}
-
-bool IsHighSurrogate(char32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool IsLowSurrogate(char32_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-// UTF-8 of a name, or nothing when it holds a lone surrogate.
-std::optional<std::string> EncodeUtf8(std::u16string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t code = text[i];
-        if (IsHighSurrogate(code) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (IsHighSurrogate(code) || IsLowSurrogate(code)) {
-            return std::nullopt;
-        }
-        if (code < 0x80) {
-            out.push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        }
-    }
-    return out;
-}
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-std::optional<std::u16string> DecodeUtf8(std::span<const std::uint8_t> bytes) {
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const std::uint8_t lead = bytes[i];
-        std::size_t length = 0;
-        char32_t code = 0;
-        char32_t minimum = 0;
-        if (lead < 0x80) {
-            length = 1;
-            code = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            code = lead & 0x1Fu;
-            minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            code = lead & 0x0Fu;
-            minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            code = lead & 0x07u;
-            minimum = 0x10000;
-        } else {
-            return std::nullopt;
-        }
-        if (length > bytes.size() - i) {
-            return std::nullopt;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const std::uint8_t next = bytes[i + k];
-            if ((next & 0xC0) != 0x80) {
-                return std::nullopt;
-            }
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        if (code < minimum || code > 0x10FFFF || IsHighSurrogate(code) || IsLowSurrogate(code)) {
-            return std::nullopt;
-        }
-        if (code >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-        i += length;
-    }
-    return out;
 }
 
 std::u16string DecodeUtf16Le(std::span<const std::uint8_t> bytes) {
@@ -196,7 +109,8 @@ BundleReadResult ParseEntries(std::span<const std::uint8_t> region, std::uint32_
         const std::span<const std::uint8_t> name = region.subspan(at, typeBytes);
         BundleEntry entry;
         if (encoding == static_cast<std::uint8_t>(TypeNameEncoding::Utf8)) {
-            std::optional<std::u16string> decoded = DecodeUtf8(name);
+            std::optional<std::u16string> decoded = DecodeUtf8Strict(
+                std::string_view(reinterpret_cast<const char*>(name.data()), name.size()));
             if (!decoded) {
                 return Failure(BundleStatus::Inconsistent,
                                which + " has a type name that is not UTF-8");
@@ -361,7 +275,7 @@ std::optional<std::vector<std::uint8_t>> WriteBundle(std::span<const std::uint8_
         }
         std::vector<std::uint8_t> name;
         TypeNameEncoding encoding = TypeNameEncoding::Utf8;
-        const std::optional<std::string> utf8 = EncodeUtf8(entry.type);
+        const std::optional<std::string> utf8 = EncodeUtf8Strict(entry.type);
         if (utf8 && utf8->size() <= kBundleMaxTypeBytes) {
             name.assign(utf8->begin(), utf8->end());
         } else {
