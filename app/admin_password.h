@@ -24,7 +24,7 @@ struct AdminPasswordTexts {
 };
 
 class CAdminPassword {
-public:
+  public:
     // `chinese` is the main dialog's ChineseUi; `storedDigest` is replaced in tests.
     CAdminPassword(Desktop& desktop, bool chinese,
                    std::string_view storedDigest = kStoredPasswordDigest);
@@ -37,7 +37,7 @@ public:
     // takes no more.
     bool Check(std::u16string_view password);
 
-private:
+  private:
     Desktop& desktop_;
     AdminPasswordTexts texts_;
     std::string storedDigest_;

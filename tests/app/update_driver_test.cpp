@@ -189,7 +189,7 @@ VirtualDeviceConfig SilentVersion() {
 }
 
 class DescriptionFails : public DriverTest {
-protected:
+  protected:
     DescriptionFails() : DriverTest({SilentVersion()}) {}
 };
 
