@@ -61,7 +61,13 @@ class WindowTest : public ::testing::Test {
         services.resources[{u"FIRE_WARE2", 140}] = ReadBytes(ZELK_SAMPLE_PAYLOAD);
         services.resources[{u"FIRE_DEVICEINFO", 141}] = DeviceInfo("0");
     }
-    void TearDown() override { std::filesystem::remove_all(directory); }
+    void TearDown() override {
+        // A test that ended early may leave a run going; its worker still needs
+        // the UI thread to answer, so wait here while serving events rather
+        // than in the dialog's destructor, which would block the UI thread.
+        WaitForRun();
+        std::filesystem::remove_all(directory);
+    }
 
     QtDesktopOptions Options() {
         QtDesktopOptions options;
