@@ -1,5 +1,7 @@
 #include "embedded_package.h"
 
+#include "file_replace.h"
+
 #include <array>
 #include <exception>
 #include <filesystem>
@@ -44,49 +46,6 @@ void Report(Desktop& desktop, std::u16string_view text) {
     desktop.AppendLog(text, kRed);
 }
 
-// Writes `bytes` to a new file beside `target` and renames it over `target`:
-// whatever sits at `target` (a stale file, a planted link) is replaced, never
-// written through, and `target` never holds part of the bytes.
-bool WriteReplacing(const fs::path& target, std::span<const std::uint8_t> bytes) {
-    std::random_device random;
-    std::error_code ec;
-    fs::path temp;
-    for (int attempt = 0; attempt < 16 && temp.empty(); ++attempt) {
-        fs::path candidate = target;
-        candidate += ".";
-        candidate += std::to_string(random());
-        candidate += ".tmp";
-        if (!fs::exists(fs::symlink_status(candidate, ec))) {
-            temp = std::move(candidate);
-        }
-    }
-    if (temp.empty()) {
-        return false;
-    }
-    {
-        std::ofstream out(temp, std::ios::out | std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            fs::remove(temp, ec);
-            return false;
-        }
-    }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        // Where a rename does not replace an existing file, remove it first.
-        std::error_code ignored;
-        fs::remove(target, ignored);
-        fs::rename(temp, target, ec);
-    }
-    if (ec) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    return true;
-}
-
 // Removes an earlier run's file so that nothing reads it as this package's.
 void RemoveStale(const std::u16string& directory, const char16_t* fileName) {
     if (directory.empty()) {
@@ -123,7 +82,7 @@ void ExtractOne(Desktop& desktop, const PackageFile& file, const std::u16string&
     const std::u16string path = directory + file.fileName;
     bool written = false;
     try {
-        written = WriteReplacing(fs::path(path), bytes);
+        written = WriteFileReplacing(fs::path(path), bytes);
     } catch (const std::exception&) {
         written = false;  // an unconvertible path or no memory
     }

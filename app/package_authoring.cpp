@@ -1,5 +1,7 @@
 #include "package_authoring.h"
 
+#include "file_replace.h"
+
 #include <array>
 #include <exception>
 #include <filesystem>
@@ -50,43 +52,6 @@ bool ChoosePackageFile(MainDialog& dialog, std::u16string& member, int editId) {
         desktop.SetControlText(editId, member);
     } else {
         member.clear();
-    }
-    return true;
-}
-
-// Writes `bytes` to a new file beside `target`, then renames it over
-// `target`: a link planted at `target` is replaced, never written through,
-// and on any failure `target` keeps what it held.
-bool WriteReplacing(const fs::path& target, const std::string& bytes) {
-    std::random_device random;
-    std::error_code ec;
-    fs::path temp;
-    for (int attempt = 0; attempt < 16 && temp.empty(); ++attempt) {
-        fs::path candidate = target;
-        candidate += ".";
-        candidate += std::to_string(random());
-        candidate += ".tmp";
-        if (!fs::exists(fs::symlink_status(candidate, ec))) {
-            temp = std::move(candidate);
-        }
-    }
-    if (temp.empty()) {
-        return false;
-    }
-    {
-        std::ofstream out(temp, std::ios::out | std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            fs::remove(temp, ec);
-            return false;
-        }
-    }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return false;
     }
     return true;
 }
@@ -159,7 +124,10 @@ void WriteDeviceInfo(MainDialog& dialog) {
     dialog.Paths().DeviceInfoPath = path;
     bool written = false;
     try {
-        written = WriteReplacing(fs::path(path), platform::ToChineseCodePageBytes(text));
+        const std::string bytes = platform::ToChineseCodePageBytes(text);
+        written = WriteFileReplacing(
+            fs::path(path),
+            std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
     } catch (const std::exception&) {
         written = false;  // an unconvertible path or no memory
     }
