@@ -4,8 +4,9 @@
 # FIRE_WARE 139, the payload as FIRE_WARE2 140 and the device information as
 # FIRE_DEVICEINFO 141 (docs/embedded-package.md).
 #   Windows: a generated .rc file among the target's sources.
-#   Linux:   after each link, qrb_resource_adder appends the package to the
-#            target's file (written beside it, then renamed over it).
+#   Linux:   after each link, qrb_resource_adder writes a packaged copy
+#            beside the target's file, which is then renamed over it (the tool
+#            never writes over one of its inputs).
 # Relative paths are taken from the calling directory. DEPENDS names targets
 # that produce the files (e.g. sample_firmware); a change of any of the three
 # files rebuilds the target.
@@ -50,7 +51,8 @@ LANGUAGE 0, 0
     add_custom_command(
       TARGET ${target} POST_BUILD
       COMMAND qrb_resource_adder "$<TARGET_FILE:${target}>" "${offer}" "${payload}" "${deviceinfo}"
-              -o "$<TARGET_FILE:${target}>"
+              -o "$<TARGET_FILE:${target}>.packaged"
+      COMMAND ${CMAKE_COMMAND} -E rename "$<TARGET_FILE:${target}>.packaged" "$<TARGET_FILE:${target}>"
       COMMENT "Embedding the firmware package in ${target}"
       VERBATIM)
   endif()

@@ -3,6 +3,11 @@
 //
 // Usage: qrb_resource_adder UPDATER OFFER PAYLOAD DEVICEINFO [-o OUTPUT]
 //
+// The updater must be a program of this platform (ELF on Linux, PE on
+// Windows); the offer is 16 bytes, the payload 1 to 1048575 bytes of whole
+// 57-byte records, DEVICEINFO at most 4 KiB. The output never names one of
+// the inputs.
+//
 // Exit status: 0 written (the output path is printed), 1 the copy could not be
 // written, 2 bad arguments or an input that fails its checks. Every failure is
 // one line on stderr naming the file and the problem. The updater is never
@@ -17,6 +22,7 @@
 #include <system_error>
 #include <vector>
 
+#include "resource_adder_arguments.h"
 #include "resource_adder_platform.h"
 
 namespace {
@@ -111,38 +117,6 @@ bool CheckInputs(const fs::path& offerPath, const std::vector<std::uint8_t>& off
     return true;
 }
 
-struct Arguments {
-    std::vector<fs::path> inputs;  // UPDATER OFFER PAYLOAD DEVICEINFO
-    std::optional<fs::path> output;
-    bool help = false;
-};
-
-std::optional<Arguments> ParseArguments(const std::vector<fs::path>& raw) {
-    Arguments arguments;
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        const fs::path::string_type& text = raw[i].native();
-        if (text == fs::path("-h").native() || text == fs::path("--help").native()) {
-            arguments.help = true;
-        } else if (text == fs::path("-o").native()) {
-            if (arguments.output || i + 1 >= raw.size()) {
-                Fail(arguments.output ? "-o given twice" : "-o needs a file name");
-                return std::nullopt;
-            }
-            arguments.output = raw[++i];
-        } else if (!text.empty() && text[0] == '-' && text.size() > 1) {
-            Fail("unknown option " + Show(raw[i]));
-            return std::nullopt;
-        } else {
-            arguments.inputs.push_back(raw[i]);
-        }
-    }
-    if (!arguments.help && arguments.inputs.size() != 4) {
-        Fail("expected 4 files, got " + std::to_string(arguments.inputs.size()));
-        return std::nullopt;
-    }
-    return arguments;
-}
-
 // "zelkupdate" -> "zelkupdate-packaged", "ZelkUpdate.exe" -> "ZelkUpdate-packaged.exe",
 // beside the updater.
 fs::path DefaultOutput(const fs::path& updater) {
@@ -153,9 +127,12 @@ fs::path DefaultOutput(const fs::path& updater) {
 }
 
 int Run(int argc, char** argv) {
-    const std::optional<Arguments> arguments =
-        ParseArguments(zelk::tools::ProgramArguments(argc, argv));
+    std::string argumentError;
+    const std::optional<zelk::tools::ResourceAdderArguments> arguments =
+        zelk::tools::ParseResourceAdderArguments(zelk::tools::ProgramArguments(argc, argv),
+                                                 argumentError);
     if (!arguments) {
+        Fail(argumentError);
         std::fprintf(stderr, "%s\n", kUsage);
         return kExitBadInput;
     }
@@ -176,6 +153,10 @@ int Run(int argc, char** argv) {
         Fail(Show(updaterPath) + " (UPDATER): the file is empty, not a program");
         return kExitBadInput;
     }
+    if (const auto problem = zelk::tools::ProgramFormatProblem(*updater)) {
+        Fail(Show(updaterPath) + " (UPDATER): " + *problem);
+        return kExitBadInput;
+    }
     const auto offer = ReadInput(offerPath, "OFFER", kOfferReadLimit);
     if (!offer) {
         return kExitBadInput;
@@ -194,6 +175,17 @@ int Run(int argc, char** argv) {
     }
 
     const fs::path output = arguments->output ? *arguments->output : DefaultOutput(updaterPath);
+    // Writing over an input would lose it (or, for the updater, the program
+    // that was to be copied); the same file may hide behind another spelling
+    // or a link, so files are compared, not names.
+    const char* const roles[] = {"UPDATER", "OFFER", "PAYLOAD", "DEVICEINFO"};
+    for (std::size_t i = 0; i < arguments->inputs.size(); ++i) {
+        if (zelk::tools::SameFile(output, arguments->inputs[i])) {
+            Fail(Show(output) + ": the output would overwrite the " + roles[i] + " input " +
+                 Show(arguments->inputs[i]) + "; choose another output file");
+            return kExitBadInput;
+        }
+    }
     const std::vector<PackageResource> resources{
         {u"FIRE_WARE", 139, *offer},
         {u"FIRE_WARE2", 140, *payload},

@@ -34,8 +34,8 @@ std::vector<std::filesystem::path> ProgramArguments(int argc, char** argv);
 // `updater`) that carries exactly `resources`, replacing any package the
 // updater already carries. The copy is written under a temporary name in
 // the output's directory and renamed over `output` only when complete;
-// `updater` itself is never written (it may be `output`, then it is
-// replaced by the rename).
+// `updater` itself is never written (the program refuses an `output` that
+// names any input).
 WriteResult WritePackagedCopy(const std::filesystem::path& updater,
                               const std::vector<std::uint8_t>& updaterBytes,
                               const std::filesystem::path& output,

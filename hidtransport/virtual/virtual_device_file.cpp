@@ -1,14 +1,25 @@
 #include "virtual/virtual_device_file.h"
 
+#ifdef _WIN32
+#include <sys/stat.h>
+#include <sys/types.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <system_error>
 #include <utility>
 
 #include "report_descriptor.h"
@@ -522,10 +533,56 @@ class DeviceFileReader {
     std::string error_;
 };
 
+// Only a regular file is read. A FIFO, a device node or a directory named by
+// mistake would block the program or feed it without end, so the file is
+// opened without waiting (a FIFO's open would wait for a writer) and its
+// type and size are taken from the opened file before anything is read.
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& problem) {
+#ifdef _WIN32
+    // A pipe or device name would open; it is refused by its name first.
+    std::error_code ec;
+    const std::filesystem::file_status named = std::filesystem::status(path, ec);
+    if (std::filesystem::exists(named) && !std::filesystem::is_regular_file(named)) {
+        problem = "not a regular file";
+        return false;
+    }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         problem = std::string("cannot open the file: ") + std::strerror(errno);
+        return false;
+    }
+    struct _stat64 status {};
+    const bool statted = _fstat64(_fileno(file), &status) == 0;
+    const bool regular = statted && (status.st_mode & _S_IFMT) == _S_IFREG;
+    const std::uint64_t size = statted ? static_cast<std::uint64_t>(status.st_size) : 0;
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        problem = std::string("cannot open the file: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat status {};
+    const bool statted = ::fstat(fd, &status) == 0;
+    const bool regular = statted && S_ISREG(status.st_mode);
+    const std::uint64_t size = statted ? static_cast<std::uint64_t>(status.st_size) : 0;
+    std::FILE* file = regular ? ::fdopen(fd, "rb") : nullptr;
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        problem = !statted   ? std::string("cannot read the file: ") + std::strerror(error)
+                  : !regular ? std::string("not a regular file")
+                             : std::string("cannot open the file: ") + std::strerror(error);
+        return false;
+    }
+#endif
+    if (!regular) {
+        std::fclose(file);
+        problem = "not a regular file";
+        return false;
+    }
+    if (size > kMaxFileBytes) {
+        std::fclose(file);
+        problem = "the file is larger than 16 MiB";
         return false;
     }
     text.clear();
@@ -534,6 +591,7 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& prob
     for (;;) {
         const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
         text.append(chunk, got);
+        // The size can grow after the look; the cap holds for what is read.
         if (text.size() > kMaxFileBytes) {
             problem = "the file is larger than 16 MiB";
             ok = false;
@@ -550,6 +608,73 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& prob
     std::fclose(file);
     return ok;
 }
+
+// Thrown from inside the JSON parser when an object names a key twice; the
+// parser would otherwise keep the last value and drop the first unseen.
+struct DuplicateKey {
+    std::string where;
+};
+
+// Follows the parser through the document so that a repeated key can be
+// named by its place, in the form the reader's messages use.
+class DuplicateKeyCheck {
+  public:
+    bool operator()(int /*depth*/, Json::parse_event_t event, Json& parsed) {
+        switch (event) {
+            case Json::parse_event_t::object_start:
+            case Json::parse_event_t::array_start:
+                frames_.push_back({event == Json::parse_event_t::array_start, 0, {}, {}});
+                break;
+            case Json::parse_event_t::key: {
+                Frame& frame = frames_.back();
+                frame.key = parsed.get<std::string>();
+                // Comment keys are ignored, so a repeated one loses nothing.
+                const bool comment = !frame.key.empty() && frame.key[0] == '_';
+                if (!frame.keys.insert(frame.key).second && !comment) {
+                    throw DuplicateKey{Where()};
+                }
+                break;
+            }
+            case Json::parse_event_t::object_end:
+            case Json::parse_event_t::array_end:
+                frames_.pop_back();
+                CountElement();
+                break;
+            case Json::parse_event_t::value:
+                CountElement();
+                break;
+        }
+        return true;
+    }
+
+  private:
+    struct Frame {
+        bool array = false;
+        std::size_t index = 0;  // elements done so far, in an array
+        std::string key;        // the key being read, in an object
+        std::set<std::string> keys;
+    };
+
+    void CountElement() {
+        if (!frames_.empty() && frames_.back().array) {
+            ++frames_.back().index;
+        }
+    }
+
+    std::string Where() const {
+        std::string where;
+        for (const Frame& frame : frames_) {
+            if (frame.array) {
+                where += "[" + std::to_string(frame.index) + "]";
+            } else {
+                where += (where.empty() ? "" : ".") + frame.key;
+            }
+        }
+        return where;
+    }
+
+    std::vector<Frame> frames_;
+};
 
 }  // namespace
 
@@ -574,13 +699,15 @@ bool ParseVirtualDevices(std::string_view text, std::string_view origin,
                          std::vector<VirtualDeviceConfig>& devices, std::string& error) {
     const std::string prefix = std::string(origin) + ": ";
     try {
-        const Json root = Json::parse(text.begin(), text.end(), nullptr, true, true);
+        const Json root = Json::parse(text.begin(), text.end(), DuplicateKeyCheck{}, true, true);
         DeviceFileReader reader;
         if (!reader.Read(root, devices)) {
             error = prefix + reader.Error();
             return false;
         }
         return true;
+    } catch (const DuplicateKey& duplicate) {
+        error = prefix + duplicate.where + ": appears twice in its object";
     } catch (const Json::parse_error& e) {
         // Drop the library's "[json.exception.parse_error.101] " tag.
         std::string what = e.what();

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <thread>
@@ -320,6 +323,67 @@ TEST(VirtualDeviceFile, UnreadableFileIsNamed) {
     error.clear();
     EXPECT_FALSE(LoadVirtualDevices(ZELK_TEST_FIXTURES, devices, error));  // a folder
     EXPECT_EQ(error.rfind(std::string(ZELK_TEST_FIXTURES) + ": ", 0), 0u) << error;
+}
+
+TEST(VirtualDeviceFile, RepeatedKeyIsNamedByItsPlace) {
+    struct Case {
+        const char* text;
+        const char* message;
+    };
+    const Case cases[] = {
+        {R"({"devices": [], "devices": []})", "/tmp/x.json: devices: appears twice in its object"},
+        {R"({"devices": [{"vendorId": 1, "productId": 1, "vendorId": 2}]})",
+         "/tmp/x.json: devices[0].vendorId: appears twice in its object"},
+        {R"({"devices": [{"vendorId": 1, "productId": 1},
+                         {"vendorId": 1, "productId": 1, "reports": {"offer": {"id": 5, "id": 6}}}]})",
+         "/tmp/x.json: devices[1].reports.offer.id: appears twice in its object"},
+        {R"({"devices": [{"vendorId": 1, "productId": 1, "components": [[], {"id": 1},
+                         {"id": 2, "bank": 0, "bank": 1}]}]})",
+         "/tmp/x.json: devices[0].components[2].bank: appears twice in its object"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<VirtualDeviceConfig> devices(1);
+        std::string error;
+        EXPECT_FALSE(ParseVirtualDevices(c.text, "/tmp/x.json", devices, error));
+        EXPECT_EQ(error, c.message);
+        EXPECT_EQ(devices.size(), 1u);
+    }
+    // The same key in different objects, and repeated comments, are fine.
+    std::vector<VirtualDeviceConfig> devices;
+    std::string error;
+    EXPECT_TRUE(ParseVirtualDevices(R"({"_c": 1, "_c": 2, "devices": [{"vendorId": 1,
+        "productId": 1, "reports": {"offer": {"id": 5}, "content": {"id": 6}}}]})",
+                                    "/tmp/x.json", devices, error))
+        << error;
+}
+
+TEST(VirtualDeviceFile, OnlyRegularFilesAreRead) {
+    // A FIFO without a writer would block an ordinary open for good; a
+    // device node would feed the reader without end.
+    const std::string fifo = ::testing::TempDir() + "zelk_devices_fifo";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string sources[] = {fifo, "/dev/zero", "/dev/null", ZELK_TEST_FIXTURES};
+    for (const std::string& source : sources) {
+        std::vector<VirtualDeviceConfig> devices;
+        std::string error;
+        EXPECT_FALSE(LoadVirtualDevices(source, devices, error));
+        EXPECT_EQ(error, source + ": not a regular file");
+    }
+    ::unlink(fifo.c_str());
+
+    // The size is looked at before anything is read.
+    const std::string large = ::testing::TempDir() + "zelk_devices_large.json";
+    std::FILE* file = std::fopen(large.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    ASSERT_EQ(::truncate(large.c_str(), 16 * 1024 * 1024 + 1), 0);
+    std::vector<VirtualDeviceConfig> devices;
+    std::string error;
+    EXPECT_FALSE(LoadVirtualDevices(large, devices, error));
+    EXPECT_EQ(error, large + ": the file is larger than 16 MiB");
+    ::unlink(large.c_str());
 }
 
 // --- Identity and descriptor -------------------------------------------------

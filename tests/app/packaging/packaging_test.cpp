@@ -203,6 +203,15 @@ class ResourceAdderTest : public PackagingTest {
     Bytes offer_, payload_, deviceInfo_;
 };
 
+// The probe's own ELF header marked as a relocatable object (e_type 1).
+Bytes ElfObject() {
+    Bytes bytes = ReadFile(ZELK_PROBE);
+    bytes.resize(64);
+    bytes[16] = 1;
+    bytes[17] = 0;
+    return bytes;
+}
+
 TEST_F(ResourceAdderTest, BadInputIsRefusedWithOneLineAndNoOutput) {
     struct Case {
         const char* name;
@@ -227,6 +236,10 @@ TEST_F(ResourceAdderTest, BadInputIsRefusedWithOneLineAndNoOutput) {
         {"4 KiB and one byte of device information", "DeviceInfo.txt", Bytes(4097, '0'),
          "DeviceInfo.txt (DEVICEINFO): 4097 bytes is too large"},
         {"empty updater", "updater", Bytes{}, "updater (UPDATER): the file is empty"},
+        {"text as the updater", "updater", Bytes{'e', 'c', 'h', 'o', '\n'},
+         "updater (UPDATER): is not a program (no ELF header)"},
+        {"ELF object file as the updater", "updater", ElfObject(),
+         "updater (UPDATER): is an ELF file but not a program"},
     };
     for (const Case& c : cases) {
         const Bytes saved = ReadFile(dir_ / c.file);
@@ -296,14 +309,14 @@ TEST_F(ResourceAdderTest, CopyCarriesTheNewFilesAndTheUpdaterStaysAsItWas) {
     EXPECT_EQ(probe.status, 0) << probe.out;
 }
 
-TEST_F(ResourceAdderTest, APackagedCopyCanBePackagedAgainInPlace) {
-    // The build's own use: the probe's package replaced in the probe's file.
+TEST_F(ResourceAdderTest, APackagedCopyCanBePackagedAgain) {
+    // The build's own use: the probe's package replaced in a copy beside it.
     const fs::path packaged = ProbeCopy("packaged", [](Bytes&, std::size_t) {});
     const Bytes program = ReadFile(updater_);
     const Outcome run = Add({packaged.string(), At("offer.bin"), At("payload.bin"),
-                             At("DeviceInfo.txt"), "-o", packaged.string()});
+                             At("DeviceInfo.txt"), "-o", At("repackaged")});
     ASSERT_EQ(run.status, 0) << run.err;
-    const Bytes bytes = ReadFile(packaged);
+    const Bytes bytes = ReadFile(dir_ / "repackaged");
     const BundleReadResult read = ReadBundle(bytes);
     ASSERT_TRUE(read.ok) << read.error;
     ASSERT_EQ(read.entries.size(), 3u);
@@ -311,8 +324,38 @@ TEST_F(ResourceAdderTest, APackagedCopyCanBePackagedAgainInPlace) {
     EXPECT_EQ(
         Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(read.executableSize)),
         program);
-    EXPECT_EQ(Files(), (std::vector<std::string>{"DeviceInfo.txt", "offer.bin", "packaged",
-                                                 "payload.bin", "updater"}));
+}
+
+TEST_F(ResourceAdderTest, AnOutputThatNamesAnInputIsRefused) {
+    fs::create_symlink(dir_ / "payload.bin", dir_ / "payload-link");
+    fs::create_hard_link(dir_ / "DeviceInfo.txt", dir_ / "info-hardlink");
+    struct Case {
+        std::string output;
+        const char* input;  // the role named in the refusal
+    };
+    const Case cases[] = {
+        {updater_.string(), "UPDATER"},
+        {At("offer.bin"), "OFFER"},
+        {(dir_ / "." / "sub" / ".." / "offer.bin").string(), "OFFER"},
+        {At("payload-link"), "PAYLOAD"},
+        {At("info-hardlink"), "DEVICEINFO"},
+    };
+    fs::create_directory(dir_ / "sub");
+    const Bytes updaterBefore = ReadFile(updater_);
+    for (const Case& c : cases) {
+        const Outcome run = Add({updater_.string(), At("offer.bin"), At("payload.bin"),
+                                 At("DeviceInfo.txt"), "-o", c.output});
+        EXPECT_EQ(run.status, 2) << c.output;
+        EXPECT_NE(run.err.find(c.output + ": the output would overwrite the " + c.input + " input"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(ReadFile(updater_), updaterBefore);
+        EXPECT_EQ(ReadFile(dir_ / "offer.bin"), offer_);
+        EXPECT_EQ(ReadFile(dir_ / "payload.bin"), payload_);
+        EXPECT_EQ(ReadFile(dir_ / "DeviceInfo.txt"), deviceInfo_);
+    }
+    EXPECT_EQ(Files(), (std::vector<std::string>{"DeviceInfo.txt", "info-hardlink", "offer.bin",
+                                                 "payload-link", "payload.bin", "sub", "updater"}));
 }
 
 TEST_F(ResourceAdderTest, AnUpdaterWithADamagedPackageIsRefused) {
