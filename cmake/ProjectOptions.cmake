@@ -10,6 +10,14 @@ if(ZELK_SANITIZE)
                                                 -fno-sanitize-recover=all)
   target_link_options(zelk_options INTERFACE -fsanitize=${ZELK_SANITIZE})
 endif()
+if(ZELK_FUZZ)
+  # Every library and program is built with coverage feedback and the fuzzers'
+  # sanitizers, so the instrumented libraries link into the ordinary programs
+  # too; only the fuzz targets link libFuzzer's own main.
+  target_compile_options(zelk_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                                                -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(zelk_options INTERFACE -fsanitize=address,undefined)
+endif()
 if(NOT WIN32)
   find_package(Threads REQUIRED)
   target_link_libraries(zelk_options INTERFACE Threads::Threads)

@@ -16,6 +16,9 @@ for preset in default sanitize tsan; do
   cmake --build --preset "$preset" -j "$jobs"
 done
 
+echo "== fuzz: build the libFuzzer targets and run each for 5 s"
+bash scripts/fuzz-ci.sh 5
+
 echo "== windows: cross build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"

@@ -46,8 +46,7 @@ constexpr std::uintmax_t kUpdaterLimit = 512u * 1024 * 1024;
 constexpr char kUsage[] = "usage: qrb_resource_adder UPDATER OFFER PAYLOAD DEVICEINFO [-o OUTPUT]";
 
 std::string Show(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
+    return zelk::tools::ShowPath(path);
 }
 
 void Fail(const std::string& line) {

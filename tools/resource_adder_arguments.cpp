@@ -7,11 +7,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Show(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 std::uint16_t Le16(std::span<const std::uint8_t> bytes, std::size_t at) {
     return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
 }
@@ -22,6 +17,22 @@ std::uint32_t Le32(std::span<const std::uint8_t> bytes, std::size_t at) {
 }
 
 }  // namespace
+
+std::string ShowPath(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    std::string shown;
+    for (const char8_t c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            const char* digits = "0123456789ABCDEF";
+            shown += "\\x";
+            shown += digits[c >> 4];
+            shown += digits[c & 15];
+        } else {
+            shown.push_back(static_cast<char>(c));
+        }
+    }
+    return shown;
+}
 
 std::optional<std::string> ElfProgramProblem(std::span<const std::uint8_t> bytes) {
     constexpr std::size_t kHeader32 = 52;
@@ -82,7 +93,7 @@ std::optional<ResourceAdderArguments> ParseResourceAdderArguments(const std::vec
             }
             arguments.output = raw[++i];
         } else if (!text.empty() && text[0] == '-' && text.size() > 1) {
-            error = "unknown option " + Show(raw[i]);
+            error = "unknown option " + ShowPath(raw[i]);
             return std::nullopt;
         } else if (text.empty()) {
             error = "an empty file name";

@@ -17,6 +17,10 @@ struct ResourceAdderArguments {
     bool help = false;
 };
 
+// A path as UTF-8 for a message line: control characters (a line feed in a
+// file name, say) are shown as \xNN so that every message stays one line.
+std::string ShowPath(const std::filesystem::path& path);
+
 // Reads the arguments (without the program's own name). On a mistake returns
 // nothing and sets `error` to one line saying what is wrong.
 std::optional<ResourceAdderArguments> ParseResourceAdderArguments(

@@ -25,6 +25,7 @@ TEST(ResourceAdderArguments, CommandLines) {
         {{"u", "o", "p", "d", "-o", ""}, "-o needs a file name"},
         {{"u", "o", "p", "d", "-o", "a", "-o", "b"}, "-o given twice"},
         {{"u", "o", "p", "d", "--out"}, "unknown option --out"},
+        {{"u", "o", "p", "d", "-\n\x7f"}, "unknown option -\\x0A\\x7F"},
         {{"u", "", "p", "d"}, "an empty file name"},
         {{"u", "o", "p"}, "expected 4 files, got 3"},
         {{"u", "o", "p", "d", "e"}, "expected 4 files, got 5"},

@@ -1,0 +1,46 @@
+// The console updater's command line, NUL-separated, given to the program's
+// own main (compiled into this target under another name). The target
+// carries no firmware package, so a command line that passes the option
+// checks ends at the package check without touching a device; what is fuzzed
+// is every path through the options and their messages.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "fuzz_support.h"
+
+int ZelkupdateMain(int argc, char** argv);
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+    // The package step writes and reads in the temporary directory: keep it
+    // to this process, and use no device file from the environment.
+    ::setenv("TMPDIR", zelk::fuzz::ScratchDirectory().c_str(), 1);
+    ::unsetenv("ZELK_VIRTUAL_DEVICES");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> arguments{"zelkupdate"};
+    std::string current;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0) {
+            arguments.push_back(current);
+            current.clear();
+        } else {
+            current.push_back(static_cast<char>(data[i]));
+        }
+    }
+    if (!current.empty()) {
+        arguments.push_back(current);
+    }
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    const int status = ZelkupdateMain(static_cast<int>(arguments.size()), argv.data());
+    zelk::fuzz::Require(status >= 0 && status <= 255, "an exit status fits a byte");
+    return 0;
+}
