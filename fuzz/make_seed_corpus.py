@@ -122,3 +122,31 @@ write("zelkupdatetool_command_line", "simulate_file", "--simulate=/nonexistent.j
 write("zelkupdatetool_command_line", "screenshot", "--screenshot=/tmp/x.png\0--screenshot-admin")
 write("zelkupdatetool_command_line", "help_and_unknown", "--help\0--bogus")
 write("zelkupdatetool_command_line", "qt_option", "-platform\0offscreen")
+
+# A device's answers to a download: a set-up byte (bits 0-1 the device family,
+# 3 meaning -1; bit 2 both answers on one report ID), the version feature
+# report, then one answer per report written; each is a length byte and the bytes.
+def chunk(data):
+    return bytes([len(data)]) + data
+
+
+def offer_response(status):
+    return bytes([0x24]) + bytes(12) + bytes([status]) + bytes(3)
+
+
+def content_response(sequence, status):
+    return bytes([0x22]) + struct.pack("<H", sequence) + b"\x00\x00" + bytes([status]) + bytes(11)
+
+
+EARBUD_VERSION = version_report(1, [(0x10003001, 0x0F04)])
+write("download_answers", "accept_and_three_blocks",
+      b"\x01" + chunk(EARBUD_VERSION) + chunk(offer_response(1)) +
+      b"".join(chunk(content_response(i, 0)) for i in range(3)))
+write("download_answers", "reject", b"\x00" + chunk(EARBUD_VERSION) + chunk(offer_response(2)))
+write("download_answers", "silent", b"\x02" + chunk(EARBUD_VERSION))
+write("download_answers", "write_error",
+      b"\x03" + chunk(EARBUD_VERSION) + chunk(offer_response(4)) + chunk(content_response(0, 0)) +
+      chunk(content_response(1, 2)))
+write("download_answers", "wrong_sequence_shared_id",
+      b"\x05" + chunk(EARBUD_VERSION) + chunk(offer_response(1)) + chunk(content_response(7, 1)))
+write("download_answers", "no_version", b"\x01" + chunk(b""))
