@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The Windows programs under Wine, as a user runs them (called by
+# scripts/wine-tests.sh with the build folder and WINEPREFIX set):
+#  - qrb_resource_adder.exe packages other firmware into copies of
+#    zelkupdate.exe and ZelkUpdateTool.exe, as real resources;
+#  - the packaged console copy updates the virtual earbud with that firmware;
+#  - the packaged dialog copy, whose device information asks to hide the
+#    window, runs under Xvfb until its run ends, while a listener window of
+#    this test receives its progress broadcasts 4 (each tenth), 1 and 5.
+#   programs.sh BUILD_DIR
+set -u
+build=$1
+work=$(mktemp -d "$build/wine-programs.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failed=0
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+winpath() { echo "Z:${1//\//\\}"; }
+
+# Ten records of other firmware: progress then climbs in tenths.
+python3 - "$work" <<'PY'
+import struct, sys
+work = sys.argv[1]
+open(f"{work}/ten.offer.bin", "wb").write(bytes([0, 1, 0x0F, 0, 1, 0x50, 0, 0x10, 0, 0, 0, 0, 4, 0, 0, 0]))
+with open(f"{work}/ten.payload.bin", "wb") as f:
+    for i in range(10):
+        f.write(struct.pack("<IB", 52 * i, 52) + bytes((i * 7 + j) & 0xFF for j in range(52)))
+open(f"{work}/hidden.txt", "wb").write(b"0x320f\r\n0x5055\r\n0xff0b\r\n0x0104\r\n0x02\r\n1\r\n")
+PY
+cp "$build/app/zelkupdate.exe" "$build/app/ZelkUpdateTool.exe" "$work/"
+adder=$build/tools/qrb_resource_adder.exe
+for program in zelkupdate ZelkUpdateTool; do
+    wine "$adder" "$(winpath "$work/$program.exe")" "$(winpath "$work/ten.offer.bin")" \
+        "$(winpath "$work/ten.payload.bin")" "$(winpath "$work/hidden.txt")" \
+        > "$work/adder-$program.out" 2>&1 || fail "qrb_resource_adder.exe on $program.exe: $(cat "$work/adder-$program.out")"
+    [ -s "$work/$program-packaged.exe" ] || fail "no packaged copy of $program.exe"
+done
+cmp -s "$work/zelkupdate.exe" "$build/app/zelkupdate.exe" || fail "the updater itself was changed"
+
+# The console copy finds its package and sends the packaged firmware.
+(cd "$work" && ZELK_VIRTUAL_DEVICES=default wine ./zelkupdate-packaged.exe --simulate \
+    > "$work/console.out" 2> "$work/console.err")
+status=$?
+[ "$status" -eq 0 ] || fail "the packaged console copy exited with $status: $(tail -5 "$work/console.err")"
+grep -q "percentage: 10, status: 0" "$work/console.out" || fail "no progress of the packaged firmware"
+grep -q "percentage: 1, status: 0" "$work/console.out" && fail "the embedded sample was sent instead"
+
+# The dialog copy in hidden mode, heard by a listener window.
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    work=$1 listener=$2
+    wine "$listener" "$work/broadcasts.txt" 90 &
+    listening=$!
+    for _ in $(seq 100); do [ -e "$work/broadcasts.txt.ready" ] && break; sleep 0.2; done
+    (cd "$work" && timeout 120 wine ./ZelkUpdateTool-packaged.exe --simulate > "$work/dialog.out" 2>&1)
+    echo $? > "$work/dialog.status"
+    wait $listening
+    echo $? > "$work/listener.status"
+' _ "$work" "$build/tests/broadcast_listener.exe" 2>/dev/null
+status=$(cat "$work/dialog.status" 2>/dev/null || echo none)
+[ "$status" = 0 ] || fail "the hidden dialog copy exited with $status: $(tail -5 "$work/dialog.out")"
+heard=$(tr -d '\r' < "$work/broadcasts.txt" 2>/dev/null | paste -sd' ')
+expected="4:10 4:20 4:30 4:40 4:50 4:60 4:70 4:80 4:90 1:0 5:0"
+[ "$heard" = "$expected" ] || fail "the listener heard '$heard', expected '$expected'"
+
+echo "windows programs: $failed failed"
+[ "$failed" -eq 0 ]
