@@ -4,6 +4,9 @@
 #  - qrb_resource_adder.exe packages other firmware into copies of
 #    zelkupdate.exe and ZelkUpdateTool.exe, as real resources;
 #  - the packaged console copy updates the virtual earbud with that firmware;
+#  - the dialog program shows template 102 as another program reads it: every
+#    control by id, with its class, visibility, place in dialog units and text
+#    (tests/windows/main_dialog_controls.txt), and closes when asked;
 #  - the packaged dialog copy, whose device information asks to hide the
 #    window, runs under Xvfb until its run ends, while a listener window of
 #    this test receives its progress broadcasts 4 (each tenth), 1 and 5.
@@ -43,6 +46,21 @@ status=$?
 [ "$status" -eq 0 ] || fail "the packaged console copy exited with $status: $(tail -5 "$work/console.err")"
 grep -q "percentage: 10, status: 0" "$work/console.out" || fail "no progress of the packaged firmware"
 grep -q "percentage: 1, status: 0" "$work/console.out" && fail "the embedded sample was sent instead"
+
+# The dialog as another program reads it, in English (Wine's default language).
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    work=$1 build=$2
+    (cd "$build/app" && timeout 60 wine ./ZelkUpdateTool.exe --simulate > "$work/window.out" 2>&1
+     echo $? > "$work/window.status") &
+    wine "$build/tests/dialog_probe.exe" "$work/controls.txt" 40
+    echo $? > "$work/probe.status"
+    wait
+' _ "$work" "$build" 2>/dev/null
+[ "$(cat "$work/probe.status" 2>/dev/null)" = 0 ] || fail "the dialog probe found no main dialog"
+[ "$(cat "$work/window.status" 2>/dev/null)" = 0 ] ||
+    fail "ZelkUpdateTool.exe did not end with 0 after the close request: $(tail -3 "$work/window.out")"
+diff -u "$(dirname "$0")/main_dialog_controls.txt" "$work/controls.txt" > "$work/controls.diff" ||
+    fail "the dialog's controls differ: $(cat "$work/controls.diff")"
 
 # The dialog copy in hidden mode, heard by a listener window.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
