@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "windows/win32_hid_api.h"
@@ -550,6 +551,96 @@ TEST(Win32HidBackend, DescriptorGivesCapsAndFindsValuesByUsage) {
             kHidStatusInvalidReportType);
     }
     EXPECT_EQ(api.preparsedFreed, 1);
+}
+
+// The read path against the system's own overlapped I/O, with a message-mode
+// named pipe standing in for a device: each message is one report.
+class PipeDevice {
+  public:
+    PipeDevice() {
+        name_ = L"\\\\.\\pipe\\zelk-hid-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++counter_);
+        server_ = CreateNamedPipeW(name_.c_str(), PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096,
+                                   4096, 0, nullptr);
+    }
+    ~PipeDevice() { Unplug(); }
+    PipeDevice(const PipeDevice&) = delete;
+    PipeDevice& operator=(const PipeDevice&) = delete;
+
+    std::u16string Path() const { return std::u16string(name_.begin(), name_.end()); }
+    bool Ready() const { return server_ != INVALID_HANDLE_VALUE; }
+    bool Send(const std::vector<std::uint8_t>& report) {
+        DWORD written = 0;
+        return WriteFile(server_, report.data(), static_cast<DWORD>(report.size()), &written,
+                         nullptr) &&
+               written == report.size();
+    }
+    void Unplug() {
+        if (server_ != INVALID_HANDLE_VALUE) {
+            DisconnectNamedPipe(server_);
+            ::CloseHandle(server_);
+            server_ = INVALID_HANDLE_VALUE;
+        }
+    }
+
+  private:
+    static inline int counter_ = 0;
+    std::wstring name_;
+    HANDLE server_ = INVALID_HANDLE_VALUE;
+};
+
+TEST(Win32HidBackendOnSystemIo, ReportsArriveTimeOutsLoseNothingAndTheReadNeverOutlivesTheCall) {
+    PipeDevice device;
+    ASSERT_TRUE(device.Ready());
+    Win32HidBackend backend(SystemWin32HidApi());
+    const HidHandle handle = backend.Open(device.Path(), HidOpenMode::Io);
+    ASSERT_NE(handle, kInvalidHidHandle);
+
+    std::vector<std::uint8_t> buffer(255, 0xEE);
+    std::size_t received = 0;
+    // Nothing sent: the wait ends, the read is cancelled and the buffer is
+    // left alone afterwards.
+    EXPECT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 50),
+              HidReadResult::TimedOut);
+    EXPECT_EQ(received, 0u);
+
+    // A report sent after a time-out is not eaten by the cancelled read.
+    const std::vector<std::uint8_t> report = Report(64);
+    ASSERT_TRUE(device.Send(report));
+    ASSERT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 2000),
+              HidReadResult::Data);
+    ASSERT_EQ(received, report.size());
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 64), report);
+
+    // A report that arrives while the read waits.
+    const std::vector<std::uint8_t> shorter = Report(9);
+    std::thread sender([&] {
+        Sleep(100);
+        device.Send(shorter);
+    });
+    EXPECT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 5000),
+              HidReadResult::Data);
+    sender.join();
+    EXPECT_EQ(received, shorter.size());
+
+    // Many short waits in a row: each cancel finishes before the next read.
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 1),
+                  HidReadResult::TimedOut);
+    }
+    ASSERT_TRUE(device.Send(report));
+    EXPECT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 2000),
+              HidReadResult::Data);
+    EXPECT_EQ(received, report.size());
+
+    // The far end goes away: the read ends at once, without data.
+    device.Unplug();
+    const HidReadResult gone =
+        backend.ReadInput(handle, buffer.data(), buffer.size(), received, 2000);
+    EXPECT_NE(gone, HidReadResult::TimedOut);
+    EXPECT_EQ(received, 0u);
+    EXPECT_TRUE(backend.Close(handle));
 }
 
 // The real calls, on whatever the system has: Wine lists no HID interfaces
