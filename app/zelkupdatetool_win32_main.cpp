@@ -300,10 +300,6 @@ INT_PTR CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     if (context == nullptr) {
         return FALSE;
     }
-    if (message == Win32Desktop::RunMessage()) {
-        (*reinterpret_cast<const std::function<void()>*>(lParam))();
-        return TRUE;
-    }
     if (message == Win32Desktop::CloseMessage()) {
         DestroyWindow(window);
         return TRUE;

@@ -7,6 +7,10 @@
 #   wine-tests.sh [BUILD_DIR]     (default: build/windows)
 set -uo pipefail
 cd "$(dirname "$0")/.."
+# Windows need a display: the whole run gets one X server of its own.
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
 build=$(realpath "${1:-build/windows}")
 export WINEPREFIX="$build/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The C checks load the shared library from beside themselves.

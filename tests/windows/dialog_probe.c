@@ -9,9 +9,9 @@
  *
  *   dialog_probe.exe OUT.txt [SECONDS]
  * Exit status 0 when the window was found, 1 when not, 2 on a setup failure. */
-#include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <windows.h>
 
 static HWND found;
 

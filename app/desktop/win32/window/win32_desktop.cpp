@@ -17,11 +17,18 @@ std::u16string Narrow16(std::wstring_view text) {
     return std::u16string(text.begin(), text.end());
 }
 
-}  // namespace
+constexpr UINT kRunMessage = WM_APP + 1;
+constexpr wchar_t kCallsClass[] = L"ZelkUpdateToolUiCalls";
 
-UINT Win32Desktop::RunMessage() {
-    return WM_APP + 1;
+LRESULT CALLBACK RunCalls(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kRunMessage) {
+        (*reinterpret_cast<const std::function<void()>*>(lParam))();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
 }
+
+}  // namespace
 
 UINT Win32Desktop::CloseMessage() {
     return WM_APP + 2;
@@ -30,8 +37,26 @@ UINT Win32Desktop::CloseMessage() {
 Win32Desktop::Win32Desktop(HINSTANCE instance)
     : instance_(instance), uiThread_(std::this_thread::get_id()) {}
 
+Win32Desktop::~Win32Desktop() {
+    DetachWindow();
+}
+
 void Win32Desktop::AttachWindow(HWND dialog) {
+    WNDCLASSW calls{};
+    calls.lpfnWndProc = RunCalls;
+    calls.hInstance = instance_;
+    calls.lpszClassName = kCallsClass;
+    RegisterClassW(&calls);  // fails harmlessly when already registered
+    calls_ = CreateWindowExW(0, kCallsClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance_,
+                             nullptr);
     dialog_ = dialog;
+}
+
+void Win32Desktop::DetachWindow() {
+    dialog_ = nullptr;
+    if (const HWND calls = calls_.exchange(nullptr)) {
+        DestroyWindow(calls);
+    }
 }
 
 std::wstring Win32Desktop::MessageCaption() const {
@@ -59,7 +84,9 @@ void Win32Desktop::OnUi(const std::function<void()>& work) {
         return;
     }
     // A window that is destroyed meanwhile makes the call return at once.
-    SendMessageW(dialog, RunMessage(), 0, reinterpret_cast<LPARAM>(&work));
+    if (const HWND calls = calls_) {
+        SendMessageW(calls, kRunMessage, 0, reinterpret_cast<LPARAM>(&work));
+    }
 }
 
 void Win32Desktop::SetControlText(int id, std::u16string_view text) {

@@ -28,11 +28,17 @@ namespace zelk::app::win32 {
 class Win32Desktop final : public Desktop, public OsServices {
   public:
     explicit Win32Desktop(HINSTANCE instance);
+    ~Win32Desktop() override;
+    Win32Desktop(const Win32Desktop&) = delete;
+    Win32Desktop& operator=(const Win32Desktop&) = delete;
 
-    // The dialog window once it exists (set by the dialog procedure).
+    // The dialog window once it exists (set by the dialog procedure, on the
+    // UI thread).
     void AttachWindow(HWND dialog);
-    // Forgets the window (WM_DESTROY): later requests are dropped.
-    void DetachWindow() { dialog_ = nullptr; }
+    // Forgets the window (WM_DESTROY, on the UI thread): requests that are
+    // waiting or come later are dropped, so a worker never waits for a UI
+    // thread that has stopped serving messages.
+    void DetachWindow();
     HWND Window() const { return dialog_; }
     HINSTANCE Instance() const { return instance_; }
     // The caption of message boxes: the program's file name without extension.
@@ -48,8 +54,6 @@ class Win32Desktop final : public Desktop, public OsServices {
     std::optional<std::u16string> OpenFile(const OpenFileRequest& request) override;
     void CloseMainWindow() override;
 
-    // The private message that runs a function on the UI thread.
-    static UINT RunMessage();
     // The private message that ends the dialog without asking.
     static UINT CloseMessage();
 
@@ -60,6 +64,8 @@ class Win32Desktop final : public Desktop, public OsServices {
 
     HINSTANCE instance_;
     std::atomic<HWND> dialog_ = nullptr;
+    // A message-only window of the UI thread that runs the workers' requests.
+    std::atomic<HWND> calls_ = nullptr;
     std::thread::id uiThread_;
 };
 
