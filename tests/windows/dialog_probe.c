@@ -8,9 +8,14 @@
  * its base units).
  *
  *   dialog_probe.exe OUT.txt [SECONDS]
- * Exit status 0 when the window was found, 1 when not, 2 on a setup failure. */
+ * Exit status 0 when the window was found, 1 when not, 2 on a setup failure.
+ *
+ *   dialog_probe.exe --watch OUT.txt SECONDS
+ * only watches for that many seconds, touching nothing, and writes "shown"
+ * when the dialog was ever visible, otherwise "never shown". */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <windows.h>
 
 static HWND found;
@@ -39,7 +44,29 @@ static int Units(int pixels, int units, int extent) {
     return (int)((pixels * (double)units) / extent + (pixels >= 0 ? 0.5 : -0.5));
 }
 
+static int Watch(const char* path, int seconds) {
+    int shown = 0;
+    for (int i = 0; i < seconds * 20; ++i) {
+        found = NULL;
+        EnumWindows(Consider, 0);
+        if (found != NULL && IsWindowVisible(found)) {
+            shown = 1;
+        }
+        Sleep(50);
+    }
+    FILE* out = fopen(path, "wb");
+    if (out == NULL) {
+        return 2;
+    }
+    fputs(shown ? "shown\n" : "never shown\n", out);
+    fclose(out);
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 4 && strcmp(argv[1], "--watch") == 0) {
+        return Watch(argv[2], atoi(argv[3]));
+    }
     if (argc < 2) {
         fprintf(stderr, "usage: dialog_probe OUT.txt [SECONDS]\n");
         return 2;

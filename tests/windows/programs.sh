@@ -8,8 +8,9 @@
 #    control by id, with its class, visibility, place in dialog units and text
 #    (tests/windows/main_dialog_controls.txt), and closes when asked;
 #  - the packaged dialog copy, whose device information asks to hide the
-#    window, runs under Xvfb until its run ends, while a listener window of
-#    this test receives its progress broadcasts 4 (each tenth), 1 and 5.
+#    window, runs under Xvfb until its run ends without ever showing its
+#    window, while a listener window of this test receives its progress
+#    broadcasts 4 (each tenth), 1 and 5.
 #   programs.sh BUILD_DIR
 set -u
 build=$1
@@ -64,19 +65,24 @@ diff -u "$(dirname "$0")/main_dialog_controls.txt" "$work/controls.txt" > "$work
 
 # The dialog copy in hidden mode, heard by a listener window.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-    work=$1 listener=$2
+    work=$1 listener=$2 build=$3
     wine "$listener" "$work/broadcasts.txt" 90 &
     listening=$!
     for _ in $(seq 100); do [ -e "$work/broadcasts.txt.ready" ] && break; sleep 0.2; done
+    wine "$build/tests/dialog_probe.exe" --watch "$work/visibility.txt" 20 &
+    watching=$!
     (cd "$work" && timeout 120 wine ./ZelkUpdateTool-packaged.exe --simulate > "$work/dialog.out" 2>&1)
     echo $? > "$work/dialog.status"
+    wait $watching
     wait $listening
     echo $? > "$work/listener.status"
-' _ "$work" "$build/tests/broadcast_listener.exe" 2>/dev/null
+' _ "$work" "$build/tests/broadcast_listener.exe" "$build" 2>/dev/null
 status=$(cat "$work/dialog.status" 2>/dev/null || echo none)
 [ "$status" = 0 ] || fail "the hidden dialog copy exited with $status: $(tail -5 "$work/dialog.out")"
 heard=$(tr -d '\r' < "$work/broadcasts.txt" 2>/dev/null | paste -sd' ')
 expected="4:10 4:20 4:30 4:40 4:50 4:60 4:70 4:80 4:90 1:0 5:0"
+[ "$(cat "$work/visibility.txt" 2>/dev/null)" = "never shown" ] ||
+    fail "the hidden dialog copy showed its window: $(cat "$work/visibility.txt" 2>/dev/null)"
 [ "$heard" = "$expected" ] || fail "the listener heard '$heard', expected '$expected'"
 
 echo "windows programs: $failed failed"
