@@ -4,6 +4,7 @@
 #  - qrb_resource_adder.exe packages other firmware into copies of
 #    zelkupdate.exe and ZelkUpdateTool.exe, as real resources;
 #  - the packaged console copy updates the virtual earbud with that firmware;
+#    copies damaged afterwards (a payload byte, the seal) send nothing;
 #  - the dialog program shows template 102 as another program reads it: every
 #    control by id, with its class, visibility, place in dialog units and text
 #    (tests/windows/main_dialog_controls.txt), and closes when asked;
@@ -13,6 +14,11 @@
 #    broadcasts 4 (each tenth), 1 and 5.
 #   programs.sh BUILD_DIR
 set -u
+# One X server for every Wine process of the check: a wineserver started
+# without a display cannot give a later program windows.
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
 build=$1
 work=$(mktemp -d "$build/wine-programs.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -48,8 +54,48 @@ status=$?
 grep -q "percentage: 10, status: 0" "$work/console.out" || fail "no progress of the packaged firmware"
 grep -q "percentage: 1, status: 0" "$work/console.out" && fail "the embedded sample was sent instead"
 
+# Copies whose package was damaged after packaging are refused before
+# anything reaches a device: one byte of the payload resource altered, and
+# the seal resource removed.
+python3 - "$work" <<'PY'
+import sys
+work = sys.argv[1]
+data = bytearray(open(f"{work}/zelkupdate-packaged.exe", "rb").read())
+payload = open(f"{work}/ten.payload.bin", "rb").read()
+at = data.find(payload)
+assert at > 0, "payload resource not found"
+altered = bytearray(data)
+altered[at + 100] ^= 0xFF
+open(f"{work}/altered.exe", "wb").write(altered)
+PY
+wine "$build/tools/qrb_resource_adder.exe" "$(winpath "$work/zelkupdate-packaged.exe")" \
+    "$(winpath "$work/ten.offer.bin")" "$(winpath "$work/ten.payload.bin")" \
+    "$(winpath "$work/hidden.txt")" -o "$(winpath "$work/unsealed.exe")" > /dev/null 2>&1
+python3 - "$work" <<'PY'
+import sys
+work = sys.argv[1]
+data = bytearray(open(f"{work}/unsealed.exe", "rb").read())
+# The seal's three lines of digests become other digits: as good as no seal.
+import hashlib
+seal = b"".join(hashlib.md5(open(f"{work}/{name}", "rb").read()).hexdigest().encode() + b"\n"
+                for name in ("ten.offer.bin", "ten.payload.bin", "hidden.txt"))
+at = data.find(seal)
+assert at > 0, "seal resource not found"
+data[at:at + len(seal)] = b"0" * len(seal)
+open(f"{work}/unsealed.exe", "wb").write(data)
+PY
+for damaged in altered unsealed; do
+    (cd "$work" && ZELK_VIRTUAL_DEVICES=default wine "./$damaged.exe" --simulate \
+        > "$work/$damaged.out" 2> "$work/$damaged.err")
+    status=$?
+    [ "$status" -eq 1 ] || fail "$damaged copy exited with $status, not 1"
+    grep -q "the resource user defined is error,please check resource" "$work/$damaged.out" ||
+        fail "$damaged copy did not report its damaged package"
+    grep -q "percentage:" "$work/$damaged.out" && fail "$damaged copy sent firmware"
+done
+
 # The dialog as another program reads it, in English (Wine's default language).
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+bash -c '
     work=$1 build=$2
     (cd "$build/app" && timeout 60 wine ./ZelkUpdateTool.exe --simulate > "$work/window.out" 2>&1
      echo $? > "$work/window.status") &
@@ -64,7 +110,7 @@ diff -u "$(dirname "$0")/main_dialog_controls.txt" "$work/controls.txt" > "$work
     fail "the dialog's controls differ: $(cat "$work/controls.diff")"
 
 # The dialog copy in hidden mode, heard by a listener window.
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+bash -c '
     work=$1 listener=$2 build=$3
     wine "$listener" "$work/broadcasts.txt" 90 &
     listening=$!
