@@ -18,3 +18,16 @@ if ((${#missing[@]})); then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# Wine runs the Windows cross build (scripts/wine-tests.sh). Installed with its
+# recommended libraries, which its X11 driver and fonts need; the Chinese font
+# is for the screenshots of the Windows window (docs/window.md).
+wine_packages=(wine64 wine fonts-wqy-microhei)
+missing=()
+for p in "${wine_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}"
+fi

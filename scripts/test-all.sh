@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds every configuration once and runs every test:
 # the plain build, AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer
-# on the threaded parts, and the Windows cross build.
+# on the threaded parts, and the Windows cross build, run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -29,3 +29,5 @@ echo "== sanitize: tests"
 ctest --preset sanitize -j "$jobs"
 echo "== tsan: threaded tests"
 TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j "$jobs" -R "$(cat tests/threaded-tests.txt | paste -sd'|')"
+echo "== windows: tests and programs under Wine"
+bash scripts/wine-tests.sh build/windows

@@ -42,12 +42,11 @@ std::string Coloured(const std::string& text, Rgb colour) {
 }  // namespace
 
 ConsoleDesktop::ConsoleDesktop(ConsoleOptions options)
-    : out_(options.out),
+    : OsServices(std::move(options.broadcaster)),
+      out_(options.out),
       err_(options.err),
       colourLog_(options.colourLog.value_or(options.err == stderr && platform::StderrIsTerminal())),
-      onClose_(std::move(options.onClose)),
-      broadcaster_(options.broadcaster ? std::move(options.broadcaster)
-                                       : platform::CreateProgressBroadcaster()) {}
+      onClose_(std::move(options.onClose)) {}
 
 void ConsoleDesktop::SetControlText(int id, std::u16string_view text) {
     std::lock_guard lock(controlsMutex_);
@@ -106,40 +105,6 @@ std::optional<std::u16string> ConsoleDesktop::OpenFile(const OpenFileRequest&) {
     return std::nullopt;
 }
 
-std::optional<std::uint32_t> ConsoleDesktop::SystemLanguageId() {
-    return platform::LanguageId();
-}
-
-ResourceLookup ConsoleDesktop::FindResource(std::u16string_view type, int id,
-                                            std::vector<std::uint8_t>& bytes) {
-    return platform::FindOwnResource(type, id, bytes);
-}
-
-std::u16string ConsoleDesktop::TempDirectory() {
-    return platform::TempDirectory();
-}
-
-std::u16string ConsoleDesktop::OwnPath() {
-    return platform::OwnPath();
-}
-
-bool ConsoleDesktop::FileExists(std::u16string_view path) {
-    return platform::FileExists(path);
-}
-
-bool ConsoleDesktop::StartProgram(std::u16string_view file,
-                                  const std::vector<std::u16string>& arguments) {
-    return platform::StartProgram(file, arguments);
-}
-
-void ConsoleDesktop::BroadcastProgress(ProgressEvent event, std::int64_t lParam) {
-    broadcaster_->Broadcast(event, lParam);
-}
-
-void ConsoleDesktop::DebugOutput(std::u16string_view text) {
-    platform::DebugOutput(text);
-}
-
 void ConsoleDesktop::WriteStdout(std::string_view bytes) {
     Write(out_, bytes);
 }
@@ -157,10 +122,6 @@ void ConsoleDesktop::CloseMainWindow() {
 bool ConsoleDesktop::CloseRequested() {
     std::lock_guard lock(controlsMutex_);
     return closeRequested_;
-}
-
-LocalTime ConsoleDesktop::Now() {
-    return platform::Now();
 }
 
 // Flushed at once: stdout and stderr may be the same pipe, and the run's lines

@@ -1,6 +1,6 @@
 // The desktop of a program without a window: controls live in memory, the log
-// and message boxes go to stderr, the run's console lines to stdout, and
-// everything else is the operating system's (platform.h).
+// and message boxes go to stderr, the run's console lines to stdout, and the
+// system services are the operating system's (OsServices).
 #pragma once
 
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "desktop/desktop.h"
+#include "desktop/os_services.h"
 #include "desktop/platform.h"
 
 namespace zelk::app {
@@ -27,7 +28,7 @@ struct ConsoleOptions {
     std::unique_ptr<platform::ProgressBroadcaster> broadcaster;
 };
 
-class ConsoleDesktop final : public Desktop {
+class ConsoleDesktop final : public Desktop, public OsServices {
   public:
     explicit ConsoleDesktop(ConsoleOptions options = {});
 
@@ -40,21 +41,11 @@ class ConsoleDesktop final : public Desktop {
     void AppendLog(std::u16string_view text, Rgb colour) override;
     void MessageBox(std::u16string_view text) override;
     std::optional<std::u16string> OpenFile(const OpenFileRequest& request) override;
-    std::optional<std::uint32_t> SystemLanguageId() override;
 
-    ResourceLookup FindResource(std::u16string_view type, int id,
-                                std::vector<std::uint8_t>& bytes) override;
-    std::u16string TempDirectory() override;
-    std::u16string OwnPath() override;
-    bool FileExists(std::u16string_view path) override;
-    bool StartProgram(std::u16string_view file,
-                      const std::vector<std::u16string>& arguments) override;
-
-    void BroadcastProgress(ProgressEvent event, std::int64_t lParam) override;
-    void DebugOutput(std::u16string_view text) override;
-    void WriteStdout(std::string_view bytes) override;
     void CloseMainWindow() override;
-    LocalTime Now() override;
+
+    // To `out` rather than the process's stdout.
+    void WriteStdout(std::string_view bytes) override;
 
     // Controls are visible until hidden.
     bool IsVisible(int id);
@@ -73,7 +64,6 @@ class ConsoleDesktop final : public Desktop {
     std::FILE* err_;
     bool colourLog_;
     std::function<void()> onClose_;
-    std::unique_ptr<platform::ProgressBroadcaster> broadcaster_;
 
     std::mutex controlsMutex_;
     std::map<int, Control> controls_;

@@ -11,7 +11,10 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <array>
 #include <string>
+
+#include "desktop/win32/package_seal.h"
 
 namespace zelk::tools {
 namespace {
@@ -138,7 +141,7 @@ std::vector<fs::path> ProgramArguments(int, char**) {
 
 WriteResult WritePackagedCopy(const fs::path& updater,
                               const std::vector<std::uint8_t>& updaterBytes, const fs::path& output,
-                              const std::vector<PackageResource>& resources) {
+                              const std::vector<PackageResource>& given) {
     std::string error;
     const fs::path temp = WriteTempCopy(output, updaterBytes, error);
     if (temp.empty()) {
@@ -148,6 +151,21 @@ WriteResult WritePackagedCopy(const fs::path& updater,
         DeleteFileW(temp.c_str());
         return Failed(outcome, std::move(why));
     };
+
+    // The seal over the three package resources goes in with them.
+    std::vector<PackageResource> resources(given);
+    std::array<std::vector<std::uint8_t>, 3> parts;
+    const std::uint16_t ids[] = {139, 140, 141};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        for (const PackageResource& resource : given) {
+            if (resource.id == ids[i]) {
+                parts[i] = resource.bytes;
+            }
+        }
+    }
+    const std::string sealText = app::seal::SealText(parts);
+    resources.push_back({app::seal::kType, static_cast<std::uint16_t>(app::seal::kId),
+                         std::vector<std::uint8_t>(sealText.begin(), sealText.end())});
 
     std::vector<std::vector<WORD>> existing;
     for (const PackageResource& resource : resources) {

@@ -43,9 +43,9 @@ QString FileDialogFilters(const OpenFileRequest& request) {
 
 QtDesktop::QtDesktop(QtDesktopOptions options)
     : options_(std::move(options)),
-      services_(options_.services),
-      window_(std::make_unique<MainWindow>()),
-      broadcaster_(options_.services ? nullptr : platform::CreateProgressBroadcaster()) {
+      ownServices_(options_.services ? nullptr : std::make_unique<OsServices>()),
+      services_(options_.services ? *options_.services : *ownServices_),
+      window_(std::make_unique<MainWindow>()) {
     if (!options_.messageBox) {
         options_.messageBox = ShowMessageBox;
     }
@@ -113,31 +113,29 @@ std::optional<std::u16string> QtDesktop::OpenFile(const OpenFileRequest& request
 }
 
 std::optional<std::uint32_t> QtDesktop::SystemLanguageId() {
-    return services_ ? services_->SystemLanguageId() : platform::LanguageId();
+    return services_.SystemLanguageId();
 }
 
 ResourceLookup QtDesktop::FindResource(std::u16string_view type, int id,
                                        std::vector<std::uint8_t>& bytes) {
-    return services_ ? services_->FindResource(type, id, bytes)
-                     : platform::FindOwnResource(type, id, bytes);
+    return services_.FindResource(type, id, bytes);
 }
 
 std::u16string QtDesktop::TempDirectory() {
-    return services_ ? services_->TempDirectory() : platform::TempDirectory();
+    return services_.TempDirectory();
 }
 
 std::u16string QtDesktop::OwnPath() {
-    return services_ ? services_->OwnPath() : platform::OwnPath();
+    return services_.OwnPath();
 }
 
 bool QtDesktop::FileExists(std::u16string_view path) {
-    return services_ ? services_->FileExists(path) : platform::FileExists(path);
+    return services_.FileExists(path);
 }
 
 bool QtDesktop::StartProgram(std::u16string_view file,
                              const std::vector<std::u16string>& arguments) {
-    return services_ ? services_->StartProgram(file, arguments)
-                     : platform::StartProgram(file, arguments);
+    return services_.StartProgram(file, arguments);
 }
 
 // The caption is posted, not waited for: a broadcast never waits.
@@ -148,28 +146,15 @@ void QtDesktop::BroadcastProgress(ProgressEvent event, std::int64_t lParam) {
             [window = window_.get(), text = *caption] { window->setWindowTitle(text); },
             Qt::QueuedConnection);
     }
-    if (services_) {
-        services_->BroadcastProgress(event, lParam);
-    } else {
-        broadcaster_->Broadcast(event, lParam);
-    }
+    services_.BroadcastProgress(event, lParam);
 }
 
 void QtDesktop::DebugOutput(std::u16string_view text) {
-    if (services_) {
-        services_->DebugOutput(text);
-        return;
-    }
-    platform::DebugOutput(text);
+    services_.DebugOutput(text);
 }
 
 void QtDesktop::WriteStdout(std::string_view bytes) {
-    if (services_) {
-        services_->WriteStdout(bytes);
-        return;
-    }
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
+    services_.WriteStdout(bytes);
 }
 
 void QtDesktop::CloseMainWindow() {
@@ -177,7 +162,7 @@ void QtDesktop::CloseMainWindow() {
 }
 
 LocalTime QtDesktop::Now() {
-    return services_ ? services_->Now() : platform::Now();
+    return services_.Now();
 }
 
 }  // namespace zelk::app::qt

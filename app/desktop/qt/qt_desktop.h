@@ -1,6 +1,6 @@
-// The desktop of the dialog program on Linux: the main dialog drawn with Qt
-// Widgets, everything else the operating system's (platform.h), as the
-// console desktop has it. Construct it on the UI thread after the
+// The desktop of the dialog program on Linux: the window part drawn with Qt
+// Widgets; the system services are the operating system's (OsServices) or,
+// in tests, the ones passed in. Construct it on the UI thread after the
 // QApplication; the control calls, AppendLog, MessageBox and CloseMainWindow
 // may come from the update worker and run on the UI thread.
 #pragma once
@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "desktop/desktop.h"
-#include "desktop/platform.h"
+#include "desktop/os_services.h"
 #include "desktop/qt/main_window.h"
 
 namespace zelk::app::qt {
@@ -27,9 +27,8 @@ struct QtDesktopOptions {
     std::function<void()> onClose;
     // The calls that are not about the window (resources, files, language,
     // programs, broadcasts, debug and stdout lines, time) go here; null: to
-    // the operating system (platform.h) and one progress broadcaster. Tests
-    // pass a RecordingDesktop.
-    Desktop* services = nullptr;
+    // the operating system (OsServices). Tests pass a RecordingDesktop.
+    SystemServices* services = nullptr;
 };
 
 class QtDesktop final : public Desktop {
@@ -69,9 +68,9 @@ class QtDesktop final : public Desktop {
 
   private:
     QtDesktopOptions options_;
-    Desktop* services_;
+    std::unique_ptr<OsServices> ownServices_;  // null when services were passed in
+    SystemServices& services_;
     std::unique_ptr<MainWindow> window_;
-    std::unique_ptr<platform::ProgressBroadcaster> broadcaster_;  // null with services_
 };
 
 // The open-file dialog's filter string, "FIREWARE (*.bin);;所有文件(*.*)":

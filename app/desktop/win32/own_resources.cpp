@@ -9,9 +9,51 @@
 #endif
 #include <windows.h>
 
+#include <array>
+
+#include "desktop/win32/package_seal.h"
+
 namespace zelk::app::platform {
+namespace {
+
+ResourceLookup Load(std::u16string_view type, int id, std::vector<std::uint8_t>& bytes);
+
+// True when the package resources match their seal. A copy without a seal
+// was not made by the build or the packaging tool and is refused as well.
+bool PackageMatchesSeal() {
+    std::vector<std::uint8_t> sealBytes;
+    if (Load(seal::kType, seal::kId, sealBytes) != ResourceLookup::Found) {
+        return false;
+    }
+    std::array<std::vector<std::uint8_t>, 3> parts;
+    const std::u16string_view types[] = {u"FIRE_WARE", u"FIRE_WARE2", u"FIRE_DEVICEINFO"};
+    const int ids[] = {resource::kOffer, resource::kPayload, resource::kDeviceInfo};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (Load(types[i], ids[i], parts[i]) != ResourceLookup::Found) {
+            return false;
+        }
+    }
+    return seal::SealText(parts) == std::string(sealBytes.begin(), sealBytes.end());
+}
+
+bool IsPackageResource(int id) {
+    return id == resource::kOffer || id == resource::kPayload || id == resource::kDeviceInfo;
+}
+
+}  // namespace
 
 ResourceLookup FindOwnResource(std::u16string_view type, int id, std::vector<std::uint8_t>& bytes) {
+    const ResourceLookup lookup = Load(type, id, bytes);
+    if (lookup == ResourceLookup::Found && IsPackageResource(id) && !PackageMatchesSeal()) {
+        bytes.clear();
+        return ResourceLookup::Unusable;
+    }
+    return lookup;
+}
+
+namespace {
+
+ResourceLookup Load(std::u16string_view type, int id, std::vector<std::uint8_t>& bytes) {
     if (id < 0 || id > 0xFFFF || type.empty()) {
         return ResourceLookup::NotFound;
     }
@@ -35,4 +77,5 @@ ResourceLookup FindOwnResource(std::u16string_view type, int id, std::vector<std
     return ResourceLookup::Found;
 }
 
+}  // namespace
 }  // namespace zelk::app::platform

@@ -1,0 +1,456 @@
+#include "win32_hid_backend.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <string>
+
+namespace zelk::hid::win32 {
+namespace {
+
+// A device plugged in between the size query and the list query makes the
+// list longer than the size said; the pair is asked again this often.
+constexpr int kListAttempts = 3;
+
+HidHandle ValueOf(HANDLE handle) {
+    return static_cast<HidHandle>(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+std::wstring Wide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+bool ValidReportType(HidReportType type) {
+    return type == HidReportType::Input || type == HidReportType::Output ||
+           type == HidReportType::Feature;
+}
+
+HidCapability FromValueCaps(const HIDP_VALUE_CAPS& caps) {
+    HidCapability out;
+    out.ReportId = caps.ReportID;
+    out.UsagePage = caps.UsagePage;
+    out.IsRange = caps.IsRange != FALSE;
+    out.UsageMin = out.IsRange ? caps.Range.UsageMin : caps.NotRange.Usage;
+    out.UsageMax = out.IsRange ? caps.Range.UsageMax : caps.NotRange.Usage;
+    out.LinkCollection = caps.LinkCollection;
+    return out;
+}
+
+HidCapability FromButtonCaps(const HIDP_BUTTON_CAPS& caps) {
+    HidCapability out;
+    out.ReportId = caps.ReportID;
+    out.UsagePage = caps.UsagePage;
+    out.IsRange = caps.IsRange != FALSE;
+    out.UsageMin = out.IsRange ? caps.Range.UsageMin : caps.NotRange.Usage;
+    out.UsageMax = out.IsRange ? caps.Range.UsageMax : caps.NotRange.Usage;
+    out.LinkCollection = caps.LinkCollection;
+    return out;
+}
+
+// Preparsed data of one interface; freed with the object.
+class Win32HidDescriptor final : public HidDescriptor {
+  public:
+    Win32HidDescriptor(Win32HidApi& api, PHIDP_PREPARSED_DATA data) : api_(api), data_(data) {}
+    ~Win32HidDescriptor() override { api_.FreePreparsedData(data_); }
+    Win32HidDescriptor(const Win32HidDescriptor&) = delete;
+    Win32HidDescriptor& operator=(const Win32HidDescriptor&) = delete;
+
+    HidStatus GetCaps(HidCaps& caps) const override {
+        HIDP_CAPS raw{};
+        const NTSTATUS status = api_.GetCaps(data_, &raw);
+        if (status < 0) {
+            return status;
+        }
+        caps.Usage = raw.Usage;
+        caps.UsagePage = raw.UsagePage;
+        caps.InputReportByteLength = raw.InputReportByteLength;
+        caps.OutputReportByteLength = raw.OutputReportByteLength;
+        caps.FeatureReportByteLength = raw.FeatureReportByteLength;
+        caps.NumberInputButtonCaps = raw.NumberInputButtonCaps;
+        caps.NumberInputValueCaps = raw.NumberInputValueCaps;
+        caps.NumberOutputButtonCaps = raw.NumberOutputButtonCaps;
+        caps.NumberOutputValueCaps = raw.NumberOutputValueCaps;
+        caps.NumberFeatureButtonCaps = raw.NumberFeatureButtonCaps;
+        caps.NumberFeatureValueCaps = raw.NumberFeatureValueCaps;
+        return status;
+    }
+
+    HidStatus GetValueCaps(HidReportType type, std::vector<HidCapability>& out) const override {
+        out.clear();
+        HidCaps caps;
+        if (!ValidReportType(type)) {
+            return kHidStatusInvalidReportType;
+        }
+        if (const HidStatus status = GetCaps(caps); status < 0) {
+            return status;
+        }
+        USHORT count = CountFor(caps, type, /*buttons=*/false);
+        if (count == 0) {
+            return kHidStatusSuccess;
+        }
+        std::vector<HIDP_VALUE_CAPS> raw(count);
+        const NTSTATUS status =
+            api_.GetValueCaps(static_cast<HIDP_REPORT_TYPE>(type), raw.data(), &count, data_);
+        if (status < 0) {
+            return status;
+        }
+        count = std::min<USHORT>(count, static_cast<USHORT>(raw.size()));
+        for (USHORT i = 0; i < count; ++i) {
+            out.push_back(FromValueCaps(raw[i]));
+        }
+        return status;
+    }
+
+    HidStatus GetButtonCaps(HidReportType type, std::vector<HidCapability>& out) const override {
+        out.clear();
+        HidCaps caps;
+        if (!ValidReportType(type)) {
+            return kHidStatusInvalidReportType;
+        }
+        if (const HidStatus status = GetCaps(caps); status < 0) {
+            return status;
+        }
+        USHORT count = CountFor(caps, type, /*buttons=*/true);
+        if (count == 0) {
+            return kHidStatusSuccess;
+        }
+        std::vector<HIDP_BUTTON_CAPS> raw(count);
+        const NTSTATUS status =
+            api_.GetButtonCaps(static_cast<HIDP_REPORT_TYPE>(type), raw.data(), &count, data_);
+        if (status < 0) {
+            return status;
+        }
+        count = std::min<USHORT>(count, static_cast<USHORT>(raw.size()));
+        for (USHORT i = 0; i < count; ++i) {
+            out.push_back(FromButtonCaps(raw[i]));
+        }
+        return status;
+    }
+
+    HidStatus GetSpecificValueCaps(HidReportType type, std::uint16_t usagePage,
+                                   std::uint16_t linkCollection, std::uint16_t usage,
+                                   std::vector<HidCapability>& out) const override {
+        out.clear();
+        if (!ValidReportType(type)) {
+            return kHidStatusInvalidReportType;
+        }
+        HidCaps caps;
+        if (const HidStatus status = GetCaps(caps); status < 0) {
+            return status;
+        }
+        // Room for every value capability of the interface, whatever its type.
+        const unsigned total = unsigned{caps.NumberInputValueCaps} + caps.NumberOutputValueCaps +
+                               caps.NumberFeatureValueCaps;
+        if (total == 0) {
+            return kHidStatusUsageNotFound;
+        }
+        std::vector<HIDP_VALUE_CAPS> raw(std::min(total, 0xFFFFu));
+        USHORT count = static_cast<USHORT>(raw.size());
+        const NTSTATUS status =
+            api_.GetSpecificValueCaps(static_cast<HIDP_REPORT_TYPE>(type), usagePage,
+                                      linkCollection, usage, raw.data(), &count, data_);
+        if (status < 0) {
+            return status;
+        }
+        count = std::min<USHORT>(count, static_cast<USHORT>(raw.size()));
+        if (count == 0) {
+            return kHidStatusUsageNotFound;
+        }
+        for (USHORT i = 0; i < count; ++i) {
+            out.push_back(FromValueCaps(raw[i]));
+        }
+        return status;
+    }
+
+  private:
+    static USHORT CountFor(const HidCaps& caps, HidReportType type, bool buttons) {
+        switch (type) {
+            case HidReportType::Input:
+                return buttons ? caps.NumberInputButtonCaps : caps.NumberInputValueCaps;
+            case HidReportType::Output:
+                return buttons ? caps.NumberOutputButtonCaps : caps.NumberOutputValueCaps;
+            case HidReportType::Feature:
+                return buttons ? caps.NumberFeatureButtonCaps : caps.NumberFeatureValueCaps;
+        }
+        return 0;
+    }
+
+    Win32HidApi& api_;
+    PHIDP_PREPARSED_DATA data_;
+};
+
+// An event that is closed with the object.
+class ScopedEvent {
+  public:
+    ScopedEvent(Win32HidApi& api) : api_(api), handle_(api.NewEvent()) {}
+    ~ScopedEvent() {
+        if (handle_ != nullptr) {
+            api_.CloseHandle(handle_);
+        }
+    }
+    ScopedEvent(const ScopedEvent&) = delete;
+    ScopedEvent& operator=(const ScopedEvent&) = delete;
+    HANDLE get() const { return handle_; }
+
+  private:
+    Win32HidApi& api_;
+    HANDLE handle_;
+};
+
+}  // namespace
+
+bool IsDeviceGoneError(DWORD error) {
+    switch (error) {
+        case ERROR_DEVICE_NOT_CONNECTED:  // 1167
+        case ERROR_DEV_NOT_EXIST:         // 55
+        case 433:                         // ERROR_NO_SUCH_DEVICE
+        case ERROR_FILE_NOT_FOUND:        // 2: the interface is gone
+        case ERROR_INVALID_HANDLE:        // 6: the handle was torn down under us
+        case ERROR_BAD_COMMAND:           // 22: the stack refused the device
+        case ERROR_GEN_FAILURE:           // 31: the device stopped functioning
+            return true;
+        default:
+            return false;
+    }
+}
+
+Win32HidBackend::~Win32HidBackend() {
+    for (const auto& [value, open] : open_) {
+        api_.CloseHandle(open.handle);
+    }
+}
+
+void Win32HidBackend::Report(const wchar_t* call, DWORD error, std::u16string_view detail) {
+    std::wstring line = L"zelk hid: ";
+    line += call;
+    line += L" failed: error " + std::to_wstring(error);
+    if (!detail.empty()) {
+        line += L" (" + Wide(detail) + L")";
+    }
+    line += L"\n";
+    api_.DebugString(line.c_str());
+}
+
+bool Win32HidBackend::Lookup(HidHandle handle, OpenHandle& open) {
+    std::lock_guard lock(mutex_);
+    const auto found = open_.find(handle);
+    if (found == open_.end()) {
+        return false;
+    }
+    open = found->second;
+    return true;
+}
+
+int Win32HidBackend::ListInterfaces(std::vector<std::u16string>& paths) {
+    GUID guid{};
+    api_.GetHidGuid(&guid);
+    std::vector<wchar_t> list;
+    for (int attempt = 0;; ++attempt) {
+        ULONG length = 0;
+        const CONFIGRET sizeResult = api_.GetInterfaceListSize(&length, &guid);
+        if (sizeResult != CR_SUCCESS) {
+            Report(L"CM_Get_Device_Interface_List_SizeW", sizeResult);
+            // Wine 8's configuration manager has only a stub here; the setup
+            // API lists the same interfaces.
+            std::vector<std::wstring> found;
+            if (attempt > 0 || !api_.ListInterfacesBySetupApi(&guid, found)) {
+                return 1;
+            }
+            paths.clear();
+            for (const std::wstring& path : found) {
+                paths.emplace_back(path.begin(), path.end());
+            }
+            return 0;
+        }
+        if (length == 0) {
+            paths.clear();
+            return 0;
+        }
+        try {
+            list.assign(length, L'\0');
+        } catch (const std::bad_alloc&) {
+            Report(L"allocating the interface list", ERROR_NOT_ENOUGH_MEMORY);
+            return 2;
+        }
+        const CONFIGRET listResult = api_.GetInterfaceList(&guid, list.data(), length);
+        if (listResult == CR_SUCCESS) {
+            break;
+        }
+        if (listResult != CR_BUFFER_SMALL || attempt + 1 >= kListAttempts) {
+            Report(L"CM_Get_Device_Interface_ListW", listResult);
+            return 3;
+        }
+    }
+    // A list that the system did not end properly still ends with the buffer.
+    paths.clear();
+    auto at = list.begin();
+    while (at != list.end() && *at != L'\0') {
+        const auto end = std::find(at, list.end(), L'\0');
+        paths.emplace_back(at, end);
+        at = end == list.end() ? end : end + 1;
+    }
+    return 0;
+}
+
+HidHandle Win32HidBackend::Open(std::u16string_view path, HidOpenMode mode) {
+    // The call needs a NUL-terminated copy; a path with a NUL inside would be
+    // cut short and could open another interface, so it is refused.
+    if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
+        Report(L"CreateFileW", ERROR_INVALID_NAME, u"empty path or a NUL inside it");
+        return kInvalidHidHandle;
+    }
+    const std::wstring wide = Wide(path);
+    const bool io = mode == HidOpenMode::Io;
+    const HANDLE handle =
+        api_.OpenPath(wide.c_str(), io ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                      io ? FILE_FLAG_OVERLAPPED : FILE_ATTRIBUTE_NORMAL);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+        Report(L"CreateFileW", api_.GetLastError(), path);
+        return kInvalidHidHandle;
+    }
+    const HidHandle value = ValueOf(handle);
+    std::lock_guard lock(mutex_);
+    open_[value] = OpenHandle{handle, mode};
+    return value;
+}
+
+bool Win32HidBackend::Close(HidHandle handle) {
+    OpenHandle open;
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = open_.find(handle);
+        if (found == open_.end()) {
+            return false;
+        }
+        open = found->second;
+        open_.erase(found);
+    }
+    if (!api_.CloseHandle(open.handle)) {
+        Report(L"CloseHandle", api_.GetLastError());
+    }
+    return true;
+}
+
+std::unique_ptr<HidDescriptor> Win32HidBackend::GetDescriptor(HidHandle handle) {
+    OpenHandle open;
+    if (!Lookup(handle, open)) {
+        return nullptr;
+    }
+    PHIDP_PREPARSED_DATA data = nullptr;
+    if (!api_.GetPreparsedData(open.handle, &data) || data == nullptr) {
+        Report(L"HidD_GetPreparsedData", api_.GetLastError());
+        return nullptr;
+    }
+    return std::make_unique<Win32HidDescriptor>(api_, data);
+}
+
+bool Win32HidBackend::SetOutputReport(HidHandle handle, const std::uint8_t* report,
+                                      std::size_t length) {
+    OpenHandle open;
+    if (report == nullptr || length == 0 || length > std::numeric_limits<ULONG>::max() ||
+        !Lookup(handle, open)) {
+        return false;
+    }
+    // The call takes a writable pointer but only reads the report.
+    if (!api_.SetOutputReport(open.handle, const_cast<std::uint8_t*>(report),
+                              static_cast<ULONG>(length))) {
+        Report(L"HidD_SetOutputReport", api_.GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool Win32HidBackend::SetFeature(HidHandle handle, const std::uint8_t* report, std::size_t length) {
+    OpenHandle open;
+    if (report == nullptr || length == 0 || length > std::numeric_limits<ULONG>::max() ||
+        !Lookup(handle, open)) {
+        return false;
+    }
+    if (!api_.SetFeature(open.handle, const_cast<std::uint8_t*>(report),
+                         static_cast<ULONG>(length))) {
+        Report(L"HidD_SetFeature", api_.GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool Win32HidBackend::GetFeature(HidHandle handle, std::uint8_t* buffer, std::size_t length) {
+    OpenHandle open;
+    if (buffer == nullptr || length == 0 || length > std::numeric_limits<ULONG>::max() ||
+        !Lookup(handle, open)) {
+        return false;
+    }
+    if (!api_.GetFeature(open.handle, buffer, static_cast<ULONG>(length))) {
+        Report(L"HidD_GetFeature", api_.GetLastError());
+        return false;
+    }
+    return true;
+}
+
+HidReadResult Win32HidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
+                                         std::size_t capacity, std::size_t& received,
+                                         std::uint32_t timeoutMs) {
+    received = 0;
+    OpenHandle open;
+    if (buffer == nullptr || capacity == 0 || !Lookup(handle, open)) {
+        return HidReadResult::Failed;
+    }
+    if (open.mode != HidOpenMode::Io) {
+        // A query handle is not overlapped: a read on it could block for ever.
+        return HidReadResult::Failed;
+    }
+    const ScopedEvent event(api_);
+    if (event.get() == nullptr) {
+        Report(L"CreateEventW", api_.GetLastError());
+        return HidReadResult::Failed;
+    }
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.get();
+    const DWORD length = static_cast<DWORD>(std::min<std::size_t>(capacity, MAXDWORD));
+
+    DWORD transferred = 0;
+    if (!api_.ReadFile(open.handle, buffer, length, &overlapped)) {
+        const DWORD error = api_.GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            Report(L"ReadFile", error);
+            return IsDeviceGoneError(error) ? HidReadResult::DeviceGone : HidReadResult::Failed;
+        }
+        const DWORD waited = api_.WaitForSingleObject(event.get(), timeoutMs);
+        if (waited != WAIT_OBJECT_0) {
+            // Cancel only this read (never a write on the same handle), then
+            // wait until the cancel has finished so that nothing lands in
+            // `buffer` after the return. A report that completed meanwhile is
+            // kept.
+            if (!api_.CancelIoEx(open.handle, &overlapped)) {
+                const DWORD cancelError = api_.GetLastError();
+                if (cancelError != ERROR_NOT_FOUND) {  // NOT_FOUND: it had just finished
+                    Report(L"CancelIoEx", cancelError);
+                }
+            }
+            if (api_.GetOverlappedResult(open.handle, &overlapped, &transferred, TRUE)) {
+                received = std::min<std::size_t>(transferred, capacity);
+                return HidReadResult::Data;
+            }
+            const DWORD error2 = api_.GetLastError();
+            if (IsDeviceGoneError(error2)) {
+                Report(L"ReadFile", error2);
+                return HidReadResult::DeviceGone;
+            }
+            return HidReadResult::TimedOut;
+        }
+    }
+    if (!api_.GetOverlappedResult(open.handle, &overlapped, &transferred, TRUE)) {
+        const DWORD error = api_.GetLastError();
+        Report(L"GetOverlappedResult", error);
+        if (IsDeviceGoneError(error)) {
+            return HidReadResult::DeviceGone;
+        }
+        // A read that completed with an error: delivered with no bytes.
+        return HidReadResult::Data;
+    }
+    received = std::min<std::size_t>(transferred, capacity);
+    return HidReadResult::Data;
+}
+
+}  // namespace zelk::hid::win32

@@ -1,0 +1,50 @@
+// The Windows HID backend: HID interfaces as the configuration manager lists
+// them (one per top-level collection), opened with CreateFileW and driven with
+// hid.dll. Every system call goes through a Win32HidApi table.
+#pragma once
+
+#include <map>
+#include <mutex>
+
+#include "hid_platform.h"
+#include "win32_hid_api.h"
+
+namespace zelk::hid::win32 {
+
+// Last errors that mean the device has been removed (or its stack torn down)
+// rather than one read having failed.
+bool IsDeviceGoneError(DWORD error);
+
+class Win32HidBackend final : public HidBackend {
+  public:
+    explicit Win32HidBackend(Win32HidApi& api) : api_(api) {}
+    ~Win32HidBackend() override;
+
+    int ListInterfaces(std::vector<std::u16string>& paths) override;
+    HidHandle Open(std::u16string_view path, HidOpenMode mode) override;
+    bool Close(HidHandle handle) override;
+    std::unique_ptr<HidDescriptor> GetDescriptor(HidHandle handle) override;
+    bool SetOutputReport(HidHandle handle, const std::uint8_t* report, std::size_t length) override;
+    bool SetFeature(HidHandle handle, const std::uint8_t* report, std::size_t length) override;
+    bool GetFeature(HidHandle handle, std::uint8_t* buffer, std::size_t length) override;
+    HidReadResult ReadInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity,
+                            std::size_t& received, std::uint32_t timeoutMs) override;
+
+  private:
+    struct OpenHandle {
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        HidOpenMode mode = HidOpenMode::Query;
+    };
+
+    // The system handle behind a value this backend returned; false for any
+    // other value.
+    bool Lookup(HidHandle handle, OpenHandle& open);
+    // "<call> failed: error <n>" (plus `detail`) to the debugger.
+    void Report(const wchar_t* call, DWORD error, std::u16string_view detail = {});
+
+    Win32HidApi& api_;
+    std::mutex mutex_;
+    std::map<HidHandle, OpenHandle> open_;
+};
+
+}  // namespace zelk::hid::win32

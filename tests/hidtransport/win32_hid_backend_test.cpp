@@ -1,0 +1,665 @@
+// The Windows HID backend against a scripted table of Win32 calls (and, for a
+// smoke check, the real one). Built only for Windows; runs under Wine.
+#ifdef _WIN32
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "windows/win32_hid_api.h"
+#include "windows/win32_hid_backend.h"
+
+// Script rows name only the fields that differ from a plain pending read.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace zelk::hid::win32 {
+namespace {
+
+HANDLE FakeHandle(std::uintptr_t value) {
+    return reinterpret_cast<HANDLE>(value);
+}
+
+const HANDLE kEvent = FakeHandle(0xE0);
+
+// How one overlapped read plays out.
+struct ReadScript {
+    BOOL readReturns = FALSE;
+    DWORD readError = ERROR_IO_PENDING;
+    DWORD waitResult = WAIT_OBJECT_0;
+    BOOL cancelReturns = TRUE;
+    DWORD cancelError = 0;
+    BOOL resultReturns = TRUE;
+    DWORD resultError = 0;
+    std::vector<std::uint8_t> report;  // what lands in the buffer when the read finishes
+};
+
+class FakeApi final : public Win32HidApi {
+  public:
+    // Device interface list.
+    std::vector<wchar_t> listing;
+    CONFIGRET sizeResult = CR_SUCCESS;
+    CONFIGRET listResult = CR_SUCCESS;
+    int bufferSmallTimes = 0;
+
+    // Opening.
+    HANDLE nextHandle = FakeHandle(0x100);
+    DWORD openError = 0;  // non-zero: CreateFileW fails with it
+    std::vector<std::wstring> openedPaths;
+    std::vector<std::size_t> openedLengths;  // wcslen of what the call saw
+    DWORD access = 0, share = 0, disposition = 0, flags = 0;
+    std::vector<HANDLE> closed;
+
+    // Reports and reads.
+    ReadScript read;
+    int readCalls = 0;
+    OVERLAPPED* readOverlapped = nullptr;
+    std::uint8_t* readBuffer = nullptr;
+    std::vector<OVERLAPPED*> cancelled;
+    bool resultWaited = false;
+    int eventsCreated = 0;
+    int eventsClosed = 0;
+    int reportCalls = 0;
+    BOOLEAN reportReturns = TRUE;
+    DWORD reportError = 0;
+
+    // Descriptor.
+    HIDP_CAPS caps{};
+    std::vector<HIDP_VALUE_CAPS> valueCaps;
+    int preparsedFreed = 0;
+
+    std::vector<std::wstring> debugLines;
+
+    void GetHidGuid(GUID* guid) override { std::memset(guid, 0x11, sizeof(*guid)); }
+    CONFIGRET GetInterfaceListSize(ULONG* length, GUID*) override {
+        *length = static_cast<ULONG>(listing.size());
+        if (bufferSmallTimes > 0 && *length > 0) {
+            *length -= 1;  // a device arrives between the two calls
+        }
+        return sizeResult;
+    }
+    CONFIGRET GetInterfaceList(GUID*, wchar_t* buffer, ULONG length) override {
+        if (listResult != CR_SUCCESS) {
+            return listResult;
+        }
+        if (bufferSmallTimes > 0) {
+            --bufferSmallTimes;
+            return CR_BUFFER_SMALL;
+        }
+        if (length < listing.size()) {
+            return CR_BUFFER_SMALL;
+        }
+        std::copy(listing.begin(), listing.end(), buffer);
+        return CR_SUCCESS;
+    }
+    bool setupApiAnswers = true;
+    std::vector<std::wstring> setupApiPaths;
+    bool ListInterfacesBySetupApi(GUID*, std::vector<std::wstring>& paths) override {
+        paths = setupApiPaths;
+        return setupApiAnswers;
+    }
+    HANDLE OpenPath(const wchar_t* path, DWORD a, DWORD s, DWORD d, DWORD f) override {
+        openedPaths.emplace_back(path);
+        openedLengths.push_back(std::wcslen(path));
+        access = a, share = s, disposition = d, flags = f;
+        if (openError != 0) {
+            lastError = openError;
+            return INVALID_HANDLE_VALUE;
+        }
+        HANDLE handle = nextHandle;
+        nextHandle = FakeHandle(reinterpret_cast<std::uintptr_t>(nextHandle) + 4);
+        return handle;
+    }
+    BOOL CloseHandle(HANDLE handle) override {
+        if (handle == kEvent) {
+            ++eventsClosed;
+        } else {
+            closed.push_back(handle);
+        }
+        return TRUE;
+    }
+    BOOLEAN GetPreparsedData(HANDLE, PHIDP_PREPARSED_DATA* data) override {
+        *data = reinterpret_cast<PHIDP_PREPARSED_DATA>(this);
+        return TRUE;
+    }
+    BOOLEAN FreePreparsedData(PHIDP_PREPARSED_DATA) override {
+        ++preparsedFreed;
+        return TRUE;
+    }
+    NTSTATUS GetCaps(PHIDP_PREPARSED_DATA, HIDP_CAPS* out) override {
+        *out = caps;
+        return HIDP_STATUS_SUCCESS;
+    }
+    NTSTATUS GetValueCaps(HIDP_REPORT_TYPE type, HIDP_VALUE_CAPS* out, USHORT* length,
+                          PHIDP_PREPARSED_DATA) override {
+        USHORT n = 0;
+        for (const HIDP_VALUE_CAPS& c : valueCaps) {
+            if (c.BitField == static_cast<USHORT>(type) && n < *length) {
+                out[n++] = c;
+            }
+        }
+        *length = n;
+        return HIDP_STATUS_SUCCESS;
+    }
+    NTSTATUS GetButtonCaps(HIDP_REPORT_TYPE, HIDP_BUTTON_CAPS*, USHORT* length,
+                           PHIDP_PREPARSED_DATA) override {
+        *length = 0;
+        return HIDP_STATUS_SUCCESS;
+    }
+    NTSTATUS GetSpecificValueCaps(HIDP_REPORT_TYPE type, USAGE, USHORT, USAGE usage,
+                                  HIDP_VALUE_CAPS* out, USHORT* length,
+                                  PHIDP_PREPARSED_DATA) override {
+        USHORT n = 0;
+        for (const HIDP_VALUE_CAPS& c : valueCaps) {
+            if (c.BitField == static_cast<USHORT>(type) && c.NotRange.Usage == usage &&
+                n < *length) {
+                out[n++] = c;
+            }
+        }
+        *length = n;
+        return n == 0 ? HIDP_STATUS_USAGE_NOT_FOUND : HIDP_STATUS_SUCCESS;
+    }
+    BOOLEAN SetOutputReport(HANDLE, void*, ULONG) override { return Reported(); }
+    BOOLEAN SetFeature(HANDLE, void*, ULONG) override { return Reported(); }
+    BOOLEAN GetFeature(HANDLE, void*, ULONG) override { return Reported(); }
+    HANDLE NewEvent() override {
+        ++eventsCreated;
+        return kEvent;
+    }
+    BOOL ReadFile(HANDLE, void* buffer, DWORD, OVERLAPPED* overlapped) override {
+        ++readCalls;
+        readOverlapped = overlapped;
+        readBuffer = static_cast<std::uint8_t*>(buffer);
+        if (read.readReturns) {
+            Land();
+            return TRUE;
+        }
+        lastError = read.readError;
+        return FALSE;
+    }
+    DWORD WaitForSingleObject(HANDLE, DWORD) override { return read.waitResult; }
+    BOOL GetOverlappedResult(HANDLE, OVERLAPPED* overlapped, DWORD* transferred,
+                             BOOL wait) override {
+        EXPECT_EQ(overlapped, readOverlapped);
+        resultWaited = wait != FALSE;
+        if (read.resultReturns) {
+            Land();
+            *transferred = static_cast<DWORD>(read.report.size());
+            return TRUE;
+        }
+        *transferred = 0;
+        lastError = read.resultError;
+        return FALSE;
+    }
+    BOOL CancelIoEx(HANDLE, OVERLAPPED* overlapped) override {
+        cancelled.push_back(overlapped);
+        lastError = read.cancelError;
+        return read.cancelReturns;
+    }
+    DWORD GetLastError() override { return lastError; }
+    void DebugString(const wchar_t* text) override { debugLines.emplace_back(text); }
+
+    bool DebugLineHas(const std::wstring& text) const {
+        for (const std::wstring& line : debugLines) {
+            if (line.find(text) != std::wstring::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    BOOLEAN Reported() {
+        ++reportCalls;
+        lastError = reportError;
+        return reportReturns;
+    }
+    void Land() { std::copy(read.report.begin(), read.report.end(), readBuffer); }
+
+    DWORD lastError = 0;
+};
+
+std::vector<wchar_t> MultiString(std::initializer_list<std::wstring> paths,
+                                 bool terminated = true) {
+    std::vector<wchar_t> out;
+    for (const std::wstring& path : paths) {
+        out.insert(out.end(), path.begin(), path.end());
+        out.push_back(L'\0');
+    }
+    if (terminated) {
+        out.push_back(L'\0');
+    }
+    return out;
+}
+
+const std::u16string kPath = u"\\\\?\\HID#VID_320F&PID_226B&MI_03#7&1&0&0000#{4d1e55b2-f16f}";
+
+TEST(Win32HidBackend, ListsEveryInterfaceOfTheSystemList) {
+    FakeApi api;
+    api.listing = MultiString({L"\\\\?\\hid#vid_1&pid_2#a", L"\\\\?\\hid#vid_3&pid_4&mi_01#b"});
+    Win32HidBackend backend(api);
+    std::vector<std::u16string> paths;
+    ASSERT_EQ(backend.ListInterfaces(paths), 0);
+    EXPECT_EQ(paths, (std::vector<std::u16string>{u"\\\\?\\hid#vid_1&pid_2#a",
+                                                  u"\\\\?\\hid#vid_3&pid_4&mi_01#b"}));
+}
+
+TEST(Win32HidBackend, ListQueryFailuresGiveTheirCodesAndKeepThePreviousList) {
+    struct Case {
+        const char* what;
+        CONFIGRET sizeResult;
+        CONFIGRET listResult;
+        int expected;
+    };
+    const Case cases[] = {
+        {"size query fails", CR_FAILURE, CR_SUCCESS, 1},
+        {"list query fails", CR_SUCCESS, CR_INVALID_DATA, 3},
+    };
+    for (const Case& c : cases) {
+        FakeApi api;
+        api.listing = MultiString({L"x"});
+        api.sizeResult = c.sizeResult;
+        api.listResult = c.listResult;
+        api.setupApiAnswers = false;
+        Win32HidBackend backend(api);
+        std::vector<std::u16string> paths{u"previous"};
+        EXPECT_EQ(backend.ListInterfaces(paths), c.expected) << c.what;
+        EXPECT_EQ(paths, std::vector<std::u16string>{u"previous"}) << c.what;
+        EXPECT_TRUE(api.DebugLineHas(L"failed: error")) << c.what;
+    }
+}
+
+TEST(Win32HidBackend, FailedConfigurationManagerListFallsBackToTheSetupApi) {
+    FakeApi api;
+    api.sizeResult = CR_CALL_NOT_IMPLEMENTED;
+    api.setupApiPaths = {L"\\\\?\\hid#vid_320f&pid_226b#1"};
+    Win32HidBackend backend(api);
+    std::vector<std::u16string> paths;
+    ASSERT_EQ(backend.ListInterfaces(paths), 0);
+    EXPECT_EQ(paths, std::vector<std::u16string>{u"\\\\?\\hid#vid_320f&pid_226b#1"});
+
+    api.setupApiAnswers = false;
+    EXPECT_EQ(backend.ListInterfaces(paths), 1);
+    EXPECT_EQ(paths.size(), 1u) << "the previous list stays";
+}
+
+TEST(Win32HidBackend, ListGrownBetweenSizeAndListQueriesIsAskedAgain) {
+    FakeApi api;
+    api.listing = MultiString({L"first", L"second"});
+    api.bufferSmallTimes = 1;
+    Win32HidBackend backend(api);
+    std::vector<std::u16string> paths;
+    ASSERT_EQ(backend.ListInterfaces(paths), 0);
+    EXPECT_EQ(paths.size(), 2u);
+}
+
+TEST(Win32HidBackend, UnterminatedListEndsWithItsBuffer) {
+    FakeApi api;
+    api.listing = {L'a', L'\0', L'b', L'c'};
+    Win32HidBackend backend(api);
+    std::vector<std::u16string> paths;
+    ASSERT_EQ(backend.ListInterfaces(paths), 0);
+    EXPECT_EQ(paths, (std::vector<std::u16string>{u"a", u"bc"}));
+}
+
+TEST(Win32HidBackend, OpensWithTheRightsOfItsModeAndAWholeTerminatedPath) {
+    struct Case {
+        HidOpenMode mode;
+        DWORD access;
+        DWORD flags;
+    };
+    for (const Case& c : {Case{HidOpenMode::Query, GENERIC_READ, FILE_ATTRIBUTE_NORMAL},
+                          Case{HidOpenMode::Io, GENERIC_READ | GENERIC_WRITE,
+                               static_cast<DWORD>(FILE_FLAG_OVERLAPPED)}}) {
+        FakeApi api;
+        Win32HidBackend backend(api);
+        // A view into a longer string: the call must see only the view.
+        const std::u16string longer = kPath + u"#trailing";
+        const HidHandle handle =
+            backend.Open(std::u16string_view(longer).substr(0, kPath.size()), c.mode);
+        ASSERT_NE(handle, kInvalidHidHandle);
+        ASSERT_EQ(api.openedPaths.size(), 1u);
+        EXPECT_EQ(api.openedPaths[0], std::wstring(kPath.begin(), kPath.end()));
+        EXPECT_EQ(api.openedLengths[0], kPath.size());
+        EXPECT_EQ(api.access, c.access);
+        EXPECT_EQ(api.share, static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE));
+        EXPECT_EQ(api.disposition, static_cast<DWORD>(OPEN_EXISTING));
+        EXPECT_EQ(api.flags, c.flags);
+    }
+}
+
+TEST(Win32HidBackend, PathWithANulInsideOrEmptyIsRefusedBeforeAnyCall) {
+    FakeApi api;
+    Win32HidBackend backend(api);
+    const std::u16string withNul =
+        u"\\\\?\\hid#vid_320f&pid_226b" + std::u16string(1, u'\0') + u"x";
+    EXPECT_EQ(backend.Open(withNul, HidOpenMode::Io), kInvalidHidHandle);
+    EXPECT_EQ(backend.Open(u"", HidOpenMode::Query), kInvalidHidHandle);
+    EXPECT_TRUE(api.openedPaths.empty());
+}
+
+TEST(Win32HidBackend, FailedOpenGivesNoHandleAndADebuggerLineWithTheLastError) {
+    FakeApi api;
+    api.openError = ERROR_ACCESS_DENIED;
+    Win32HidBackend backend(api);
+    EXPECT_EQ(backend.Open(kPath, HidOpenMode::Io), kInvalidHidHandle);
+    EXPECT_TRUE(api.DebugLineHas(L"CreateFileW failed: error 5"));
+}
+
+TEST(Win32HidBackend, ValuesItDidNotOpenAreRefusedNeverClosedOrUsed) {
+    FakeApi api;
+    Win32HidBackend backend(api);
+    const HidHandle handle = backend.Open(kPath, HidOpenMode::Io);
+    const HidHandle strangers[] = {kInvalidHidHandle, 0, handle + 4, 0x1234};
+    std::uint8_t buffer[8] = {1};
+    for (const HidHandle stranger : strangers) {
+        std::size_t received = 7;
+        EXPECT_FALSE(backend.Close(stranger));
+        EXPECT_FALSE(backend.SetOutputReport(stranger, buffer, sizeof buffer));
+        EXPECT_FALSE(backend.SetFeature(stranger, buffer, sizeof buffer));
+        EXPECT_FALSE(backend.GetFeature(stranger, buffer, sizeof buffer));
+        EXPECT_EQ(backend.GetDescriptor(stranger), nullptr);
+        EXPECT_EQ(backend.ReadInput(stranger, buffer, sizeof buffer, received, 200),
+                  HidReadResult::Failed);
+        EXPECT_EQ(received, 0u);
+    }
+    EXPECT_TRUE(api.closed.empty());
+    EXPECT_EQ(api.reportCalls, 0);
+    EXPECT_EQ(api.readCalls, 0);
+
+    EXPECT_TRUE(backend.Close(handle));
+    EXPECT_FALSE(backend.Close(handle)) << "a closed value is a stranger again";
+    EXPECT_EQ(api.closed.size(), 1u);
+}
+
+TEST(Win32HidBackend, RefusedReportGivesFalseAndADebuggerLine) {
+    FakeApi api;
+    api.reportReturns = FALSE;
+    api.reportError = ERROR_GEN_FAILURE;
+    Win32HidBackend backend(api);
+    const HidHandle handle = backend.Open(kPath, HidOpenMode::Io);
+    const std::uint8_t report[4] = {0x2A, 1, 2, 3};
+    EXPECT_FALSE(backend.SetOutputReport(handle, report, sizeof report));
+    EXPECT_TRUE(api.DebugLineHas(L"HidD_SetOutputReport failed: error 31"));
+}
+
+struct ReadCase {
+    const char* what;
+    ReadScript script;
+    HidReadResult expected;
+    std::size_t expectedReceived;
+    bool cancels;
+};
+
+std::vector<std::uint8_t> Report(std::size_t size) {
+    std::vector<std::uint8_t> out(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        out[i] = static_cast<std::uint8_t>(0x2B + i);
+    }
+    return out;
+}
+
+TEST(Win32HidBackend, OverlappedReadOutcomes) {
+    const ReadCase cases[] = {
+        {"completes at once",
+         {.readReturns = TRUE, .report = Report(64)},
+         HidReadResult::Data,
+         64,
+         false},
+        {"completes within the wait", {.report = Report(64)}, HidReadResult::Data, 64, false},
+        {"a short report keeps its own length",
+         {.report = Report(10)},
+         HidReadResult::Data,
+         10,
+         false},
+        {"nothing within the time-out",
+         {.waitResult = WAIT_TIMEOUT,
+          .resultReturns = FALSE,
+          .resultError = ERROR_OPERATION_ABORTED},
+         HidReadResult::TimedOut,
+         0,
+         true},
+        {"the report completes while the read is being cancelled",
+         {.waitResult = WAIT_TIMEOUT, .report = Report(64)},
+         HidReadResult::Data,
+         64,
+         true},
+        {"the read had finished when the cancel came",
+         {.waitResult = WAIT_TIMEOUT,
+          .cancelReturns = FALSE,
+          .cancelError = ERROR_NOT_FOUND,
+          .report = Report(32)},
+         HidReadResult::Data,
+         32,
+         true},
+        {"device gone before the read starts",
+         {.readError = ERROR_DEVICE_NOT_CONNECTED},
+         HidReadResult::DeviceGone,
+         0,
+         false},
+        {"device gone while the read is pending",
+         {.resultReturns = FALSE, .resultError = ERROR_DEVICE_NOT_CONNECTED},
+         HidReadResult::DeviceGone,
+         0,
+         false},
+        {"device gone while the read is cancelled",
+         {.waitResult = WAIT_TIMEOUT, .resultReturns = FALSE, .resultError = ERROR_GEN_FAILURE},
+         HidReadResult::DeviceGone,
+         0,
+         true},
+        {"the read cannot start for another reason",
+         {.readError = ERROR_NOT_ENOUGH_MEMORY},
+         HidReadResult::Failed,
+         0,
+         false},
+        {"a read that completed with an error gives no bytes",
+         {.resultReturns = FALSE, .resultError = ERROR_OPERATION_ABORTED},
+         HidReadResult::Data,
+         0,
+         false},
+    };
+    for (const ReadCase& c : cases) {
+        FakeApi api;
+        api.read = c.script;
+        Win32HidBackend backend(api);
+        const HidHandle handle = backend.Open(kPath, HidOpenMode::Io);
+        std::uint8_t buffer[255] = {};
+        std::size_t received = 99;
+        EXPECT_EQ(backend.ReadInput(handle, buffer, sizeof buffer, received, 200), c.expected)
+            << c.what;
+        EXPECT_EQ(received, c.expectedReceived) << c.what;
+        if (c.expected == HidReadResult::Data && received > 0) {
+            EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + received), c.script.report)
+                << c.what;
+        }
+        if (c.cancels) {
+            // Only this read's own record is cancelled, never every I/O of the
+            // handle (which would take a write with it), and the cancel is
+            // waited for.
+            ASSERT_EQ(api.cancelled.size(), 1u) << c.what;
+            EXPECT_NE(api.cancelled[0], nullptr) << c.what;
+            EXPECT_EQ(api.cancelled[0], api.readOverlapped) << c.what;
+            EXPECT_TRUE(api.resultWaited) << c.what;
+        } else {
+            EXPECT_TRUE(api.cancelled.empty()) << c.what;
+        }
+        EXPECT_EQ(api.eventsCreated, api.eventsClosed) << c.what;
+        EXPECT_TRUE(api.closed.empty()) << c.what << ": a read never closes the device";
+    }
+}
+
+TEST(Win32HidBackend, QueryHandleIsNeverReadFrom) {
+    FakeApi api;
+    Win32HidBackend backend(api);
+    const HidHandle handle = backend.Open(kPath, HidOpenMode::Query);
+    std::uint8_t buffer[16];
+    std::size_t received = 0;
+    EXPECT_EQ(backend.ReadInput(handle, buffer, sizeof buffer, received, 200),
+              HidReadResult::Failed);
+    EXPECT_EQ(api.readCalls, 0);
+}
+
+HIDP_VALUE_CAPS ValueCaps(HIDP_REPORT_TYPE type, UCHAR reportId, USAGE usage) {
+    HIDP_VALUE_CAPS caps{};
+    caps.BitField = static_cast<USHORT>(type);  // the fake's report type
+    caps.ReportID = reportId;
+    caps.UsagePage = 0xFF0B;
+    caps.NotRange.Usage = usage;
+    return caps;
+}
+
+TEST(Win32HidBackend, DescriptorGivesCapsAndFindsValuesByUsage) {
+    FakeApi api;
+    api.caps.UsagePage = 0xFF0B;
+    api.caps.Usage = 0x0104;
+    api.caps.InputReportByteLength = 64;
+    api.caps.OutputReportByteLength = 61;
+    api.caps.FeatureReportByteLength = 60;
+    api.caps.NumberInputValueCaps = 1;
+    api.caps.NumberOutputValueCaps = 2;
+    api.caps.NumberFeatureValueCaps = 1;
+    api.valueCaps = {ValueCaps(HidP_Input, 0x22, 0x26), ValueCaps(HidP_Output, 0x2A, 0x31),
+                     ValueCaps(HidP_Output, 0x2B, 0x35), ValueCaps(HidP_Feature, 0x20, 0x62)};
+    Win32HidBackend backend(api);
+    const HidHandle handle = backend.Open(kPath, HidOpenMode::Query);
+    {
+        const auto descriptor = backend.GetDescriptor(handle);
+        ASSERT_NE(descriptor, nullptr);
+        HidCaps caps;
+        ASSERT_GE(descriptor->GetCaps(caps), 0);
+        EXPECT_EQ(caps.UsagePage, 0xFF0B);
+        EXPECT_EQ(caps.OutputReportByteLength, 61);
+        EXPECT_EQ(caps.NumberOutputValueCaps, 2);
+
+        std::vector<HidCapability> found;
+        EXPECT_GE(descriptor->GetValueCaps(HidReportType::Output, found), 0);
+        ASSERT_EQ(found.size(), 2u);
+        EXPECT_EQ(found[1].ReportId, 0x2B);
+        EXPECT_TRUE(found[1].Carries(0x35));
+
+        EXPECT_GE(descriptor->GetSpecificValueCaps(HidReportType::Feature, 0, 0, 0x62, found), 0);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].ReportId, 0x20);
+
+        EXPECT_EQ(descriptor->GetSpecificValueCaps(HidReportType::Input, 0, 0, 0x62, found),
+                  kHidStatusUsageNotFound);
+        EXPECT_TRUE(found.empty());
+        EXPECT_EQ(
+            descriptor->GetSpecificValueCaps(static_cast<HidReportType>(5), 0, 0, 0x31, found),
+            kHidStatusInvalidReportType);
+    }
+    EXPECT_EQ(api.preparsedFreed, 1);
+}
+
+// The read path against the system's own overlapped I/O, with a message-mode
+// named pipe standing in for a device: each message is one report.
+class PipeDevice {
+  public:
+    PipeDevice() {
+        name_ = L"\\\\.\\pipe\\zelk-hid-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++counter_);
+        server_ = CreateNamedPipeW(name_.c_str(), PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096,
+                                   4096, 0, nullptr);
+    }
+    ~PipeDevice() { Unplug(); }
+    PipeDevice(const PipeDevice&) = delete;
+    PipeDevice& operator=(const PipeDevice&) = delete;
+
+    std::u16string Path() const { return std::u16string(name_.begin(), name_.end()); }
+    bool Ready() const { return server_ != INVALID_HANDLE_VALUE; }
+    bool Send(const std::vector<std::uint8_t>& report) {
+        DWORD written = 0;
+        return WriteFile(server_, report.data(), static_cast<DWORD>(report.size()), &written,
+                         nullptr) &&
+               written == report.size();
+    }
+    void Unplug() {
+        if (server_ != INVALID_HANDLE_VALUE) {
+            DisconnectNamedPipe(server_);
+            ::CloseHandle(server_);
+            server_ = INVALID_HANDLE_VALUE;
+        }
+    }
+
+  private:
+    static inline int counter_ = 0;
+    std::wstring name_;
+    HANDLE server_ = INVALID_HANDLE_VALUE;
+};
+
+TEST(Win32HidBackendOnSystemIo, ReportsArriveTimeOutsLoseNothingAndTheReadNeverOutlivesTheCall) {
+    PipeDevice device;
+    ASSERT_TRUE(device.Ready());
+    Win32HidBackend backend(SystemWin32HidApi());
+    const HidHandle handle = backend.Open(device.Path(), HidOpenMode::Io);
+    ASSERT_NE(handle, kInvalidHidHandle);
+
+    std::vector<std::uint8_t> buffer(255, 0xEE);
+    std::size_t received = 0;
+    // Nothing sent: the wait ends, the read is cancelled and the buffer is
+    // left alone afterwards.
+    EXPECT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 50),
+              HidReadResult::TimedOut);
+    EXPECT_EQ(received, 0u);
+
+    // A report sent after a time-out is not eaten by the cancelled read.
+    const std::vector<std::uint8_t> report = Report(64);
+    ASSERT_TRUE(device.Send(report));
+    ASSERT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 2000),
+              HidReadResult::Data);
+    ASSERT_EQ(received, report.size());
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 64), report);
+
+    // A report that arrives while the read waits.
+    const std::vector<std::uint8_t> shorter = Report(9);
+    std::thread sender([&] {
+        Sleep(100);
+        device.Send(shorter);
+    });
+    EXPECT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 5000),
+              HidReadResult::Data);
+    sender.join();
+    EXPECT_EQ(received, shorter.size());
+
+    // Many short waits in a row: each cancel finishes before the next read.
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 1),
+                  HidReadResult::TimedOut);
+    }
+    ASSERT_TRUE(device.Send(report));
+    EXPECT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 2000),
+              HidReadResult::Data);
+    EXPECT_EQ(received, report.size());
+
+    // The far end goes away: the read ends at once, without data.
+    device.Unplug();
+    const HidReadResult gone =
+        backend.ReadInput(handle, buffer.data(), buffer.size(), received, 2000);
+    EXPECT_NE(gone, HidReadResult::TimedOut);
+    EXPECT_EQ(received, 0u);
+    EXPECT_TRUE(backend.Close(handle));
+}
+
+// The real calls, on whatever the system has: Wine lists no HID interfaces
+// unless its bus sees one, and a made-up path never opens.
+TEST(Win32HidBackend, RealSystemCallsAnswerWithoutFailing) {
+    Win32HidBackend backend(SystemWin32HidApi());
+    std::vector<std::u16string> paths;
+    EXPECT_EQ(backend.ListInterfaces(paths), 0);
+    EXPECT_EQ(backend.Open(u"\\\\?\\hid#vid_0000&pid_0000#no-such-device", HidOpenMode::Io),
+              kInvalidHidHandle);
+    for (const std::u16string& path : paths) {
+        const HidHandle handle = backend.Open(path, HidOpenMode::Query);
+        if (handle != kInvalidHidHandle) {
+            EXPECT_TRUE(backend.Close(handle));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zelk::hid::win32
+
+#endif  // _WIN32
