@@ -113,7 +113,8 @@ if [[ ! -e $kdir/ready ]]; then
   # (about 3 s faster); fall back to vmlinuz when that is not possible.
   at=$({ LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$tmp/keep/vmlinuz" || true; } | head -n 1 | cut -d: -f1)
   if grep -qx 'CONFIG_PVH=y' "$tmp/root/boot/config-$kver" && [[ -n $at ]] &&
-     { tail -c +$((at + 1)) "$tmp/keep/vmlinuz" | xz -dc --single-stream >"$tmp/keep/vmlinux"; } 2>/dev/null &&
+     { { tail -c +$((at + 1)) "$tmp/keep/vmlinuz" || true; } |  # xz stops early: tail gets SIGPIPE
+         xz -dc --single-stream >"$tmp/keep/vmlinux"; } 2>/dev/null &&
      [[ $(head -c 4 "$tmp/keep/vmlinux" | od -An -tx1 | tr -d ' ') == 7f454c46 ]]; then :
   else rm -f "$tmp/keep/vmlinux"; fi
   echo "$kver" >"$tmp/keep/kver"
