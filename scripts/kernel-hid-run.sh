@@ -212,8 +212,14 @@ if [[ -n $result ]]; then
   say "guest finished in $((ms / 1000)).$((ms % 1000 / 100)) s (kernel $(cat "$kdir/kver"), ${accel[*]:0:2}), status $result"
   exit "$result"
 fi
-[[ $verbose == 1 ]] || tail -n 40 "$work/console.txt" >&2
 if [[ $status == 124 || $status == 137 ]]; then
+  [[ $verbose == 1 ]] || tail -n 40 "$work/console.txt" >&2
   say "error: the guest hit the ${limit}s time limit"; exit 124
 fi
+if [[ $status != 0 ]] && ! grep -q 'ZELK-GUEST-BEGIN' "$work/console.txt"; then
+  # QEMU itself refused to run (no usable accelerator, sandboxing, ...).
+  tail -n 5 "$work/console.txt" >&2
+  skip "qemu-system-x86_64 cannot run a guest here (status $status)"
+fi
+[[ $verbose == 1 ]] || tail -n 40 "$work/console.txt" >&2
 die "the guest ended (qemu status $status) without the program's status"
