@@ -9,7 +9,7 @@ packages=(
   libsystemd-dev pkg-config dbus dbus-daemon
   qt6-base-dev xvfb xauth
   # the kernel HID tests: a guest kernel under QEMU with a busybox initramfs
-  qemu-system-x86 busybox-static cpio xz-utils kmod
+  qemu-system-x86 busybox-static cpio xz-utils kmod python3
 )
 missing=()
 for p in "${packages[@]}"; do
