@@ -87,7 +87,12 @@ if [[ ! -e $kdir/ready ]]; then
   tmp=$(mktemp -d "$cache/tmp.XXXXXX")
   chmod 755 "$tmp"; chown _apt "$tmp" 2>/dev/null || true   # apt downloads as _apt
   (cd "$tmp" && apt-get download -q "$package" >&2) || die "apt-get download $package failed"
-  dpkg-deb -x "$tmp"/*.deb "$tmp/root" || die "cannot unpack the kernel package"
+  # only the kernel and the HID and input drivers: a tenth of the package
+  mkdir -p "$tmp/root"
+  dpkg-deb --fsys-tarfile "$tmp"/*.deb |
+    tar -x -C "$tmp/root" --wildcards './boot/vmlinuz-*' './boot/config-*' \
+      './lib/modules/*/modules.*' './lib/modules/*/kernel/drivers/hid' \
+      './lib/modules/*/kernel/drivers/input' || die "cannot unpack the kernel package"
   kver=$(ls "$tmp/root/lib/modules")
   mods="$tmp/root/lib/modules/$kver"
   depmod -b "$tmp/root" "$kver" || die "depmod failed"
