@@ -137,6 +137,11 @@ class HidBackend {
     // thread while another thread writes reports on the same handle.
     virtual HidReadResult ReadInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity,
                                     std::size_t& received, std::uint32_t timeoutMs) = 0;
+
+    // Empty, or one line saying which interface could not be opened for want of
+    // permission and what to do about it (the last such refusal), so that a
+    // caller that found no device can tell the user why.
+    virtual std::string AccessProblem() const { return {}; }
 };
 
 // The backend of this process. The first call chooses it: the virtual backend

@@ -141,7 +141,7 @@ finish() {
 }
 trap finish EXIT
 root="$work/root"
-mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,test,modules,usr/bin,usr/sbin}
+mkdir -p "$root"/{bin,sbin,dev,etc,proc,sys,tmp,test,modules,usr/bin,usr/sbin}
 cp "$busybox" "$root/bin/busybox"
 cp "$kdir"/modules/*.ko "$root/modules/"
 libs() {  # the shared libraries of an ELF file, at the same paths
@@ -182,8 +182,9 @@ n=0; while [ ! -c /dev/uhid ] && [ \$n -lt 50 ]; do sleep 0.1; n=\$((n + 1)); do
 cd /test
 echo ZELK-GUEST-BEGIN
 $command
+status=\$?
 echo
-echo "ZELK-GUEST-STATUS=\$?"
+echo "ZELK-GUEST-STATUS=\$status"
 poweroff -f
 EOF
 chmod 755 "$root/init"

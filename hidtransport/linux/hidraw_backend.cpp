@@ -266,18 +266,19 @@ int HidrawBackend::ListInterfaces(std::vector<std::u16string>& paths) {
 }
 
 void HidrawBackend::ReportAccessDenied(const std::string& node, std::u16string_view path) {
-    {
-        std::lock_guard lock(mutex_);
-        if (!deniedNodes_.insert(node).second) {
-            return;
-        }
-    }
-    std::fprintf(stderr,
-                 "No permission to open %s (%s). Install the udev rule that grants the "
-                 "logged-in user access (sudo cmake --install <build folder> --component udev, "
-                 "see docs/linux-devices.md), then unplug and replug the device; or run as "
-                 "root.\n",
-                 node.c_str(), ToUtf8(path).c_str());
+    const std::string line =
+        "No permission to open " + node + " (" + ToUtf8(path) +
+        "). Install the udev rule that grants the logged-in user access (sudo cmake --install "
+        "<build folder> --component udev, see docs/linux-devices.md), then unplug and replug "
+        "the device; or run as root.";
+    std::lock_guard lock(mutex_);
+    accessProblem_ = line;
+    deniedNodes_.insert(node);
+}
+
+std::string HidrawBackend::AccessProblem() const {
+    std::lock_guard lock(mutex_);
+    return accessProblem_;
 }
 
 bool HidrawBackend::AccessWasDenied() const {

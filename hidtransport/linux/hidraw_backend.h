@@ -16,8 +16,9 @@
 // - once the device is removed, poll() reports POLLHUP/POLLERR, read() fails
 //   with EIO and writes and ioctls with ENODEV: reads then give DeviceGone and
 //   every other call fails;
-// - an open refused for want of permission prints, once per node, a line that
-//   says how to get access (the project's udev rule).
+// - an open refused for want of permission leaves a line for AccessProblem()
+//   that says how to get access (the project's udev rule); the update driver
+//   shows it when it finds no device.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +52,7 @@ class HidrawBackend final : public HidBackend {
     HidReadResult ReadInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity,
                             std::size_t& received, std::uint32_t timeoutMs) override;
 
+    std::string AccessProblem() const override;
     // True once an open was refused for want of permission.
     bool AccessWasDenied() const;
 
@@ -64,6 +66,7 @@ class HidrawBackend final : public HidBackend {
     std::map<HidHandle, std::shared_ptr<OpenNode>> handles_;
     HidHandle nextHandle_;
     std::set<std::string> deniedNodes_;
+    std::string accessProblem_;
 };
 
 }  // namespace zelk::hid::hidraw

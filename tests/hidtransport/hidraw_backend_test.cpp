@@ -183,6 +183,7 @@ TEST_F(FakeSysfs, OpenRefusesFilesThatAreNotHidrawNodesAndReusedNumbers) {
         EXPECT_EQ(backend.Open(wide, HidOpenMode::Io), kInvalidHidHandle) << path;
     }
     EXPECT_FALSE(backend.AccessWasDenied());
+    EXPECT_EQ(backend.AccessProblem(), "");
 }
 
 }  // namespace

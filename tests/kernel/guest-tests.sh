@@ -80,5 +80,23 @@ if update unplug unplug-mid-transfer.json 1; then
   grep -i -E "fail|error" /tmp/unplug.out /tmp/unplug.err | head -n 5
 fi
 
+echo "== a user without access to the node is told what to do"
+echo "nobody:x:65534:65534:nobody:/tmp:/bin/sh" >/etc/passwd
+echo "nogroup:x:65534:" >/etc/group
+./zelk-uhid-device --ready-file /tmp/access.ready default >/dev/null 2>&1 &
+device=$!
+n=0; while [ ! -e /tmp/access.ready ] && [ $n -lt 100 ]; do sleep 0.1; n=$((n + 1)); done
+chmod 0600 /dev/hidraw*
+su -s /bin/sh nobody -c "TMPDIR=/tmp/nobody; mkdir -p \$TMPDIR; ./zelkupdate" \
+  >/tmp/access.out 2>/tmp/access.err
+status=$?
+kill -TERM "$device"; wait "$device"
+if [ "$status" -eq 2 ] && grep -q "No permission to open /dev/hidraw.*udev" /tmp/access.err; then
+  pass "no access: exit 2 with the udev hint"
+else
+  cat /tmp/access.out /tmp/access.err
+  fail "no access: zelkupdate exited with $status without the udev hint"
+fi
+
 echo "kernel HID tests: $failed failed"
 [ "$failed" -eq 0 ]
