@@ -10,11 +10,15 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$repo/build/default}
-cmake --build "$build" -j "$(nproc)" --target hid_conformance_tests zelk-uhid-device zelkupdate \
-  hidraw_round_trip sample_firmware >/dev/null
-
 stage=$(mktemp -d /tmp/zelk-kernel-hid.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
+if ! cmake --build "$build" -j "$(nproc)" --target hid_conformance_tests zelk-uhid-device \
+     zelkupdate hidraw_round_trip sample_firmware >"$stage/build.log" 2>&1; then
+  cat "$stage/build.log"
+  echo "kernel HID tests: the programs they need do not build" >&2
+  exit 1
+fi
+rm "$stage/build.log"
 cp "$repo"/tests/kernel/*.json "$stage/"
 # The flash the sample image must leave: each payload record's bytes at its
 # address, never-written bytes erased (0xFF).
