@@ -156,8 +156,8 @@ libs() {  # the shared libraries of an ELF file, at the same paths
 }
 cp -L "$program" "$root/test/"
 libs "$program"
-for spec in ${copies[@]+"${copies[@]}"}; do
-  src=${spec%%:*}; dst=/test/$(basename "$src"); [[ $spec == *:* ]] && dst=${spec#*:}
+for copy in ${copies[@]+"${copies[@]}"}; do
+  src=${copy%%:*}; dst=/test/$(basename "$src"); [[ $copy == *:* ]] && dst=${copy#*:}
   [[ -e $src ]] || die "nothing to copy at $src"
   mkdir -p "$root$(dirname "$dst")"
   cp -a -L -T "$src" "$root$dst"
