@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "hid_backend_factory.h"
 #include "text_encoding.h"
 #include "update_config.h"
 
@@ -92,6 +93,10 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
         Broadcast(ProgressEvent::NoDevice, 0);
         Print("Find no device.");
         desktop_.AppendLog(u"Find no device\n", kRed);
+        // A device that is there but may not be opened: say what to do.
+        if (const std::string access = hid::ActiveHidAccessProblem(); !access.empty()) {
+            desktop_.AppendLog(Utf8ToUtf16(access + "\n"), kRed);
+        }
         g_activeDriver = nullptr;
         return outcome_;
     }

@@ -71,6 +71,12 @@ bool SelectVirtualHidBackend(std::string_view source, std::string& error) {
     return true;
 }
 
+std::string ActiveHidAccessProblem() {
+    BackendChoice& choice = Choice();
+    std::lock_guard lock(choice.mutex);
+    return choice.backend ? choice.backend->AccessProblem() : std::string();
+}
+
 std::string VirtualBackendLoadError() {
     BackendChoice& choice = Choice();
     std::lock_guard lock(choice.mutex);

@@ -9,4 +9,7 @@ namespace zelk::hid {
 // the line that was printed to stderr (the virtual backend runs with no device).
 std::string VirtualBackendLoadError();
 
+// The active backend's AccessProblem(); empty before the backend is chosen.
+std::string ActiveHidAccessProblem();
+
 }  // namespace zelk::hid

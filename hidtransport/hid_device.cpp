@@ -1,6 +1,8 @@
 #include "hid_device.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <vector>
 
 namespace zelk::hid {
@@ -67,10 +69,29 @@ int CHIDDevice::EnableRead(bool on) {
     return 0;
 }
 
+bool CHIDDevice::PauseBeforeRetry(std::uint32_t pauseMs) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kSlice = std::chrono::milliseconds{5};
+    const auto until = Clock::now() + std::chrono::milliseconds{pauseMs};
+    while (reading_ && !stopRequested_) {
+        const auto now = Clock::now();
+        if (now >= until) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(until - now, kSlice));
+    }
+    return false;
+}
+
 void CHIDDevice::ReadThreadProc() {
     // Allocated once per thread; every read finishes before ReadInput returns,
     // so nothing writes into it after the thread ends.
     std::array<std::uint8_t, kReadBufferSize> buffer{};
+    // A read that fails without the device being gone may be a passing
+    // hiccup or a lasting fault (a handle that no longer works): retry, but
+    // wait between attempts, doubling the pause up to one read wait, so that a
+    // lasting fault costs one attempt per wait instead of a spinning core.
+    std::uint32_t retryPauseMs = 0;
     while (!stopRequested_) {
         buffer.fill(0);
         std::size_t received = 0;
@@ -83,13 +104,22 @@ void CHIDDevice::ReadThreadProc() {
                 }
                 return;
             case HidReadResult::TimedOut:
+                retryPauseMs = 0;
                 if (!reading_) {
                     return;
                 }
                 continue;
             case HidReadResult::Failed:
+                retryPauseMs =
+                    retryPauseMs == 0
+                        ? 1
+                        : std::min(retryPauseMs * 2, std::max<std::uint32_t>(readWaitMs_, 1));
+                if (!PauseBeforeRetry(retryPauseMs)) {
+                    return;
+                }
                 break;
             case HidReadResult::Data:
+                retryPauseMs = 0;
                 if (receiveCallback_) {
                     const std::size_t count = received < buffer.size() ? received : buffer.size();
                     receiveCallback_(buffer.data(), static_cast<std::uint16_t>(count));

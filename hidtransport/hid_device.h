@@ -56,6 +56,8 @@ class CHIDDevice {
 
   private:
     void ReadThreadProc();
+    // Sleeps `pauseMs` unless reading is stopped first; false when stopped.
+    bool PauseBeforeRetry(std::uint32_t pauseMs);
     void StopReadThread();
 
     HidBackend& backend_;

@@ -1,6 +1,9 @@
 // The HID seam: everything the transport needs from the operating system, in
 // Win32 terms so that the Windows backend is a thin pass-through and the other
 // backends produce the same values. Exactly one backend is active per process.
+// Backends: the virtual devices (virtual/), hidraw on Linux (linux/) and
+// hid.dll on Windows (windows/). Every backend passes the same conformance
+// tests (tests/hidtransport/conformance/).
 #pragma once
 
 #include <cstddef>
@@ -78,11 +81,20 @@ enum class HidOpenMode {
     Io,     // read and write, for reports
 };
 
+// What one ReadInput came to. Which failures pass and which last:
+// - TimedOut passes: nothing arrived; the next read may bring a report.
+// - DeviceGone lasts: the device was removed (Windows: ERROR_DEVICE_NOT_CONNECTED;
+//   hidraw: POLLHUP/POLLERR, EIO or ENODEV). Every later call on the handle fails
+//   the same way; readers stop and report the device gone.
+// - Failed may pass or last: the read could not be made for another reason (an
+//   unknown or closed handle, a query handle, an unexpected error). Trying again
+//   is allowed, but a reader must pause between attempts, since the cause may
+//   never go away.
 enum class HidReadResult {
     Data,        // `received` bytes arrived (may be 0 when a read completed with an error)
     TimedOut,    // nothing within the time-out
     DeviceGone,  // the device was removed; further reads will fail the same way
-    Failed,      // the read could not start for another reason; trying again is allowed
+    Failed,      // the read could not be made for another reason; see above
 };
 
 class HidBackend {
@@ -91,11 +103,15 @@ class HidBackend {
 
     // Replace `paths` with the interface paths of every present HID interface, in
     // the system's order. Every path carries "VID_xxxx&PID_xxxx" (and "&MI_xx"
-    // where the interface has a number). Returns 0 on success; 1 when the size
-    // query failed, 2 when no memory could be had, 3 when the list query failed.
+    // where the interface has a number) and has no blanks. A device with several
+    // top-level collections gives one interface per collection, each with its
+    // own path ("&Col01", "&Col02", ... as on Windows) and its own capabilities. Returns 0 on
+    // success; 1 when the size query failed, 2 when no memory could be had, 3 when the list query
+    // failed.
     virtual int ListInterfaces(std::vector<std::u16string>& paths) = 0;
 
-    // Returns a new handle, or kInvalidHidHandle when the path cannot be opened.
+    // Returns a new handle, or kInvalidHidHandle when the path cannot be opened
+    // (no such interface, not a HID interface, no permission, device gone).
     virtual HidHandle Open(std::u16string_view path, HidOpenMode mode) = 0;
     // Closes a handle this backend returned; false for a value it does not know.
     virtual bool Close(HidHandle handle) = 0;
@@ -103,20 +119,29 @@ class HidBackend {
     // The report structure of an open interface, or null when it cannot be read.
     virtual std::unique_ptr<HidDescriptor> GetDescriptor(HidHandle handle) = 0;
 
-    // Report bytes start with the report ID. Each returns true once the device
-    // took (or, for GetFeature, answered) the report.
+    // Report bytes start with the report ID; a device without report IDs takes
+    // and gives a 0 byte in that place. Each returns true once the device took
+    // (or, for GetFeature, answered) the report; false on any failure, also once
+    // the device is gone.
     virtual bool SetOutputReport(HidHandle handle, const std::uint8_t* report,
                                  std::size_t length) = 0;
     virtual bool SetFeature(HidHandle handle, const std::uint8_t* report, std::size_t length) = 0;
     // `buffer[0]` holds the wanted report ID; the answer fills `length` bytes.
     virtual bool GetFeature(HidHandle handle, std::uint8_t* buffer, std::size_t length) = 0;
 
-    // Reads one input report into `buffer`, waiting at most `timeoutMs`. A read
+    // Reads one input report into `buffer`, waiting at most `timeoutMs`; the
+    // report ID comes first (0 for a device without IDs) and the report is
+    // padded with zeros to the collection's InputReportByteLength. A read
     // never outlives the call: whatever was started is finished or cancelled
     // before it returns, so `buffer` is free again afterwards. Safe to call on one
     // thread while another thread writes reports on the same handle.
     virtual HidReadResult ReadInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity,
                                     std::size_t& received, std::uint32_t timeoutMs) = 0;
+
+    // Empty, or one line saying which interface could not be opened for want of
+    // permission and what to do about it (the last such refusal), so that a
+    // caller that found no device can tell the user why.
+    virtual std::string AccessProblem() const { return {}; }
 };
 
 // The backend of this process. The first call chooses it: the virtual backend

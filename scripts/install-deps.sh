@@ -9,6 +9,8 @@ packages=(
   g++-mingw-w64-x86-64-posix
   libsystemd-dev pkg-config dbus dbus-daemon
   qt6-base-dev xvfb xauth
+  # the kernel HID tests: a guest kernel under QEMU with a busybox initramfs
+  qemu-system-x86 busybox-static cpio xz-utils kmod python3
 )
 missing=()
 for p in "${packages[@]}"; do

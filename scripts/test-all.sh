@@ -31,3 +31,11 @@ echo "== tsan: threaded tests"
 TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j "$jobs" -R "$(cat tests/threaded-tests.txt | paste -sd'|')"
 echo "== windows: tests and programs under Wine"
 bash scripts/wine-tests.sh build/windows
+echo "== kernel HID tests: hidraw over uhid in a guest kernel (QEMU)"
+kernel_status=0
+bash scripts/kernel-hid-tests.sh build/default || kernel_status=$?
+if [[ $kernel_status == 77 ]]; then
+  echo "SKIP: the kernel HID tests could not run on this machine (not counted as passed)"
+elif [[ $kernel_status != 0 ]]; then
+  exit "$kernel_status"
+fi

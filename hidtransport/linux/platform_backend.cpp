@@ -1,12 +1,11 @@
 #include "hid_platform.h"
-#include "unavailable_hid_backend.h"
+#include "linux/hidraw_backend.h"
 
 namespace zelk::hid {
 
-// Real device access on this platform arrives with its own backend; until then
-// the program sees no HID interfaces unless the virtual backend is chosen.
+// Real devices on Linux: the kernel's hidraw nodes.
 std::unique_ptr<HidBackend> CreatePlatformHidBackend() {
-    return std::make_unique<UnavailableHidBackend>();
+    return std::make_unique<hidraw::HidrawBackend>();
 }
 
 }  // namespace zelk::hid

@@ -74,10 +74,15 @@ std::vector<std::uint8_t> DescriptorOf(const VirtualDeviceConfig& config) {
     return config.descriptor.empty() ? BuildReportDescriptor(config) : config.descriptor;
 }
 
+// The longest output report of any of the device's top-level collections.
 std::size_t OutputLengthOf(const std::vector<std::uint8_t>& descriptor) {
     std::string error;
-    const auto collections = ParseReportDescriptor(descriptor.data(), descriptor.size(), error);
-    return collections.empty() ? 0 : collections.front().caps.OutputReportByteLength;
+    std::size_t longest = 0;
+    for (const auto& collection :
+         ParseReportDescriptor(descriptor.data(), descriptor.size(), error)) {
+        longest = std::max<std::size_t>(longest, collection.caps.OutputReportByteLength);
+    }
+    return longest;
 }
 
 std::uint32_t InfoWord(const ComponentConfig& component) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "virtual_test_support.h"
@@ -149,6 +151,47 @@ TEST_F(CHIDDeviceTest, UnplugGivesTheGoneNoticeAndEndsTheThread) {
     EXPECT_EQ(device.EnableRead(false), 0);
     EXPECT_EQ(device.Close(), 0);
     EXPECT_EQ(received.goneNotices, 1);
+    EXPECT_EQ(received.Count(), 0u);
+}
+
+TEST_F(CHIDDeviceTest, ALastingReadFailureMakesTheThreadPauseNotSpin) {
+    struct FailingReads final : public HidBackend {
+        std::atomic<int> reads{0};
+        int ListInterfaces(std::vector<std::u16string>& paths) override {
+            paths.clear();
+            return 0;
+        }
+        HidHandle Open(std::u16string_view, HidOpenMode) override { return kInvalidHidHandle; }
+        bool Close(HidHandle) override { return false; }
+        std::unique_ptr<HidDescriptor> GetDescriptor(HidHandle) override { return nullptr; }
+        bool SetOutputReport(HidHandle, const std::uint8_t*, std::size_t) override { return false; }
+        bool SetFeature(HidHandle, const std::uint8_t*, std::size_t) override { return false; }
+        bool GetFeature(HidHandle, std::uint8_t*, std::size_t) override { return false; }
+        HidReadResult ReadInput(HidHandle, std::uint8_t*, std::size_t, std::size_t& received,
+                                std::uint32_t) override {
+            received = 0;
+            ++reads;
+            return HidReadResult::Failed;
+        }
+    } failing;
+    Received received;
+    constexpr std::uint32_t kReadWaitMs = 20;
+    CHIDDevice device(failing, kReadWaitMs);
+    device.SetRcvCallback(received.Callback());
+    device.AttachHandle(0x1234);
+    ASSERT_EQ(device.EnableRead(true), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto stopping = std::chrono::steady_clock::now();
+    EXPECT_EQ(device.EnableRead(false), 0);
+    const auto stopMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - stopping)
+                            .count();
+    // Retrying at once would make millions of attempts; pausing up to one read
+    // wait between them makes about 300 / 20 plus the short first pauses.
+    EXPECT_GE(failing.reads, 2);
+    EXPECT_LT(failing.reads, 60);
+    EXPECT_LT(stopMs, 1000);  // the pause still notices a stop
+    EXPECT_EQ(received.goneNotices, 0);
     EXPECT_EQ(received.Count(), 0u);
 }
 

@@ -1,0 +1,102 @@
+#!/bin/sh
+# Runs inside the guest kernel (scripts/kernel-hid-tests.sh puts it there with
+# the programs it needs): the backend conformance tests on hidraw over uhid,
+# the round-trip figure, and zelkupdate against uhid earbuds.
+cd /test
+failed=0
+pass() { echo "PASS: $*"; }
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+now_ms() { read -r up _ </proc/uptime; echo "${up%.*}${up#*.}0"; }
+export TMPDIR=/tmp
+
+echo "== conformance tests on hidraw over uhid"
+t0=$(now_ms)
+if ZELK_CONFORMANCE_BACKEND=hidraw ./hid_conformance_tests --gtest_brief=1; then
+  pass "backend conformance on hidraw ($(($(now_ms) - t0)) ms)"
+else
+  fail "backend conformance on hidraw"
+fi
+
+echo "== one report through hidraw and uhid"
+./hidraw_round_trip 2000 || fail "round trip"
+
+# update NAME DEVICES EXPECTED-STATUS: runs zelkupdate against the uhid
+# devices of DEVICES; leaves its output in /tmp/NAME.*
+update() {
+  name=$1 devices=$2 expected=$3
+  mkdir -p "/tmp/$name.flash"
+  rm -f "/tmp/$name.ready"
+  ./zelk-uhid-device --flash-dir "/tmp/$name.flash" --ready-file "/tmp/$name.ready" \
+    "$devices" >"/tmp/$name.device" 2>&1 &
+  device=$!
+  n=0
+  while [ ! -e "/tmp/$name.ready" ] && [ $n -lt 100 ]; do sleep 0.1; n=$((n + 1)); done
+  if [ ! -e "/tmp/$name.ready" ]; then
+    cat "/tmp/$name.device"
+    fail "$name: the uhid device did not come up"
+    kill "$device" 2>/dev/null
+    return 1
+  fi
+  t0=$(now_ms)
+  ./zelkupdate >"/tmp/$name.out" 2>"/tmp/$name.err"
+  status=$?
+  elapsed=$(($(now_ms) - t0))
+  kill -TERM "$device" 2>/dev/null
+  wait "$device"
+  if [ "$status" -ne "$expected" ]; then
+    echo "---- zelkupdate output"; cat "/tmp/$name.out" "/tmp/$name.err"
+    fail "$name: zelkupdate exited with $status, expected $expected"
+    return 1
+  fi
+  echo "$name: zelkupdate exited with $status after $elapsed ms (10000 ms of it the run's closing wait)"
+  return 0
+}
+
+echo "== zelkupdate updates a uhid earbud"
+if update earbud default 0; then
+  if cmp -s /tmp/earbud.flash/device0-component0F.bin expected-flash.bin; then
+    pass "update of the uhid earbud; its flash holds the sample image"
+  else
+    fail "update: the earbud's flash differs from the sample image"
+  fi
+fi
+
+echo "== zelkupdate finds the CFU collection of a device with two"
+if update collections two-collections.json 0; then
+  if cmp -s /tmp/collections.flash/device0-component0F.bin expected-flash.bin; then
+    pass "update through the second top-level collection"
+  else
+    fail "two collections: the flash differs from the sample image"
+  fi
+fi
+
+echo "== the earbud is unplugged in the middle of the transfer"
+if update unplug unplug-mid-transfer.json 1; then
+  if [ "$elapsed" -lt 30000 ]; then
+    pass "unplug mid-transfer ends the run with its failure code in $elapsed ms"
+  else
+    fail "unplug mid-transfer took $elapsed ms"
+  fi
+  grep -i -E "fail|error" /tmp/unplug.out /tmp/unplug.err | head -n 5
+fi
+
+echo "== a user without access to the node is told what to do"
+echo "nobody:x:65534:65534:nobody:/tmp:/bin/sh" >/etc/passwd
+echo "nogroup:x:65534:" >/etc/group
+./zelk-uhid-device --ready-file /tmp/access.ready default >/dev/null 2>&1 &
+device=$!
+n=0; while [ ! -e /tmp/access.ready ] && [ $n -lt 100 ]; do sleep 0.1; n=$((n + 1)); done
+chmod 0600 /dev/hidraw*
+su -s /bin/sh nobody -c "TMPDIR=/tmp/nobody; mkdir -p \$TMPDIR; ./zelkupdate" \
+  >/tmp/access.out 2>/tmp/access.err
+status=$?
+kill -TERM "$device"; wait "$device"
+if [ "$status" -eq 2 ] && grep -q "No permission to open /dev/hidraw.*udev" /tmp/access.err; then
+  pass "no access: exit 2 with the udev hint"
+else
+  cat /tmp/access.out /tmp/access.err
+  fail "no access: zelkupdate exited with $status without the udev hint"
+fi
+
+echo "kernel HID tests: $failed failed"
+[ "$failed" -eq 0 ]
