@@ -439,7 +439,10 @@ TEST(DownloadProcedure, OfferVerdicts) {
         {answers({0x00}), 1, OfferResult::Skipped, 1},
         {answers({0x01}), 1, OfferResult::Accepted, 1},
         {answers({0x02}), 1, OfferResult::Rejected, 1},
-        {answers({0x04}), 1, OfferResult::Accepted, 1},
+        // Command-ready says the device is ready for an offer, not that it took
+        // this one: the offer goes out again, and never leads to content.
+        {answers({0x04, 0x01}), 1, OfferResult::Accepted, 2},
+        {answers({0x04}), 1, OfferResult::UnexpectedStatus, 10},
         {answers({0xFF}), 1, OfferResult::NotSupported, 1},
         {answers({0x07}), 1, OfferResult::UnexpectedStatus, 1},
         {answers({0x03, 0x03, 0x01}), 1, OfferResult::Accepted, 3},
@@ -518,7 +521,7 @@ TEST(DownloadProcedure, ContentCommandsCarryFlagsSequenceAndOffset) {
         std::uint32_t records;
         std::vector<std::uint8_t> flags;
     };
-    const Case cases[] = {{3, {0x80, 0x00, 0x40}}, {1, {0x80}}, {2, {0x80, 0x40}}};
+    const Case cases[] = {{3, {0x80, 0x00, 0x40}}, {1, {0xC0}}, {2, {0x80, 0x40}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.records << " records");
         Rig rig(Earbud());
@@ -600,14 +603,25 @@ TEST(DownloadProcedure, LateAnswerIsNotTakenForTheNextBlock) {
     EXPECT_EQ(rig.recorder.notifications.back().status, 13u);
 }
 
-TEST(DownloadProcedure, SuccessWithAForeignSequenceCompletesTheBlockInFlight) {
+TEST(DownloadProcedure, SuccessNamingAnotherBlockDoesNotCompleteTheBlockInFlight) {
+    // Block 1's first answer names block 2: block 1 goes out again.
     VirtualDeviceConfig device = Earbud();
-    device.behaviour.contentScript = {Answer(1, 1, 0, 0x0777)};
+    device.behaviour.contentScript = {Answer(1, 1, 0, 2)};
     Rig rig(device);
     rig.Start();
     const auto image = MakeImage({.records = 3});
     EXPECT_EQ(Transfer(rig, *image), ContentResult::Done);
-    EXPECT_EQ(rig.Device().ContentBlockCount(), 3u);
+    EXPECT_EQ(rig.Device().ContentBlockCount(), 4u);
+    EXPECT_EQ(ReadLe16(&rig.Written(3)[3]), 1u);  // the repeat of block 1
+
+    // Answers that always name another block end the transfer as a mismatch.
+    VirtualDeviceConfig always = Earbud();
+    always.behaviour.contentScript = {Answer(1, 0, 0, 2)};
+    Rig second(always);
+    second.Start();
+    EXPECT_EQ(Transfer(second, *image), ContentResult::SequenceMismatch);
+    ASSERT_FALSE(second.recorder.notifications.empty());
+    EXPECT_EQ(second.recorder.notifications.back().status, 11u);
 }
 
 // --- Whole updates -------------------------------------------------------
