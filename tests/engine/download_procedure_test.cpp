@@ -26,6 +26,7 @@ constexpr std::uint64_t kNoHandle = ~std::uint64_t{0};
 // Runs every wait `divisor` times faster than asked and remembers what was asked.
 class FastClock final : public WaitClock {
   public:
+    static constexpr std::uint32_t kSleepDivisor = 100;
     explicit FastClock(std::uint32_t divisor) : divisor_(divisor) {}
 
     bool WaitForEvent(hid::AutoResetEvent& event, std::uint32_t ms) override {
@@ -36,17 +37,28 @@ class FastClock final : public WaitClock {
         return event.WaitFor(std::chrono::microseconds(std::uint64_t{ms} * 1000 / divisor_));
     }
     void SleepFor(std::uint32_t ms) override {
-        std::this_thread::sleep_for(std::chrono::microseconds(std::uint64_t{ms} * 1000 / divisor_));
+        {
+            std::lock_guard lock(mutex_);
+            sleeps_.push_back(ms);
+        }
+        // A pause never waits for an answer, so it may always run short.
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(std::uint64_t{ms} * 1000 / std::max(divisor_, kSleepDivisor)));
     }
     std::vector<std::uint32_t> Waits() const {
         std::lock_guard lock(mutex_);
         return waits_;
+    }
+    std::vector<std::uint32_t> Sleeps() const {
+        std::lock_guard lock(mutex_);
+        return sleeps_;
     }
 
   private:
     const std::uint32_t divisor_;
     mutable std::mutex mutex_;
     std::vector<std::uint32_t> waits_;
+    std::vector<std::uint32_t> sleeps_;
 };
 
 class TestEnvironment final : public EngineEnvironment {
@@ -56,6 +68,7 @@ class TestEnvironment final : public EngineEnvironment {
 
     hid::HidBackend& Backend() override { return backend_; }
     WaitClock& Clock() override { return clock_; }
+    FastClock& TestClock() { return clock_; }
     std::int32_t DeviceFamily() const override { return family; }
     UpdateOptions Options() const override { return options; }
     const ImageEntries& Images() const override { return images; }
@@ -459,6 +472,21 @@ TEST(DownloadProcedure, OfferVerdicts) {
         const auto image = MakeImage({});
         EXPECT_EQ(rig.procedure.SendOffer(image->Offer.data(), 16), c.expected);
         EXPECT_EQ(rig.Device().OfferCount(), c.offers);
+        // Between two busy answers the device is given the rest of the
+        // attempt's 200 ms, never more: no flood, and no wait past the bound.
+        std::size_t busyRepeats = 0;
+        for (std::size_t i = 0; i + 1 < c.offers && i < c.answers.size(); ++i) {
+            busyRepeats += c.answers[i].status == 0x03 ? 1 : 0;
+        }
+        if (c.answers.size() == 1 && c.answers[0].status == 0x03) {
+            busyRepeats = c.offers - 1;
+        }
+        const std::vector<std::uint32_t> sleeps = rig.env.TestClock().Sleeps();
+        EXPECT_EQ(sleeps.size(), busyRepeats);
+        for (std::uint32_t ms : sleeps) {
+            EXPECT_GT(ms, 100u);
+            EXPECT_LE(ms, 200u);
+        }
     }
 }
 
