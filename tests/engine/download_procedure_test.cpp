@@ -226,6 +226,7 @@ struct ImageShape {
     std::uint8_t bank = 0;
     std::uint32_t records = 3;
     std::uint32_t firstAddress = 0x1000;
+    std::uint8_t component = 0x0F;
 };
 
 constexpr std::uint32_t kImageVersion = 0x10003002;
@@ -240,7 +241,7 @@ std::unique_ptr<ImageEntry> MakeImage(const ImageShape& shape) {
     image->OfferSize = 16;
     image->Offer.assign(16, 0);
     image->Offer[1] = shape.tag;
-    image->Offer[2] = 0x0F;
+    image->Offer[2] = shape.component;
     image->Offer[3] = 0x5A;
     WriteLe32(image->Offer.data() + 4, kImageVersion);
     image->Offer[12] = static_cast<std::uint8_t>(shape.bank << 4);
@@ -412,6 +413,7 @@ TEST(DownloadProcedure, OfferGoesOutWithTheCurrentOptionsForced) {
         offer[i] = static_cast<std::uint8_t>(0x30 + i);
     }
     offer[1] = 0x45;   // immediate reset set in the file, tag 5
+    offer[2] = 0x0F;   // the device's component
     offer[10] = 0x00;  // vendor flag clear in the file
 
     ASSERT_EQ(rig.procedure.SendOffer(offer, 16), OfferResult::Accepted);
@@ -809,10 +811,18 @@ TEST(DownloadProcedureUpdate, PolicyFollowsComponentBankAndFamily) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Rig rig(Earbud(c.componentId, c.bank), {.family = c.family});
+        VirtualDeviceConfig device = Earbud(c.componentId, c.bank);
+        // The device takes images only for a component it has; 0xFF names
+        // none, so that device also carries the images' component.
+        const std::uint8_t imageComponent = c.componentId == 0xFF ? 0x0F : c.componentId;
+        if (c.componentId == 0xFF) {
+            device.components.push_back({0x0F, 0, 0, 0x10003001, 0});
+        }
+        Rig rig(device, {.family = c.family});
         for (std::size_t i = 0; i < c.imageBanks.size(); ++i) {
-            rig.env.images.push_back(
-                MakeImage({.tag = static_cast<std::uint8_t>(i + 1), .bank = c.imageBanks[i]}));
+            rig.env.images.push_back(MakeImage({.tag = static_cast<std::uint8_t>(i + 1),
+                                                .bank = c.imageBanks[i],
+                                                .component = imageComponent}));
         }
         rig.Start();
         EXPECT_EQ(rig.procedure.Update(), c.expected);
