@@ -276,7 +276,7 @@ bool VirtualDevice::HandleContentLocked(const std::uint8_t* report, std::size_t 
     }
 
     std::uint8_t status = rule != nullptr ? rule->status : kContentSuccess;
-    if (status == kContentSuccess) {
+    if (status == kContentSuccess && !(rule != nullptr && rule->discard)) {
         if (!target_) {
             status = kContentNoOffer;
         } else if (address > kFlashCapacity || dataLength > kFlashCapacity - address) {

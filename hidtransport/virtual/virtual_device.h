@@ -74,6 +74,8 @@ struct ContentRule {
     bool silent = false;                    // block lost: no answer, nothing stored
     std::uint32_t delayMs = 0;
     bool unplug = false;  // the device disappears instead of answering
+    // Faulty firmware: the answer is given as scripted but nothing is stored.
+    bool discard = false;
 };
 
 enum class VersionAnswer {
