@@ -187,8 +187,7 @@ std::shared_ptr<RunDirectory> RunDirectory::Create(const std::u16string& parent)
         std::mt19937_64 random((static_cast<std::uint64_t>(entropy()) << 32) ^ entropy());
         for (int attempt = 0; attempt < kRunDirectoryTries; ++attempt) {
             char name[17];
-            std::snprintf(name, sizeof name, "%016llx",
-                          static_cast<unsigned long long>(random()));
+            std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(random()));
             const std::u16string path = parent + kRunDirectoryPrefix + Utf8ToUtf16(name);
             std::error_code error;
             // create_directory fails on anything already there (a directory,
@@ -196,8 +195,7 @@ std::shared_ptr<RunDirectory> RunDirectory::Create(const std::u16string& parent)
             if (!fs::create_directory(fs::path(path), error) || error) {
                 continue;
             }
-            fs::permissions(fs::path(path), fs::perms::owner_all, fs::perm_options::replace,
-                            error);
+            fs::permissions(fs::path(path), fs::perms::owner_all, fs::perm_options::replace, error);
             // Same separator as the temporary directory's own.
             const char16_t separator = parent.back() == u'\\' ? u'\\' : u'/';
             return std::shared_ptr<RunDirectory>(new RunDirectory(path + separator));
@@ -264,7 +262,8 @@ std::int64_t ParseDeviceInfoNumber(std::u16string_view text) {
 void LoadDeviceInfo(Desktop& desktop, const PackagePaths& paths, DeviceIdentity& identity) {
     const std::u16string directory = desktop.TempDirectory();
     std::vector<std::uint8_t> bytes;
-    const bool ownCopy = paths.Run && ReadDeviceInfo(paths.Run->Path() + kDeviceInfoFileName, bytes);
+    const bool ownCopy =
+        paths.Run && ReadDeviceInfo(paths.Run->Path() + kDeviceInfoFileName, bytes);
     if (!ownCopy &&
         (directory.empty() || !ReadDeviceInfo(directory + kDeviceInfoFileName, bytes))) {
         desktop.MessageBox(kOpenFailedText);

@@ -285,10 +285,10 @@ bool UpdateDriver::PayloadSizeAcceptable(const std::u16string& payloadPath) {
     if (error || size <= kMaxPayloadFileSize) {
         return true;
     }
-    const std::string text = Format(
-        "Payload file too large: %llu bytes, at most %llu; nothing was sent to the device.",
-        static_cast<unsigned long long>(size),
-        static_cast<unsigned long long>(kMaxPayloadFileSize));
+    const std::string text =
+        Format("Payload file too large: %llu bytes, at most %llu; nothing was sent to the device.",
+               static_cast<unsigned long long>(size),
+               static_cast<unsigned long long>(kMaxPayloadFileSize));
     Broadcast(ProgressEvent::StepFailed, 0);
     Print(text);
     desktop_.AppendLog(Widen(text + "\n"), kRed);

@@ -15,8 +15,8 @@ namespace zelk::engine {
 namespace policy_result {
 inline constexpr std::uint32_t kDone = CFU_RESULT_SUCCESS;
 inline constexpr std::uint32_t kOfferRefused = CFU_RESULT_REFUSED;  // standard: rejected or busy
-inline constexpr std::uint32_t kNoOfferAnswered = CFU_RESULT_NOT_ANSWERED;      // single-bank buds
-inline constexpr std::uint32_t kBudAccepted = CFU_RESULT_SINGLE_BANK_UNFINISHED;  // single-bank
+inline constexpr std::uint32_t kNoOfferAnswered = CFU_RESULT_NOT_ANSWERED;  // single-bank buds
+inline constexpr std::uint32_t kBudAccepted = CFU_RESULT_SINGLE_BANK_UNFINISHED;     // single-bank
 inline constexpr std::uint32_t kLastImageRejected = CFU_RESULT_LAST_IMAGE_REJECTED;  // dual-bank
 inline constexpr std::uint32_t kWrongImageCount = CFU_RESULT_WRONG_IMAGE_COUNT;
 inline constexpr std::uint32_t kOfferSendFailed = CFU_RESULT_OFFER_SEND_FAILED;

@@ -294,7 +294,8 @@ bool VirtualDevice::HandleContentLocked(const std::uint8_t* report, std::size_t 
                 lastBlockIndex_ = -1;
                 transferComplete_ = false;
             }
-            const std::int64_t index = BlockIndexLocked(sequence, (flags & kContentFirstBlock) != 0);
+            const std::int64_t index =
+                BlockIndexLocked(sequence, (flags & kContentFirstBlock) != 0);
             if (index >= 0) {
                 if (storedBlocks_.size() <= static_cast<std::size_t>(index)) {
                     storedBlocks_.resize(static_cast<std::size_t>(index) + 1, false);

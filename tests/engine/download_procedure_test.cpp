@@ -42,8 +42,8 @@ class FastClock final : public WaitClock {
             sleeps_.push_back(ms);
         }
         // A pause never waits for an answer, so it may always run short.
-        std::this_thread::sleep_for(
-            std::chrono::microseconds(std::uint64_t{ms} * 1000 / std::max(divisor_, kSleepDivisor)));
+        std::this_thread::sleep_for(std::chrono::microseconds(std::uint64_t{ms} * 1000 /
+                                                              std::max(divisor_, kSleepDivisor)));
     }
     std::vector<std::uint32_t> Waits() const {
         std::lock_guard lock(mutex_);
