@@ -3,6 +3,7 @@
 #include "file_replace.h"
 
 #include <array>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -33,13 +34,18 @@ struct PackageFile {
     int id;
     const char16_t* fileName;
     std::u16string PackagePaths::*member;
+    bool inRunDirectory;  // else in the temporary directory, copied into the run's
 };
 
 constexpr std::array<PackageFile, 3> kPackageFiles{{
-    {u"FIRE_WARE", resource::kOffer, kOfferFileName, &PackagePaths::OfferTempPath},
-    {u"FIRE_WARE2", resource::kPayload, kPayloadFileName, &PackagePaths::PayloadTempPath},
-    {u"FIRE_DEVICEINFO", resource::kDeviceInfo, kDeviceInfoFileName, &PackagePaths::DeviceInfoPath},
+    {u"FIRE_WARE", resource::kOffer, kOfferFileName, &PackagePaths::OfferTempPath, true},
+    {u"FIRE_WARE2", resource::kPayload, kPayloadFileName, &PackagePaths::PayloadTempPath, true},
+    {u"FIRE_DEVICEINFO", resource::kDeviceInfo, kDeviceInfoFileName, &PackagePaths::DeviceInfoPath,
+     false},
 }};
+
+constexpr char16_t kRunDirectoryPrefix[] = u"ZelkUpdate-";
+constexpr int kRunDirectoryTries = 16;
 
 void Report(Desktop& desktop, std::u16string_view text) {
     desktop.WriteStdout(Utf16ToUtf8(text));
@@ -58,8 +64,11 @@ void RemoveStale(const std::u16string& directory, const char16_t* fileName) {
     }
 }
 
-void ExtractOne(Desktop& desktop, const PackageFile& file, const std::u16string& directory,
+void ExtractOne(Desktop& desktop, const PackageFile& file, const std::u16string& tempDirectory,
                 PackagePaths& paths) {
+    // The offer and the payload go only into this run's own directory.
+    const std::u16string directory =
+        !file.inRunDirectory ? tempDirectory : (paths.Run ? paths.Run->Path() : std::u16string{});
     std::u16string& member = paths.*file.member;
     member.clear();
     std::vector<std::uint8_t> bytes;
@@ -74,9 +83,13 @@ void ExtractOne(Desktop& desktop, const PackageFile& file, const std::u16string&
         RemoveStale(directory, file.fileName);
         return;
     }
-    if (directory.empty()) {
+    if (tempDirectory.empty()) {
         Report(desktop, u"can't write " + std::u16string(file.fileName) +
                             u": there is no temporary directory\n");
+        return;
+    }
+    if (directory.empty()) {
+        Report(desktop, u"can't write " + tempDirectory + file.fileName + u"\n");
         return;
     }
     const std::u16string path = directory + file.fileName;
@@ -92,6 +105,13 @@ void ExtractOne(Desktop& desktop, const PackageFile& file, const std::u16string&
         return;
     }
     member = path;
+    if (!file.inRunDirectory && paths.Run) {
+        // This run reads its own copy: another run may replace the shared one.
+        try {
+            WriteFileReplacing(fs::path(paths.Run->Path() + file.fileName), bytes);
+        } catch (const std::exception&) {
+        }
+    }
 }
 
 // The first kDeviceInfoLines lines of the file, without their line ends.
@@ -158,8 +178,44 @@ bool IsBlank(char16_t c) {
 
 }  // namespace
 
+std::shared_ptr<RunDirectory> RunDirectory::Create(const std::u16string& parent) {
+    if (parent.empty()) {
+        return nullptr;
+    }
+    try {
+        std::random_device entropy;
+        std::mt19937_64 random((static_cast<std::uint64_t>(entropy()) << 32) ^ entropy());
+        for (int attempt = 0; attempt < kRunDirectoryTries; ++attempt) {
+            char name[17];
+            std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(random()));
+            const std::u16string path = parent + kRunDirectoryPrefix + Utf8ToUtf16(name);
+            std::error_code error;
+            // create_directory fails on anything already there (a directory,
+            // a file, a planted link): the directory is always a new one.
+            if (!fs::create_directory(fs::path(path), error) || error) {
+                continue;
+            }
+            fs::permissions(fs::path(path), fs::perms::owner_all, fs::perm_options::replace, error);
+            // Same separator as the temporary directory's own.
+            const char16_t separator = parent.back() == u'\\' ? u'\\' : u'/';
+            return std::shared_ptr<RunDirectory>(new RunDirectory(path + separator));
+        }
+    } catch (const std::exception&) {
+    }
+    return nullptr;
+}
+
+RunDirectory::~RunDirectory() {
+    try {
+        std::error_code ignored;
+        fs::remove_all(fs::path(path_), ignored);
+    } catch (const std::exception&) {
+    }
+}
+
 void ExtractPackage(Desktop& desktop, PackagePaths& paths) {
     const std::u16string directory = desktop.TempDirectory();
+    paths.Run = RunDirectory::Create(directory);
     for (const PackageFile& file : kPackageFiles) {
         ExtractOne(desktop, file, directory, paths);
     }
@@ -203,10 +259,13 @@ std::int64_t ParseDeviceInfoNumber(std::u16string_view text) {
     return magnitude > kLongMax ? kLongMax : magnitude;
 }
 
-void LoadDeviceInfo(Desktop& desktop, const PackagePaths& /*paths*/, DeviceIdentity& identity) {
+void LoadDeviceInfo(Desktop& desktop, const PackagePaths& paths, DeviceIdentity& identity) {
     const std::u16string directory = desktop.TempDirectory();
     std::vector<std::uint8_t> bytes;
-    if (directory.empty() || !ReadDeviceInfo(directory + kDeviceInfoFileName, bytes)) {
+    const bool ownCopy =
+        paths.Run && ReadDeviceInfo(paths.Run->Path() + kDeviceInfoFileName, bytes);
+    if (!ownCopy &&
+        (directory.empty() || !ReadDeviceInfo(directory + kDeviceInfoFileName, bytes))) {
         desktop.MessageBox(kOpenFailedText);
         return;
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -21,11 +22,34 @@ struct DeviceIdentity {
     std::uint8_t MiValue = 0;
 };
 
+// A directory of its own for one run of the program: created afresh (never
+// an existing one) inside the temporary directory, readable by its owner
+// only, and removed with everything in it when the last holder lets go. What
+// one run writes there no other run writes, so the files a run updates from
+// are the files it extracted.
+class RunDirectory {
+  public:
+    // Empty when no directory could be created in `parent`.
+    static std::shared_ptr<RunDirectory> Create(const std::u16string& parent);
+    ~RunDirectory();
+    RunDirectory(const RunDirectory&) = delete;
+    RunDirectory& operator=(const RunDirectory&) = delete;
+
+    // Ends in a path separator.
+    const std::u16string& Path() const { return path_; }
+
+  private:
+    explicit RunDirectory(std::u16string path) : path_(std::move(path)) {}
+    std::u16string path_;
+};
+
 // Where ExtractPackage wrote each file; empty when it did not.
 struct PackagePaths {
     std::u16string OfferTempPath;
     std::u16string PayloadTempPath;
     std::u16string DeviceInfoPath;
+    // Holds the offer, the payload and a copy of DeviceInfo.txt of this run.
+    std::shared_ptr<RunDirectory> Run;
 };
 
 inline constexpr char16_t kOfferFileName[] = u"ImgPacketFile.offer.bin";
@@ -33,14 +57,18 @@ inline constexpr char16_t kPayloadFileName[] = u"ImgPacketFile.payload.bin";
 inline constexpr char16_t kDeviceInfoFileName[] = u"DeviceInfo.txt";
 
 // Writes the offer, the payload and the device information, in that order,
-// to TempDirectory() under their fixed names and records each path. A
+// under their fixed names and records each path: the offer and the payload in
+// a RunDirectory of this run inside TempDirectory(), the device information
+// to TempDirectory() itself (where the administrator's edits go) and a copy
+// of it into the run directory, which LoadDeviceInfo reads. A
 // resource that is missing, empty or damaged, or that cannot be written
 // completely, is reported on stdout and in red in the log; its path stays
 // empty, no file of that name is left behind, and the next one is tried.
 void ExtractPackage(Desktop& desktop, PackagePaths& paths);
 
-// Reads DeviceInfo.txt from the temporary directory (the path is composed
-// again, not taken from `paths`) into the five edits, the hide-window box and
+// Reads DeviceInfo.txt (this run's copy when ExtractPackage wrote one,
+// otherwise the one in the temporary directory, composed again rather than
+// taken from `paths`) into the five edits, the hide-window box and
 // `identity`. Lines: vendor id, product id, usage page, usage, interface
 // number (MI), hide window ("1" checks the box, anything else clears it). A
 // missing line reads as empty. Bytes that are not UTF-8 are read as Latin-1.

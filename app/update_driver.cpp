@@ -5,6 +5,11 @@
 #include <cstring>
 #include <vector>
 
+#include <filesystem>
+#include <system_error>
+
+#include "byte_order.h"
+#include "firmware_version.h"
 #include "hid_backend_factory.h"
 #include "text_encoding.h"
 #include "update_config.h"
@@ -33,6 +38,44 @@ std::string Format(const char* format, ...) {
 std::u16string Widen(const std::string& ascii) {
     return Utf8ToUtf16(ascii);
 }
+
+std::string VersionText(const ComponentEntry& entry) {
+    return Format("%u.%u.%u.%u", static_cast<unsigned>(entry.VersionPart1),
+                  static_cast<unsigned>(entry.VersionPart2),
+                  static_cast<unsigned>(entry.VersionPart3),
+                  static_cast<unsigned>(entry.VersionPart4));
+}
+
+// The texts of the check after a transfer: English on the console, the
+// interface's language in the log.
+struct VerifyTexts {
+    const char* verified;
+    const char* stillOld;
+    const char* unreadable;
+};
+
+constexpr VerifyTexts kVerifyEnglish{
+    "Verified: the device now reports version %s.\n",
+    "The device still reports %s: it may apply the update when it restarts.\n",
+    "The device could not be read again to check its version: it may apply the update when it "
+    "restarts.\n"};
+constexpr VerifyTexts kVerifyChinese{
+    "\xE5\xB7\xB2\xE9\xAA\x8C\xE8\xAF\x81\xEF\xBC\x9A\xE8\xAE\xBE\xE5\xA4\x87"
+    "\xE7\x8E\xB0\xE5\x9C\xA8\xE6\x8A\xA5\xE5\x91\x8A\xE7\x89\x88\xE6\x9C\xAC %s"
+    "\xE3\x80\x82\n",
+    "\xE8\xAE\xBE\xE5\xA4\x87\xE4\xBB\x8D\xE6\x8A\xA5\xE5\x91\x8A\xE7\x89\x88"
+    "\xE6\x9C\xAC %s\xEF\xBC\x9A\xE5\xAE\x83\xE5\x8F\xAF\xE8\x83\xBD\xE5\x9C\xA8"
+    "\xE9\x87\x8D\xE5\x90\xAF\xE5\x90\x8E\xE5\xBA\x94\xE7\x94\xA8\xE6\xAD\xA4"
+    "\xE6\x9B\xB4\xE6\x96\xB0\xE3\x80\x82\n",
+    "\xE6\x97\xA0\xE6\xB3\x95\xE5\x86\x8D\xE6\xAC\xA1\xE8\xAF\xBB\xE5\x8F\x96"
+    "\xE8\xAE\xBE\xE5\xA4\x87\xE4\xBB\xA5\xE6\xA3\x80\xE6\x9F\xA5\xE5\x85\xB6"
+    "\xE7\x89\x88\xE6\x9C\xAC\xEF\xBC\x9A\xE5\xAE\x83\xE5\x8F\xAF\xE8\x83\xBD"
+    "\xE5\x9C\xA8\xE9\x87\x8D\xE5\x90\xAF\xE5\x90\x8E\xE5\xBA\x94\xE7\x94\xA8"
+    "\xE6\xAD\xA4\xE6\x9B\xB4\xE6\x96\xB0\xE3\x80\x82\n"};
+
+// A device that answers but still reports the old version is asked this many
+// times before the run gives up waiting for it to switch.
+constexpr int kStaleVersionReads = 5;
 
 UpdateConfig RunConfig(const DeviceIdentity& identity) {
     UpdateConfig config = cfu::DefaultUpdateConfig();
@@ -85,6 +128,7 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
     Print(Format("\n================================= Test %d =================================\n",
                  1));
     const UpdateConfig config = RunConfig(input.identity);
+    config_ = config;
     library_.SetConfig(config);
     library_.Initialize(1);
 
@@ -120,6 +164,8 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
         Broadcast(ProgressEvent::StepFailed, 0);
         desktop_.AppendLog(
             Widen(Format("Start add CFU image fail, rst %d.\n", static_cast<int>(rst))), kRed);
+    } else if (!PayloadSizeAcceptable(input.payloadPath)) {
+        // Reported inside.
     } else if ((rst = library_.AddImage(input.offerPath, input.payloadPath)) != 0) {
         ReportFailure("Add CFU bank0 image fail, rst %d.", "Add CFU bank0 image fail, rst %d.\n",
                       rst);
@@ -163,9 +209,21 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
                           "Register update status callback fail, rst %d.\n", rst);
         } else {
             Print("\n######################## Download ########################\n");
+            transferCompleted_ = false;
             rst = library_.Update(handle);
             if (rst != 0) {
                 ReportFailure("Update fail, rst %d.", "Update fail, rst %d.\n", rst);
+            } else if (!transferCompleted_) {
+                // The call ended well but no image went through whole (every
+                // offer was refused): nothing was updated.
+                ReportFailure("Update fail, no image was transferred, rst %d.",
+                              "Update fail, no image was transferred, rst %d.\n", rst);
+            } else {
+                // Success only now: a status of 0 at 100 % and a call that
+                // returned 0.
+                clock_.SleepFor(2000);
+                desktop_.AppendLog(input_->texts.SuccessText, kGreen);
+                Broadcast(ProgressEvent::Succeeded, 0);
             }
         }
     }
@@ -179,6 +237,9 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
     if ((rst = library_.CloseDeviceEndpoint(handle)) != 0) {
         ReportFailure("Close device endpoint fail, rst %d.",
                       "Close device endpoint fail, rst %d.\n", rst);
+    }
+    if (outcome_.succeeded) {
+        VerifyUpdate();
     }
     library_.Uninitialize();
     clock_.SleepFor(10000);
@@ -203,15 +264,119 @@ void UpdateDriver::OnProgress(std::uint64_t endpoint, const UpdateStatus& status
                  static_cast<int>(static_cast<std::int32_t>(endpoint & 0xFFFFFFFFu)), percentage,
                  code));
     desktop_.DebugOutput(Widen(Format("progress:%d status:%d", percentage, code)));
-    if (percentage == 10) {
+    if (code != 0) {
+        // A failure notification (its percentage may still read 100 from an
+        // earlier image): the update call's result reports it.
+        return;
+    }
+    if (percentage == 100) {
+        transferCompleted_ = true;
+    } else if (percentage == 10) {
         desktop_.AppendLog(input_->texts.InProgressText, kOrange);
         Broadcast(ProgressEvent::Progress, 10);
-    } else if (percentage == 100) {
-        clock_.SleepFor(2000);
-        desktop_.AppendLog(input_->texts.SuccessText, kGreen);
-        Broadcast(ProgressEvent::Succeeded, 0);
     } else {
         Broadcast(ProgressEvent::Progress, percentage);
+    }
+}
+
+bool UpdateDriver::PayloadSizeAcceptable(const std::u16string& payloadPath) {
+    std::error_code error;
+    std::uintmax_t size = 0;
+    try {
+        size = std::filesystem::file_size(std::filesystem::path(payloadPath), error);
+    } catch (const std::exception&) {
+        return true;  // the image list reports a path it cannot use
+    }
+    if (error || size <= kMaxPayloadFileSize) {
+        return true;
+    }
+    const std::string text =
+        Format("Payload file too large: %llu bytes, at most %llu; nothing was sent to the device.",
+               static_cast<unsigned long long>(size),
+               static_cast<unsigned long long>(kMaxPayloadFileSize));
+    Broadcast(ProgressEvent::StepFailed, 0);
+    Print(text);
+    desktop_.AppendLog(Widen(text + "\n"), kRed);
+    return false;
+}
+
+bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, ComponentEntry& entry) {
+    const std::int32_t characters = library_.GetDeviceNumber();
+    if (characters < 1) {
+        return false;
+    }
+    std::vector<char16_t> paths(static_cast<std::size_t>(characters), u'\0');
+    if (library_.GetDeviceEndpointPath(paths.data(), characters) != 0) {
+        return false;
+    }
+    EndpointHandle handle = CFU_NO_ENDPOINT;
+    if (library_.OpenDeviceEndpoint(std::u16string(paths.data()), &handle) != 0) {
+        if (handle != CFU_NO_ENDPOINT) {
+            // Opened but its reports did not resolve: adopt it to close it.
+            library_.UnregisterUpdateStatusCallback(handle);
+            library_.CloseDeviceEndpoint(handle);
+        }
+        return false;
+    }
+    DeviceDescription description;
+    std::memset(&description, 0, sizeof description);
+    const ResultCode described = library_.GetDeviceDescription(handle, &description);
+    library_.CloseDeviceEndpoint(handle);
+    if (described != 0) {
+        return false;
+    }
+    const std::size_t count = std::min<std::size_t>(description.ComponentCount, 7);
+    entry = description.Components[0];
+    for (std::size_t i = 0; i < count; ++i) {
+        if (((description.Components[i].ComponentInfo >> 8) & 0xFF) == componentId) {
+            entry = description.Components[i];
+            break;
+        }
+    }
+    return true;
+}
+
+void UpdateDriver::VerifyUpdate() {
+    const engine::ImageEntries& images = library_.Images();
+    if (images.empty() || images.front() == nullptr || images.front()->Offer.size() < 8) {
+        return;
+    }
+    const std::vector<std::uint8_t>& offer = images.front()->Offer;
+    const std::uint8_t componentId = offer[2];
+    const engine::FirmwareVersionParts wanted =
+        engine::DecodeFirmwareVersion(ReadLe32(offer.data() + 4), library_.DeviceFamily());
+    const VerifyTexts& logTexts = input_->texts.ChineseUi ? kVerifyChinese : kVerifyEnglish;
+
+    outcome_.verification = Verification::Unverified;
+    bool read = false;
+    int staleReads = 0;
+    for (int attempt = 0; attempt < kVerifyTries && staleReads < kStaleVersionReads; ++attempt) {
+        if (attempt > 0) {
+            clock_.SleepFor(kVerifyRetryMs);
+        }
+        ComponentEntry entry{};
+        if (!ReadBackVersion(componentId, entry)) {
+            continue;  // gone for a restart, or not answering yet
+        }
+        read = true;
+        outcome_.reportedVersion = VersionText(entry);
+        if (entry.VersionPart1 == wanted.Part1 && entry.VersionPart2 == wanted.Part2 &&
+            entry.VersionPart3 == wanted.Part3 && entry.VersionPart4 == wanted.Part4) {
+            outcome_.verification = Verification::Verified;
+            break;
+        }
+        ++staleReads;
+    }
+    const char* const version = outcome_.reportedVersion.c_str();
+    if (outcome_.verification == Verification::Verified) {
+        Print(Format(kVerifyEnglish.verified, version));
+        desktop_.AppendLog(Utf8ToUtf16(Format(logTexts.verified, version)), kGreen);
+    } else if (read) {
+        Print(Format(kVerifyEnglish.stillOld, version));
+        desktop_.AppendLog(Utf8ToUtf16(Format(logTexts.stillOld, version)), kOrange);
+    } else {
+        Print(kVerifyEnglish.unreadable);
+        desktop_.AppendLog(Utf8ToUtf16(logTexts.unreadable), kOrange);
     }
 }
 

@@ -23,15 +23,33 @@ struct RunInput {
     LanguageTexts texts;
 };
 
+// What reading the device again after a completed transfer showed.
+enum class Verification {
+    NotRun,      // no transfer completed
+    Verified,    // the device reports the offered version
+    Unverified,  // it still reports another one, or could not be read again
+};
+
 // How a run went, as its broadcasts told it.
 struct RunOutcome {
     bool noDevice = false;
     bool stepFailed = false;
-    bool succeeded = false;  // a status with percentage 100 arrived
+    // A transfer ended with a status of 0 at 100 % and the update call
+    // returned 0: the success text and broadcast were given.
+    bool succeeded = false;
+    Verification verification = Verification::NotRun;
+    // The version the device reported when it was read again (valid when
+    // verification is not NotRun and the device could be read).
+    std::string reportedVersion;
 
     // Success only when the device confirmed it and no step failed.
     bool Success() const { return succeeded && !stepFailed && !noDevice; }
+    bool Verified() const { return Success() && verification == Verification::Verified; }
 };
+
+// The packaging tool takes payloads below 1 MiB; the updater refuses larger
+// ones in the same way.
+inline constexpr std::uint64_t kMaxPayloadFileSize = 1024 * 1024 - 1;
 
 class UpdateDriver {
   public:
@@ -46,6 +64,11 @@ class UpdateDriver {
     // The library's status callback for the run in progress.
     static std::int32_t ProgressCallback(std::uint64_t endpoint, const UpdateStatus* status);
 
+    // After a completed transfer the device is read again, for up to this many
+    // one-second tries (it may restart and come back under a new handle).
+    static constexpr int kVerifyTries = 20;
+    static constexpr std::uint32_t kVerifyRetryMs = 1000;
+
   private:
     struct Run;
     void OnProgress(std::uint64_t endpoint, const UpdateStatus& status);
@@ -54,12 +77,22 @@ class UpdateDriver {
     void ReportFailure(const char* consoleFormat, const char* logFormat, ResultCode rst);
     void Print(const std::string& text);
     bool EndpointStage(const std::u16string& path);
+    // Refuses a payload file the packaging tool would not take.
+    bool PayloadSizeAcceptable(const std::u16string& payloadPath);
+    // Reads the description again and compares it with the offered version.
+    void VerifyUpdate();
+    // One try: finds, opens, describes and closes the device. False when the
+    // device could not be read; `version` is the offered component's version.
+    bool ReadBackVersion(std::uint8_t componentId, ComponentEntry& entry);
 
     Desktop& desktop_;
     cfu::CfuLibrary& library_;
     WaitClock& clock_;
     const RunInput* input_ = nullptr;
     RunOutcome outcome_;
+    UpdateConfig config_{};
+    // A status of 0 at 100 % arrived during this run's update call.
+    bool transferCompleted_ = false;
 };
 
 }  // namespace zelk::app

@@ -5,7 +5,8 @@
 //
 // Exit status: 0 the device confirmed the update; 1 the update failed, or the
 // program's package is missing or damaged; 2 no matching device was found;
-// 64 the command line was wrong.
+// 3 (only with --verify) the whole image was sent but the device, read again,
+// does not report the offered version; 64 the command line was wrong.
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -25,10 +26,11 @@ namespace {
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitNoDevice = 2;
+constexpr int kExitUnverified = 3;
 constexpr int kExitUsage = 64;
 
 constexpr const char* kUsage =
-    "Usage: zelkupdate [--simulate[=FILE]] [--offer FILE --payload FILE]\n"
+    "Usage: zelkupdate [--verify] [--simulate[=FILE]] [--offer FILE --payload FILE]\n"
     "\n"
     "Updates the firmware of the first matching HID device with the package\n"
     "this program carries.\n"
@@ -38,11 +40,15 @@ constexpr const char* kUsage =
     "                     (the format is in docs/virtual-devices.md)\n"
     "  --offer FILE       use this CFU offer file (16 bytes) instead of the embedded one\n"
     "  --payload FILE     use this CFU payload file instead of the embedded one\n"
+    "                     (at most 1048575 bytes)\n"
+    "  --verify           after the transfer, succeed only when the device reports\n"
+    "                     the offered version\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
     "Exit status: 0 updated, 1 the update failed or the package is damaged,\n"
-    "2 no matching device, 64 usage error.\n"
+    "2 no matching device, 3 (with --verify) the image was sent but the device\n"
+    "does not report the new version, 64 usage error.\n"
     "The environment variable ZELK_VIRTUAL_DEVICES (a file, or \"default\") has the\n"
     "same effect as --simulate.\n";
 
@@ -50,6 +56,7 @@ struct Options {
     std::optional<std::string> simulate;
     std::optional<std::string> offer;
     std::optional<std::string> payload;
+    bool verify = false;
     bool help = false;
     bool version = false;
 };
@@ -67,6 +74,8 @@ std::optional<std::string> Parse(int argc, char** argv, Options& options) {
         };
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--verify") {
+            options.verify = true;
         } else if (arg == "--version") {
             options.version = true;
         } else if (arg == "--simulate") {
@@ -143,7 +152,7 @@ int main(int argc, char** argv) {
 
     const app::RunOutcome outcome = dialog.LastOutcome();
     if (outcome.Success()) {
-        return kExitSuccess;
+        return options.verify && !outcome.Verified() ? kExitUnverified : kExitSuccess;
     }
     return outcome.noDevice ? kExitNoDevice : kExitFailed;
 }

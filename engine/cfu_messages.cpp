@@ -95,10 +95,14 @@ bool ParseOfferResponse(const std::uint8_t* report, std::size_t count, std::uint
 }
 
 std::uint8_t ContentFlags(std::size_t index, std::size_t count) {
+    std::uint8_t flags = 0;
     if (index == 0) {
-        return kContentFlagFirstBlock;
+        flags |= kContentFlagFirstBlock;
     }
-    return count > 1 && index + 1 == count ? kContentFlagLastBlock : 0;
+    if (index + 1 == count) {
+        flags |= kContentFlagLastBlock;
+    }
+    return flags;
 }
 
 bool BuildContentCommand(const std::uint8_t* record, const ContentBlock& block,

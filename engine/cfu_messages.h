@@ -76,8 +76,9 @@ inline constexpr std::size_t kContentCommandMinLength = 61;
 inline constexpr std::uint8_t kContentFlagFirstBlock = 0x80;
 inline constexpr std::uint8_t kContentFlagLastBlock = 0x40;
 
-// Flags of record `index` of `count`: the first record carries only the
-// first-block flag, even when it is also the last.
+// Flags of record `index` of `count`: the first record carries the
+// first-block flag, the last one the last-block flag; the only record of a
+// one-record image carries both.
 std::uint8_t ContentFlags(std::size_t index, std::size_t count);
 
 struct ContentBlock {

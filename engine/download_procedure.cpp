@@ -29,7 +29,8 @@ constexpr std::uint8_t kProgressCeiling = 99;
 constexpr std::uint8_t kProgressDone = 100;
 
 // A content answer that carries the sequence number of a block completed
-// earlier is a late or repeated answer to that block.
+// earlier is a late or repeated answer to that block: it says nothing about
+// the block in flight and is passed over.
 bool AnswersCompletedBlock(std::uint16_t answered, std::uint16_t inFlight,
                            std::int32_t completedBlocks) {
     constexpr std::int32_t kMaxLookBack = 32768;
@@ -257,6 +258,7 @@ OfferResult CDownloadProcedure::SendOffer(const std::uint8_t* offer, std::int32_
         const bool last = attempt >= attempts;
         responseEvent_.Reset();
         std::uint64_t seen = offerAnswer_.load(std::memory_order_acquire) >> kOfferArrivalShift;
+        const auto sent = std::chrono::steady_clock::now();
         if (device_.WriteOutputReport(command.data(), layout.ReportLength) != 0) {
             return OfferResult::SendFailed;
         }
@@ -280,7 +282,6 @@ OfferResult CDownloadProcedure::SendOffer(const std::uint8_t* offer, std::int32_
             case OfferStatus::Skip:
                 return OfferResult::Skipped;
             case OfferStatus::Accept:
-            case OfferStatus::CommandReady:
                 return OfferResult::Accepted;
             case OfferStatus::Reject:
                 return OfferResult::Rejected;
@@ -290,10 +291,30 @@ OfferResult CDownloadProcedure::SendOffer(const std::uint8_t* offer, std::int32_
                 if (last) {
                     return OfferResult::Busy;
                 }
+                // A busy device is given the rest of this attempt's wait before
+                // it is asked again, so the attempts span the whole bound
+                // (Attempts x wait) instead of flooding it.
+                WaitOutAttempt(sent, waitMs);
+                continue;
+            case OfferStatus::CommandReady:
+                // Ready for an offer, not an acceptance of this one: offer again.
+                if (last) {
+                    return OfferResult::UnexpectedStatus;
+                }
                 continue;
             default:
                 return OfferResult::UnexpectedStatus;
         }
+    }
+}
+
+void CDownloadProcedure::WaitOutAttempt(std::chrono::steady_clock::time_point sent,
+                                        std::uint32_t waitMs) {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - sent)
+                             .count();
+    if (elapsed >= 0 && static_cast<std::uint64_t>(elapsed) < waitMs) {
+        env_.Clock().SleepFor(waitMs - static_cast<std::uint32_t>(elapsed));
     }
 }
 
@@ -371,10 +392,13 @@ ContentResult CDownloadProcedure::SendContent(const std::uint8_t* records, std::
                     Notify();
                     return ContentResult::NoResponse;
                 }
-                if (answer.Status == kContentStatusSuccess) {
-                    done = true;
-                } else if (answer.SequenceNumber != block.SequenceNumber) {
+                if (answer.SequenceNumber != block.SequenceNumber) {
+                    // Not this block's answer, whatever its status says: a
+                    // success naming another block must not complete this one
+                    // (it may have been lost), so it goes out again.
                     failure = ContentResult::SequenceMismatch;
+                } else if (answer.Status == kContentStatusSuccess) {
+                    done = true;
                 } else if (answer.Status == kContentStatusWriteError) {
                     status_.Status = static_cast<std::uint32_t>(ContentResult::WriteError);
                     Notify();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -21,11 +22,11 @@ namespace zelk::engine {
 
 // Results of Update() besides those of the policies (flow_control_policy.h).
 namespace update_result {
-inline constexpr std::uint32_t kVersionQueryFailed = 5;
-inline constexpr std::uint32_t kUnknownComponent = 6;
-inline constexpr std::uint32_t kFamilyNotListed = 7;
-inline constexpr std::uint32_t kReportTooShort = 12;
-inline constexpr std::uint32_t kNoImageForBank = 13;
+inline constexpr std::uint32_t kVersionQueryFailed = CFU_RESULT_VERSION_QUERY_FAILED;
+inline constexpr std::uint32_t kUnknownComponent = CFU_RESULT_UNKNOWN_COMPONENT;
+inline constexpr std::uint32_t kFamilyNotListed = CFU_RESULT_FAMILY_NOT_LISTED;
+inline constexpr std::uint32_t kReportTooShort = CFU_RESULT_REPORT_TOO_SHORT;
+inline constexpr std::uint32_t kNoImageForBank = CFU_RESULT_NO_IMAGE_FOR_BANK;
 }  // namespace update_result
 
 class CDownloadProcedure final : public IUpdater {
@@ -96,6 +97,8 @@ class CDownloadProcedure final : public IUpdater {
     // more than the time it took.
     template <class Accept>
     bool AwaitAnswer(std::uint32_t waitMs, Accept&& accept);
+    // Sleeps for what is left of an attempt's wait that began at `sent`.
+    void WaitOutAttempt(std::chrono::steady_clock::time_point sent, std::uint32_t waitMs);
     void AdvanceProgress(std::int32_t index, std::int32_t count);
     void Notify();
 

@@ -21,6 +21,14 @@ ContentResult IFlowControlPolicy::TransferImage(const ImageEntry& image) {
                                 static_cast<std::int32_t>(std::min(count, limit)));
 }
 
+bool IFlowControlPolicy::TakeTransfer() {
+    if (transfersLeft_ == 0) {
+        return false;
+    }
+    --transfersLeft_;
+    return true;
+}
+
 std::uint32_t ContentFailureResult(ContentResult result) {
     switch (result) {
         case ContentResult::SequenceMismatch:
@@ -61,6 +69,7 @@ std::uint32_t UpdateFlowControl::Run(std::vector<const ImageEntry*> images, std:
             case OfferResult::NotSupported:
             case OfferResult::UnexpectedStatus:
             default:
+                // Content follows only an offer the device accepted.
                 return policy_result::kOfferUnexpected;
         }
     }

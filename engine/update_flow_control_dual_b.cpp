@@ -7,6 +7,7 @@ std::uint32_t UpdateFlowControlDualB::Run(std::vector<const ImageEntry*> images,
     if (images.empty()) {
         return policy_result::kWrongImageCount;
     }
+    LimitTransfers(images.size());
     bool accepted = false;
     for (std::uint32_t pass = 0; pass < kMaxPasses; ++pass) {
         bool answeredInPass = false;
@@ -16,6 +17,9 @@ std::uint32_t UpdateFlowControlDualB::Run(std::vector<const ImageEntry*> images,
             ContentResult content = ContentResult::Done;
             switch (OfferImage(*image)) {
                 case OfferResult::Accepted:
+                    if (!TakeTransfer()) {
+                        return policy_result::kRepetitionLimit;
+                    }
                     accepted = true;
                     answeredInPass = true;
                     content = TransferImage(*image);
@@ -29,13 +33,11 @@ std::uint32_t UpdateFlowControlDualB::Run(std::vector<const ImageEntry*> images,
                         return policy_result::kLastImageRejected;
                     }
                     break;
-                case OfferResult::NotSupported:
-                    content = TransferImage(*image);
-                    break;
                 case OfferResult::SendFailed:
                     return policy_result::kOfferSendFailed;
                 case OfferResult::NoResponse:
                     return policy_result::kOfferNoResponse;
+                case OfferResult::NotSupported:  // no content without acceptance
                 case OfferResult::UnexpectedStatus:
                 default:
                     return policy_result::kOfferUnexpected;

@@ -18,6 +18,7 @@ std::uint32_t UpdateFlowControlSingleB::Run(std::vector<const ImageEntry*> image
     bool answered = false;
     bool accepted = false;
     std::size_t handled = 0;
+    LimitTransfers(images.size());
 
     for (std::uint32_t pass = 0; pass < kMaxPasses; ++pass) {
         for (const ImageEntry* image : images) {
@@ -30,14 +31,20 @@ std::uint32_t UpdateFlowControlSingleB::Run(std::vector<const ImageEntry*> image
             ContentResult content = ContentResult::Done;
             switch (OfferImage(*image)) {
                 case OfferResult::Accepted:
+                    if (!TakeTransfer()) {
+                        return policy_result::kRepetitionLimit;
+                    }
                     accepted = true;
                     answered = true;
-                    if (ignoreVersion) {
+                    Updater->SetImageTag(tag);
+                    content = TransferImage(*image);
+                    // An image counts as delivered only once its whole
+                    // payload went through; a failed transfer is offered
+                    // again by the next run.
+                    if (content == ContentResult::Done && ignoreVersion) {
                         AcceptedImageTags.push_back(tag);
                         ++handled;
                     }
-                    Updater->SetImageTag(tag);
-                    content = TransferImage(*image);
                     break;
                 case OfferResult::Skipped:
                 case OfferResult::Busy:
@@ -48,13 +55,11 @@ std::uint32_t UpdateFlowControlSingleB::Run(std::vector<const ImageEntry*> image
                         ++handled;
                     }
                     break;
-                case OfferResult::NotSupported:
-                    content = TransferImage(*image);
-                    break;
                 case OfferResult::SendFailed:
                     return policy_result::kOfferSendFailed;
                 case OfferResult::NoResponse:
                     return policy_result::kOfferNoResponse;
+                case OfferResult::NotSupported:  // no content without acceptance
                 case OfferResult::UnexpectedStatus:
                 default:
                     return policy_result::kOfferUnexpected;

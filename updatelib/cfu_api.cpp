@@ -1,4 +1,6 @@
 // The flat C call interface: each call forwards to the process-wide library.
+// No exception crosses it: every call catches and returns its failure (the
+// update switches its transfer off before its failure leaves it).
 #include <string_view>
 
 #include "cfu_library.h"
@@ -17,76 +19,148 @@ std::u16string_view PathOrEmpty(const char16_t* path) {
 extern "C" {
 
 ZELK_API void CFUInitialize(int32_t deviceFamily) {
-    ProcessLibrary().Initialize(deviceFamily);
+    try {
+        ProcessLibrary().Initialize(deviceFamily);
+    } catch (...) {
+        // The call has no result to report through.
+    }
 }
 
 ZELK_API void CFUUninitialize(void) {
-    ProcessLibrary().Uninitialize();
+    try {
+        ProcessLibrary().Uninitialize();
+    } catch (...) {
+        // The call has no result to report through.
+    }
 }
 
 ZELK_API void CFUSetConfig(UpdateConfig config) {
-    ProcessLibrary().SetConfig(config);
+    try {
+        ProcessLibrary().SetConfig(config);
+    } catch (...) {
+        // The call has no result to report through.
+    }
 }
 
 ZELK_API void CFUSetConfigEx(UpdateConfig config) {
-    ProcessLibrary().SetConfigEx(config);
+    try {
+        ProcessLibrary().SetConfigEx(config);
+    } catch (...) {
+        // The call has no result to report through.
+    }
 }
 
 ZELK_API void CFUSetUpdateOptions(UpdateOptions options) {
-    ProcessLibrary().SetUpdateOptions(options);
+    try {
+        ProcessLibrary().SetUpdateOptions(options);
+    } catch (...) {
+        // The call has no result to report through.
+    }
 }
 
 ZELK_API int32_t CFUGetDeviceNumber(void) {
-    return ProcessLibrary().GetDeviceNumber();
+    try {
+        return ProcessLibrary().GetDeviceNumber();
+    } catch (...) {
+        return 0;
+    }
 }
 
 ZELK_API ResultCode CFUGetDeviceEndpointPath(char16_t* buffer, int32_t capacity) {
-    return ProcessLibrary().GetDeviceEndpointPath(buffer, capacity);
+    try {
+        return ProcessLibrary().GetDeviceEndpointPath(buffer, capacity);
+    } catch (...) {
+        return CFU_RESULT_INTERNAL_ERROR;
+    }
 }
 
 ZELK_API ResultCode CFUStartAddImage(void) {
-    return ProcessLibrary().StartAddImage();
+    try {
+        return ProcessLibrary().StartAddImage();
+    } catch (...) {
+        return CFU_RESULT_INTERNAL_ERROR;
+    }
 }
 
 ZELK_API ResultCode CFUAddImage(const char16_t* offerPath, const char16_t* payloadPath) {
-    return ProcessLibrary().AddImage(PathOrEmpty(offerPath), PathOrEmpty(payloadPath));
+    try {
+        return ProcessLibrary().AddImage(PathOrEmpty(offerPath), PathOrEmpty(payloadPath));
+    } catch (...) {
+        return CFU_RESULT_INTERNAL_ERROR;
+    }
 }
 
 ZELK_API ResultCode CFUStopAddImage(void) {
-    return ProcessLibrary().StopAddImage();
+    try {
+        return ProcessLibrary().StopAddImage();
+    } catch (...) {
+        return CFU_RESULT_INTERNAL_ERROR;
+    }
 }
 
 ZELK_API ResultCode CFUOpenDeviceEndpoint(const char16_t* path, EndpointHandle* handle) {
-    return ProcessLibrary().OpenDeviceEndpoint(PathOrEmpty(path), handle);
+    try {
+        return ProcessLibrary().OpenDeviceEndpoint(PathOrEmpty(path), handle);
+    } catch (...) {
+        return CFU_RESULT_INTERNAL_ERROR;
+    }
 }
 
 ZELK_API ResultCode CFUCloseDeviceEndpoint(EndpointHandle handle) {
-    return ProcessLibrary().CloseDeviceEndpoint(handle);
+    try {
+        return ProcessLibrary().CloseDeviceEndpoint(handle);
+    } catch (...) {
+        return CFU_RESULT_INTERNAL_ERROR;
+    }
 }
 
 ZELK_API ResultCode CFUGetDeviceDescription(EndpointHandle handle, DeviceDescription* description) {
-    return ProcessLibrary().GetDeviceDescription(handle, description);
+    try {
+        return ProcessLibrary().GetDeviceDescription(handle, description);
+    } catch (...) {
+        return CFU_RESULT_INTERNAL_ERROR;
+    }
 }
 
 ZELK_API ResultCode CFURegisterUpdateStatusCallback(EndpointHandle handle,
                                                     UpdateStatusCallback callback) {
-    return ProcessLibrary().RegisterUpdateStatusCallback(handle, callback);
+    try {
+        return ProcessLibrary().RegisterUpdateStatusCallback(handle, callback);
+    } catch (...) {
+        return CFU_RESULT_INTERNAL_ERROR;
+    }
 }
 
 ZELK_API ResultCode CFUUnregisterUpdateStatusCallback(EndpointHandle handle) {
-    return ProcessLibrary().UnregisterUpdateStatusCallback(handle);
+    try {
+        return ProcessLibrary().UnregisterUpdateStatusCallback(handle);
+    } catch (...) {
+        return CFU_RESULT_INTERNAL_ERROR;
+    }
 }
 
 ZELK_API ResultCode CFUUpdate(EndpointHandle handle) {
-    return ProcessLibrary().Update(handle);
+    try {
+        return ProcessLibrary().Update(handle);
+    } catch (...) {
+        return CFU_RESULT_INTERNAL_ERROR;
+    }
 }
 
 ZELK_API int64_t HIDGetAllDeviceNumber(void) {
-    return ProcessLibrary().GetAllDeviceNumber();
+    try {
+        return ProcessLibrary().GetAllDeviceNumber();
+    } catch (...) {
+        return 0;
+    }
 }
 
 ZELK_API uint8_t HIDGetAllDeviceInfo(HIDDeviceInfo* records) {
-    return ProcessLibrary().GetAllDeviceInfo(records);
+    try {
+        return ProcessLibrary().GetAllDeviceInfo(records);
+    } catch (...) {
+        return 1;
+    }
 }
 
 }  // extern "C"

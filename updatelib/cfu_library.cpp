@@ -30,13 +30,33 @@ void CfuLibrary::DropEndpoints() {
     endpoints_.clear();
 }
 
+// Dropping the endpoints would destroy the running procedure under the
+// update, so during an update (from its status callback) these do nothing.
 void CfuLibrary::Initialize(std::int32_t deviceFamily) {
+    if (updateRunning_) {
+        return;
+    }
     DropEndpoints();
     deviceFamily_ = deviceFamily;
 }
 
 void CfuLibrary::Uninitialize() {
+    if (updateRunning_) {
+        return;
+    }
     DropEndpoints();
+}
+
+ResultCode CfuLibrary::StartAddImage() {
+    return updateRunning_ ? CFU_RESULT_UPDATE_RUNNING : images_.Start();
+}
+
+ResultCode CfuLibrary::AddImage(std::u16string_view offerPath, std::u16string_view payloadPath) {
+    return updateRunning_ ? CFU_RESULT_UPDATE_RUNNING : images_.Add(offerPath, payloadPath);
+}
+
+ResultCode CfuLibrary::StopAddImage() {
+    return updateRunning_ ? CFU_RESULT_UPDATE_RUNNING : images_.Stop();
 }
 
 int CfuLibrary::MatchDevices() {

@@ -39,12 +39,11 @@ class CfuLibrary final : public engine::EngineEnvironment {
     std::int64_t GetAllDeviceNumber();
     std::uint8_t GetAllDeviceInfo(HIDDeviceInfo* records);
 
-    // Images.
-    ResultCode StartAddImage() { return images_.Start(); }
-    ResultCode AddImage(std::u16string_view offerPath, std::u16string_view payloadPath) {
-        return images_.Add(offerPath, payloadPath);
-    }
-    ResultCode StopAddImage() { return images_.Stop(); }
+    // Images. While an update runs (a call from its status callback) the
+    // list is read in place, so these are refused with 14.
+    ResultCode StartAddImage();
+    ResultCode AddImage(std::u16string_view offerPath, std::u16string_view payloadPath);
+    ResultCode StopAddImage();
 
     // Endpoints.
     ResultCode OpenDeviceEndpoint(std::u16string_view path, EndpointHandle* handle);
@@ -66,6 +65,8 @@ class CfuLibrary final : public engine::EngineEnvironment {
     bool CapsFilterArmed() const { return capsFilterArmed_ != 0; }
     const hid::InterfacePathList& InterfacePaths() const { return interfacePaths_; }
     bool IsRegistered(EndpointHandle handle) const { return endpoints_.count(handle) != 0; }
+    // True while Update runs: the status callback is called from inside it.
+    bool UpdateRunning() const { return updateRunning_; }
     std::size_t RegisteredCount() const { return endpoints_.size(); }
 
   private:
@@ -83,6 +84,7 @@ class CfuLibrary final : public engine::EngineEnvironment {
     hid::InterfacePathList interfacePaths_;
     ImageList images_;
     std::map<EndpointHandle, std::unique_ptr<engine::CDownloadProcedure>> endpoints_;
+    bool updateRunning_ = false;
 };
 
 // The instance behind the C calls, on the process's active HID backend.

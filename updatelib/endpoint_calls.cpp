@@ -55,6 +55,9 @@ ResultCode CfuLibrary::OpenDeviceEndpoint(std::u16string_view path, EndpointHand
 }
 
 ResultCode CfuLibrary::CloseDeviceEndpoint(EndpointHandle handle) {
+    if (updateRunning_) {
+        return CFU_RESULT_UPDATE_RUNNING;  // the running procedure would be destroyed
+    }
     const auto found = endpoints_.find(handle);
     if (found == endpoints_.end()) {
         return kEndpointFailed;
@@ -103,10 +106,22 @@ ResultCode CfuLibrary::UnregisterUpdateStatusCallback(EndpointHandle handle) {
 }
 
 ResultCode CfuLibrary::Update(EndpointHandle handle) {
+    if (updateRunning_) {
+        return CFU_RESULT_UPDATE_RUNNING;
+    }
     engine::CDownloadProcedure& procedure = Adopt(handle);
-    procedure.EnableTransfer(true);
-    const ResultCode result = procedure.Update();
+    updateRunning_ = true;
+    ResultCode result = CFU_RESULT_INTERNAL_ERROR;
+    try {
+        procedure.EnableTransfer(true);
+        result = procedure.Update();
+    } catch (...) {
+        // Out of memory, or a status callback that threw: the transfer is
+        // switched off below all the same.
+        result = CFU_RESULT_INTERNAL_ERROR;
+    }
     procedure.EnableTransfer(false);
+    updateRunning_ = false;
     return result;
 }
 

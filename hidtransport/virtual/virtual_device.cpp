@@ -85,6 +85,12 @@ std::size_t OutputLengthOf(const std::vector<std::uint8_t>& descriptor) {
     return longest;
 }
 
+std::size_t FeatureLengthOf(const std::vector<std::uint8_t>& descriptor) {
+    std::string error;
+    const auto collections = ParseReportDescriptor(descriptor.data(), descriptor.size(), error);
+    return collections.empty() ? 0 : collections.front().caps.FeatureReportByteLength;
+}
+
 std::uint32_t InfoWord(const ComponentConfig& component) {
     constexpr std::uint32_t kOwnBits = 0x0000FF0Fu;  // bank, bud role, component ID
     return (component.bank & 0x3u) | ((component.budRole & 0x3u) << 2) |
@@ -113,6 +119,7 @@ VirtualDevice::VirtualDevice(VirtualDeviceConfig config, std::u16string path)
       path_(std::move(path)),
       descriptor_(DescriptorOf(config_)),
       outputReportLength_(OutputLengthOf(descriptor_)),
+      featureReportLength_(FeatureLengthOf(descriptor_)),
       components_(config_.components),
       ruleUses_(config_.behaviour.contentScript.size(), 0),
       versionFailuresLeft_(config_.behaviour.versionFailures) {}
@@ -162,7 +169,11 @@ bool VirtualDevice::WriteOutput(std::uint64_t session, const std::uint8_t* repor
         return false;
     }
     std::lock_guard lock(mutex_);
-    if (!AliveLocked(session) || length > outputReportLength_) {
+    if (!AliveLocked(session)) {
+        return false;
+    }
+    if (length != outputReportLength_) {
+        ++refusedLengths_;  // as WriteFile refuses a buffer of another length
         return false;
     }
     if (report[0] == config_.offer.id) {
@@ -187,12 +198,6 @@ bool VirtualDevice::HandleOfferLocked(const std::uint8_t* report, std::size_t le
         return true;
     }
 
-    // An image that fit in one block may have been sent with only the first-block
-    // flag; the next offer shows that nothing else was coming.
-    if (target_ && !transferComplete_ && blocksSinceOffer_ == 1 && loneFirstBlockStored_) {
-        CompleteTransferLocked();
-    }
-
     OfferAnswer answer;
     if (offer.componentId != kOfferInformationComponent &&
         offer.componentId != kOfferCommandComponent) {
@@ -206,14 +211,23 @@ bool VirtualDevice::HandleOfferLocked(const std::uint8_t* report, std::size_t le
         if (answer.silent) {
             return true;
         }
+        // Firmware takes an image only for a component it has.
+        const bool known = std::any_of(
+            components_.begin(), components_.end(),
+            [&](const ComponentConfig& component) { return component.id == offer.componentId; });
+        if (!known && answer.status != kOfferBusy) {
+            answer.status = kOfferReject;
+            answer.rejectReason = kRejectInvalidComponent;
+        }
         if (answer.status == kOfferAccept) {
             target_ = offer;
         } else {
             target_.reset();
         }
         blocksSinceOffer_ = 0;
-        loneFirstBlockStored_ = false;
         transferComplete_ = false;
+        storedBlocks_.clear();
+        lastBlockIndex_ = -1;
     }
 
     std::vector<std::uint8_t> response = ReportBuffer(config_.offerResponse);
@@ -267,7 +281,7 @@ bool VirtualDevice::HandleContentLocked(const std::uint8_t* report, std::size_t 
     }
 
     std::uint8_t status = rule != nullptr ? rule->status : kContentSuccess;
-    if (status == kContentSuccess) {
+    if (status == kContentSuccess && !(rule != nullptr && rule->discard)) {
         if (!target_) {
             status = kContentNoOffer;
         } else if (address > kFlashCapacity || dataLength > kFlashCapacity - address) {
@@ -281,11 +295,33 @@ bool VirtualDevice::HandleContentLocked(const std::uint8_t* report, std::size_t 
             std::copy(report + kContentHeaderLength, report + kContentHeaderLength + dataLength,
                       flash.begin() + static_cast<std::ptrdiff_t>(address));
             if ((flags & kContentFirstBlock) != 0) {
-                loneFirstBlockStored_ = blocksSinceOffer_ == 1;
+                storedBlocks_.clear();
+                lastBlockIndex_ = -1;
                 transferComplete_ = false;
             }
+            const std::int64_t index =
+                BlockIndexLocked(sequence, (flags & kContentFirstBlock) != 0);
+            if (index >= 0) {
+                if (storedBlocks_.size() <= static_cast<std::size_t>(index)) {
+                    storedBlocks_.resize(static_cast<std::size_t>(index) + 1, false);
+                }
+                storedBlocks_[static_cast<std::size_t>(index)] = true;
+                lastBlockIndex_ = std::max(lastBlockIndex_, index);
+            }
             if ((flags & kContentLastBlock) != 0 && !transferComplete_) {
-                CompleteTransferLocked();
+                // The image is checked whole: every block from the first to
+                // this one must be in place, or the image is not taken.
+                const bool whole =
+                    index >= 0 &&
+                    std::all_of(storedBlocks_.begin(),
+                                storedBlocks_.begin() + static_cast<std::ptrdiff_t>(index) + 1,
+                                [](bool stored) { return stored; });
+                if (whole) {
+                    CompleteTransferLocked();
+                } else {
+                    ++incompleteImages_;
+                    status = kContentVerifyError;
+                }
             }
         }
     }
@@ -297,6 +333,22 @@ bool VirtualDevice::HandleContentLocked(const std::uint8_t* report, std::size_t 
     const std::uint32_t delayMs = rule != nullptr ? rule->delayMs : 0;
     QueueLocked(std::move(response), Latency() + std::chrono::milliseconds{delayMs});
     return true;
+}
+
+std::int64_t VirtualDevice::BlockIndexLocked(std::uint16_t sequence, bool first) {
+    if (first) {
+        firstSequence_ = sequence;
+        return 0;
+    }
+    if (lastBlockIndex_ < 0) {
+        return -1;  // no first block yet: nowhere to put it
+    }
+    // The place nearest to the last block stored that carries this number.
+    const auto lastSequence = static_cast<std::uint16_t>(firstSequence_ + lastBlockIndex_);
+    const auto delta =
+        static_cast<std::int16_t>(static_cast<std::uint16_t>(sequence - lastSequence));
+    const std::int64_t index = lastBlockIndex_ + delta;
+    return index >= 0 ? index : -1;
 }
 
 void VirtualDevice::CompleteTransferLocked() {
@@ -330,6 +382,11 @@ std::vector<std::uint8_t> VirtualDevice::VersionReportLocked() const {
 
 bool VirtualDevice::GetFeature(std::uint64_t session, std::uint8_t* buffer, std::size_t length) {
     if (buffer == nullptr || length == 0 || buffer[0] != config_.version.id) {
+        return false;
+    }
+    if (length != featureReportLength_) {
+        std::lock_guard lock(mutex_);
+        ++refusedLengths_;
         return false;
     }
     if (config_.behaviour.latencyUs > 0) {
@@ -410,8 +467,9 @@ void VirtualDevice::UnplugLocked() {
     inputVersion_.fetch_add(1, std::memory_order_release);
     target_.reset();
     blocksSinceOffer_ = 0;
-    loneFirstBlockStored_ = false;
     transferComplete_ = false;
+    storedBlocks_.clear();
+    lastBlockIndex_ = -1;
     inputArrived_.notify_all();
 }
 
@@ -464,6 +522,16 @@ std::size_t VirtualDevice::CompletedTransfers() const {
 std::size_t VirtualDevice::VersionQueryCount() const {
     std::lock_guard lock(mutex_);
     return versionQueries_;
+}
+
+std::size_t VirtualDevice::RefusedLengthCount() const {
+    std::lock_guard lock(mutex_);
+    return refusedLengths_;
+}
+
+std::size_t VirtualDevice::IncompleteImageCount() const {
+    std::lock_guard lock(mutex_);
+    return incompleteImages_;
 }
 
 std::optional<ReceivedOffer> VirtualDevice::LastOffer() const {

@@ -44,7 +44,13 @@ inline constexpr std::uint8_t kOfferNotSupported = 0xFF;
 
 inline constexpr std::uint8_t kContentSuccess = 0x00;
 inline constexpr std::uint8_t kContentWriteError = 0x02;
+// The last block arrived but the image is not whole (a block is missing).
+inline constexpr std::uint8_t kContentVerifyError = 0x04;
 inline constexpr std::uint8_t kContentNoOffer = 0x0A;
+
+// Why an offer was rejected (the byte beside the status in the answer).
+inline constexpr std::uint8_t kRejectOldFirmware = 0x00;
+inline constexpr std::uint8_t kRejectInvalidComponent = 0x01;
 
 // Flash of one component never grows past this; blocks beyond it fail to write.
 inline constexpr std::uint32_t kFlashCapacity = 64u * 1024u * 1024u;
@@ -68,6 +74,8 @@ struct ContentRule {
     bool silent = false;                    // block lost: no answer, nothing stored
     std::uint32_t delayMs = 0;
     bool unplug = false;  // the device disappears instead of answering
+    // Faulty firmware: the answer is given as scripted but nothing is stored.
+    bool discard = false;
 };
 
 enum class VersionAnswer {
@@ -144,7 +152,10 @@ class VirtualDevice {
     const std::u16string& Path() const { return path_; }
     const std::vector<std::uint8_t>& DescriptorBytes() const { return descriptor_; }
     // Longest output report the descriptor allows, counting the report ID.
+    // Like the Windows HID stack, the device takes output reports of exactly
+    // this length and feature reads of exactly FeatureReportLength().
     std::size_t OutputReportLength() const { return outputReportLength_; }
+    std::size_t FeatureReportLength() const { return featureReportLength_; }
 
     // The current session, or nothing while unplugged.
     std::optional<std::uint64_t> Connect() const;
@@ -170,6 +181,10 @@ class VirtualDevice {
     std::size_t ContentBlockCount() const;
     std::size_t CompletedTransfers() const;
     std::size_t VersionQueryCount() const;
+    // Output or feature reports refused for their length.
+    std::size_t RefusedLengthCount() const;
+    // Last blocks answered with kContentVerifyError: the image had a hole.
+    std::size_t IncompleteImageCount() const;
     std::optional<ReceivedOffer> LastOffer() const;
     // The stored bytes of [address, address + length); shorter where the
     // flash was never written that far. Unwritten gaps read as 0xFF.
@@ -190,6 +205,9 @@ class VirtualDevice {
     bool HandleOfferLocked(const std::uint8_t* report, std::size_t length);
     bool HandleContentLocked(const std::uint8_t* report, std::size_t length);
     void CompleteTransferLocked();
+    // The place of a block in the image, from its sequence number; -1 when it
+    // has none (not block 0 on a first block, or no first block yet).
+    std::int64_t BlockIndexLocked(std::uint16_t sequence, bool first);
     const ContentRule* TakeRuleLocked(std::uint16_t block);
     std::vector<std::uint8_t> VersionReportLocked() const;
     Clock::duration Latency() const;
@@ -198,6 +216,7 @@ class VirtualDevice {
     const std::u16string path_;
     const std::vector<std::uint8_t> descriptor_;
     const std::size_t outputReportLength_;
+    const std::size_t featureReportLength_;
 
     mutable std::mutex mutex_;
     std::condition_variable inputArrived_;
@@ -217,8 +236,13 @@ class VirtualDevice {
     // The transfer in progress: the component of the last accepted offer.
     std::optional<ReceivedOffer> target_;
     std::size_t blocksSinceOffer_ = 0;  // content reports of any outcome
-    bool loneFirstBlockStored_ = false;
     bool transferComplete_ = false;
+    // Blocks of the transfer stored so far, by their place in the image (the
+    // sequence number counted from the first block's, unwrapped past 65535),
+    // for the check at the last block.
+    std::vector<bool> storedBlocks_;
+    std::int64_t lastBlockIndex_ = -1;
+    std::uint16_t firstSequence_ = 0;
 
     std::optional<ReceivedOffer> lastOffer_;
     std::vector<std::vector<std::uint8_t>> written_;
@@ -227,6 +251,8 @@ class VirtualDevice {
     std::size_t contentBlocks_ = 0;
     std::size_t completed_ = 0;
     std::size_t versionQueries_ = 0;
+    std::size_t refusedLengths_ = 0;
+    std::size_t incompleteImages_ = 0;
 };
 
 }  // namespace zelk::hid::virt

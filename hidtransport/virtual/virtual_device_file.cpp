@@ -433,7 +433,8 @@ class DeviceFileReader {
 
     bool ReadContentRule(const Json& value, const std::string& where, ContentRule& rule) {
         if (!CheckObject(value, where,
-                         {"block", "times", "status", "sequence", "silent", "delayMs", "unplug"}) ||
+                         {"block", "times", "status", "sequence", "silent", "delayMs", "unplug",
+                          "discard"}) ||
             !Required(value, "block", where) ||
             !Number(value, "block", where, 0, 0xFFFF, "expected a 16-bit number", rule.block) ||
             !Number(value, "times", where, 0, 0xFFFFFFFFu, "expected a 32-bit number",
@@ -458,7 +459,12 @@ class DeviceFileReader {
             }
             rule.sequence = sequence;
         }
-        return true;
+        return ReadFaultyContentKeys(value, where, rule);
+    }
+
+    // Keys of rules that make the device misbehave as faulty firmware would.
+    bool ReadFaultyContentKeys(const Json& value, const std::string& where, ContentRule& rule) {
+        return Flag(value, "discard", where, rule.discard);
     }
 
     bool ReadBehaviour(const Json& value, const std::string& where, DeviceBehaviour& behaviour) {

@@ -216,20 +216,54 @@ TEST_F(EmbeddedPackageTest, ExtractWritesAllThreeFiles) {
     PackagePaths paths;
     ExtractPackage(desktop_, paths);
 
-    EXPECT_EQ(paths.OfferTempPath, In(u"ImgPacketFile.offer.bin"));
-    EXPECT_EQ(paths.PayloadTempPath, In(u"ImgPacketFile.payload.bin"));
+    // The offer and the payload go into a directory of this run's own; the
+    // device information to the temporary directory, with a copy for the run.
+    ASSERT_TRUE(paths.Run);
+    const std::u16string run = paths.Run->Path();
+    EXPECT_EQ(run.rfind(In(u"ZelkUpdate-"), 0), 0u);
+    EXPECT_EQ(paths.OfferTempPath, run + u"ImgPacketFile.offer.bin");
+    EXPECT_EQ(paths.PayloadTempPath, run + u"ImgPacketFile.payload.bin");
     EXPECT_EQ(paths.DeviceInfoPath, In(u"DeviceInfo.txt"));
     EXPECT_EQ(ReadFile(paths.OfferTempPath), offer_);
     EXPECT_EQ(ReadFile(paths.PayloadTempPath), payload_);
     EXPECT_EQ(ReadFile(paths.DeviceInfoPath), Text(kShippedDeviceInfo));
-    EXPECT_EQ(Names(), (std::vector<std::string>{"DeviceInfo.txt", "ImgPacketFile.offer.bin",
-                                                 "ImgPacketFile.payload.bin"}));
+    EXPECT_EQ(ReadFile(run + u"DeviceInfo.txt"), Text(kShippedDeviceInfo));
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(fs::path(run)).permissions() & fs::perms::all, fs::perms::owner_all);
+#endif
     EXPECT_EQ(desktop_.Stdout(), "");
     EXPECT_TRUE(desktop_.Log().empty());
 
     DeviceIdentity identity;
     LoadDeviceInfo(desktop_, paths, identity);
     EXPECT_EQ(identity.VendorId, 0x320F);
+
+    // The run's directory goes with the last holder of its paths.
+    paths = PackagePaths{};
+    EXPECT_FALSE(fs::exists(fs::path(run)));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"DeviceInfo.txt", "ImgPacketFile.payload.bin"}));
+}
+
+TEST_F(EmbeddedPackageTest, TwoRunsNeverReadEachOthersFiles) {
+    // Two updaters of the same user start together with different packages:
+    // each flashes its own image and targets its own device.
+    RecordingDesktop other;
+    other.tempDirectory = desktop_.tempDirectory;
+    other.resources = desktop_.resources;
+    other.resources[{u"FIRE_WARE2", 140}] = Bytes(57 * 2, 0x11);
+    other.resources[{u"FIRE_DEVICEINFO", 141}] = Text("0x1234\r\n0x5055\r\n");
+
+    PackagePaths mine;
+    ExtractPackage(desktop_, mine);
+    PackagePaths theirs;
+    ExtractPackage(other, theirs);
+
+    EXPECT_NE(mine.PayloadTempPath, theirs.PayloadTempPath);
+    EXPECT_EQ(ReadFile(mine.PayloadTempPath), payload_);
+    EXPECT_EQ(ReadFile(theirs.PayloadTempPath), Bytes(57 * 2, 0x11));
+    DeviceIdentity identity;
+    LoadDeviceInfo(desktop_, mine, identity);
+    EXPECT_EQ(identity.VendorId, 0x320F);  // although the shared copy now says 0x1234
 }
 
 struct MissingCase {
@@ -272,7 +306,12 @@ TEST_F(EmbeddedPackageTest, MissingOrUnusableResourceIsReportedAndSkipped) {
         EXPECT_EQ(Utf16ToUtf8(desktop.Log()[0].text), expected) << c.file;
         EXPECT_EQ(desktop.Log()[0].colour, kRed);
         EXPECT_TRUE((paths.*c.member).empty()) << c.file;
-        EXPECT_FALSE(fs::exists(dir_ / c.file)) << c.file;
+        // Nothing of that name where this run would read it.
+        ASSERT_TRUE(paths.Run);
+        EXPECT_FALSE(fs::exists(fs::path(paths.Run->Path()) / c.file)) << c.file;
+        if (std::string(c.file) == "DeviceInfo.txt") {
+            EXPECT_FALSE(fs::exists(dir_ / c.file));
+        }
         // The other two are written all the same.
         int written = 0;
         for (auto member : {&PackagePaths::OfferTempPath, &PackagePaths::PayloadTempPath,
@@ -292,7 +331,8 @@ TEST_F(EmbeddedPackageTest, EveryFailureIsReportedInOrder) {
     EXPECT_EQ(desktop_.Stdout(), std::string(kNotFoundText) + kUnusableText + kNotFoundText);
     EXPECT_EQ(desktop_.Log().size(), 3u);
     RedLog();
-    EXPECT_TRUE(Names().empty());
+    ASSERT_TRUE(paths.Run);
+    EXPECT_TRUE(fs::is_empty(fs::path(paths.Run->Path())));
 }
 
 TEST_F(EmbeddedPackageTest, NoTemporaryDirectoryWritesNothing) {
@@ -326,13 +366,13 @@ TEST_F(EmbeddedPackageTest, UnwritableDirectoryLeavesNoFileAndNoPath) {
 TEST_F(EmbeddedPackageTest, APlantedLinkIsReplacedNotFollowed) {
     const fs::path victim = dir_ / "victim";
     WriteFile(victim, "keep me");
-    fs::create_symlink(victim, dir_ / "ImgPacketFile.offer.bin");
+    fs::create_symlink(victim, dir_ / "DeviceInfo.txt");
     PackagePaths paths;
     ExtractPackage(desktop_, paths);
 
     EXPECT_EQ(ReadFile(victim), Text("keep me"));
-    EXPECT_FALSE(fs::is_symlink(dir_ / "ImgPacketFile.offer.bin"));
-    EXPECT_EQ(ReadFile(paths.OfferTempPath), offer_);
+    EXPECT_FALSE(fs::is_symlink(dir_ / "DeviceInfo.txt"));
+    EXPECT_EQ(ReadFile(paths.DeviceInfoPath), Text(kShippedDeviceInfo));
 }
 #endif
 

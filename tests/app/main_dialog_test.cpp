@@ -62,11 +62,12 @@ TEST_F(MainDialogTest, StartShowsTheReadyTextThenTheRun) {
     dialog.OnStart();
     dialog.WaitForRun();
     const auto log = desktop.Log();
-    ASSERT_EQ(log.size(), 3u);
+    ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0].text, u"Ready to Update\n");
     EXPECT_EQ(log[0].colour, kBlack);
     EXPECT_EQ(log[1].colour, kOrange);
     EXPECT_EQ(log[2].text, u"Success\n");
+    EXPECT_EQ(log[3].text, u"Verified: the device now reports version 1.0.4.2.\n");
     EXPECT_TRUE(dialog.LastOutcome().Success());
     EXPECT_EQ(desktop.CloseRequests(), 0);
 }
@@ -93,7 +94,9 @@ TEST_F(MainDialogTest, HiddenModeStartsByItselfInTheChosenLanguageAndCloses) {
     const auto log = desktop.Log();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front().text, u"准备升级\n");
-    EXPECT_EQ(log.back().text, u"升级成功\n");
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2].text, u"升级成功\n");
+    EXPECT_EQ(log.back().text, u"已验证：设备现在报告版本 1.0.4.2。\n");
     EXPECT_EQ(desktop.CloseRequests(), 1);
     EXPECT_EQ(clock.Sleeps().back(), 50u);
 }

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "desktop/recording_desktop.h"
 #include "sample_firmware_paths.h"
 #include "support/fast_wait_clock.h"
+#include "text_encoding.h"
 #include "virtual/virtual_device_file.h"
 #include "virtual/virtual_hid_backend.h"
 
@@ -55,6 +58,7 @@ class DriverTest : public ::testing::Test {
 TEST_F(DriverTest, ASuccessfulRunPrintsLogsAndBroadcastsAsAUserSeesIt) {
     const RunOutcome outcome = Run();
     EXPECT_TRUE(outcome.Success());
+    EXPECT_TRUE(outcome.Verified());
 
     const std::string out = desktop.Stdout();
     EXPECT_EQ(out.rfind("\n================================= Test 1 "
@@ -69,12 +73,16 @@ TEST_F(DriverTest, ASuccessfulRunPrintsLogsAndBroadcastsAsAUserSeesIt) {
     EXPECT_NE(out.find("12:34:56.789    HANDLE "), std::string::npos);
     EXPECT_NE(out.find(": percentage: 100, status: 0. \r"), std::string::npos);
 
+    EXPECT_TRUE(out.ends_with("Verified: the device now reports version 1.0.4.2.\n"));
+
     const auto log = desktop.Log();
-    ASSERT_EQ(log.size(), 2u);
+    ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0].text, u"In Progress...\n");
     EXPECT_EQ(log[0].colour, kOrange);
     EXPECT_EQ(log[1].text, u"Success\n");
     EXPECT_EQ(log[1].colour, kGreen);
+    EXPECT_EQ(log[2].text, u"Verified: the device now reports version 1.0.4.2.\n");
+    EXPECT_EQ(log[2].colour, kGreen);
 
     // 4 with 1..99 rising, then 1, then 5.
     const auto events = Broadcasts();
@@ -174,6 +182,78 @@ TEST_F(Rejected, AFailedUpdateIsNeverASuccess) {
     EXPECT_EQ(log[0].text, u"Update fail, rst 4.\n");
     EXPECT_EQ(Broadcasts(), (std::vector<std::pair<ProgressEvent, std::int64_t>>{
                                 {ProgressEvent::StepFailed, 0}, {ProgressEvent::RunEnded, 0}}));
+}
+
+VirtualDeviceConfig NeverApplies() {
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.behaviour.applyVersionOnComplete = false;
+    return config;
+}
+
+class StaysOld : public DriverTest {
+  protected:
+    StaysOld() : DriverTest({NeverApplies()}) {}
+};
+
+TEST_F(StaysOld, TheTransferSucceedsButTheVersionIsNotVerified) {
+    const RunOutcome outcome = Run();
+    EXPECT_TRUE(outcome.Success());
+    EXPECT_FALSE(outcome.Verified());
+    EXPECT_EQ(outcome.verification, Verification::Unverified);
+    EXPECT_EQ(outcome.reportedVersion, "1.0.3.2");
+    const char* const text =
+        "The device still reports 1.0.3.2: it may apply the update when it restarts.\n";
+    EXPECT_TRUE(desktop.Stdout().ends_with(text));
+    const auto log = desktop.Log();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(Utf16ToUtf8(log[2].text), text);
+    EXPECT_EQ(log[2].colour, kOrange);
+    // Read five times, a second apart, then the run ends as usual.
+    EXPECT_EQ(clock.Sleeps(), (std::vector<std::uint32_t>{2000, 1000, 1000, 1000, 1000, 10000}));
+}
+
+VirtualDeviceConfig SingleBankRejecting() {
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.components.front().bank = 2;
+    config.behaviour.offerAnswers = {{0x02}};
+    return config;
+}
+
+class NothingTaken : public DriverTest {
+  protected:
+    NothingTaken() : DriverTest({SingleBankRejecting()}) {}
+};
+
+TEST_F(NothingTaken, AnUpdateCallOfZeroWithoutATransferIsNoSuccess) {
+    // The single-bank policy counts a rejected image as handled and returns
+    // 0, but nothing reached the device.
+    const RunOutcome outcome = Run();
+    EXPECT_FALSE(outcome.Success());
+    EXPECT_TRUE(desktop.Stdout().ends_with("Update fail, no image was transferred, rst 0."));
+    for (const auto& [event, lParam] : Broadcasts()) {
+        EXPECT_NE(event, ProgressEvent::Succeeded);
+    }
+    EXPECT_EQ(backend.Device(0).ContentBlockCount(), 0u);
+}
+
+TEST_F(DriverTest, APayloadTheToolWouldNotPackageIsRefused) {
+    const std::string path = ::testing::TempDir() + "zelk_too_large_payload.bin";
+    {
+        std::ofstream file(path, std::ios::binary);
+        const std::vector<char> records(57 * 18397, '\0');  // 1048629 bytes
+        file.write(records.data(), static_cast<std::streamsize>(records.size()));
+    }
+    RunInput input{EarbudIdentity(), Utf16(ZELK_SAMPLE_OFFER), Utf16(path),
+                   ChooseLanguage(std::nullopt)};
+    const RunOutcome outcome = driver.RunUpdate(input);
+    std::remove(path.c_str());
+    EXPECT_FALSE(outcome.Success());
+    EXPECT_TRUE(desktop.Stdout().ends_with(
+        "Payload file too large: 1048629 bytes, at most 1048575; nothing was sent to the device."));
+    EXPECT_EQ(backend.Device(0).OfferCount(), 0u);
+    EXPECT_EQ(
+        Broadcasts(),
+        (std::vector<std::pair<ProgressEvent, std::int64_t>>{{ProgressEvent::StepFailed, 0}}));
 }
 
 }  // namespace

@@ -123,8 +123,10 @@ TEST(CfuMessages, ContentFlagsMarkFirstAndLastRecord) {
         std::size_t index, count;
         std::uint8_t flags;
     };
-    const Case cases[] = {{0, 1, 0x80}, {0, 2, 0x80}, {1, 2, 0x40},  {0, 3, 0x80},
-                          {1, 3, 0x00}, {2, 3, 0x40}, {5, 900, 0x00}};
+    // A one-record image is a whole image: its block is both first and last.
+    const Case cases[] = {{0, 1, 0xC0},   {0, 2, 0x80},  {1, 2, 0x40},        {0, 3, 0x80},
+                          {1, 3, 0x00},   {2, 3, 0x40},  {5, 900, 0x00},      {97, 98, 0x40},
+                          {98, 99, 0x40}, {0, 99, 0x80}, {65536, 70000, 0x00}};
     for (const Case& c : cases) {
         EXPECT_EQ(ContentFlags(c.index, c.count), c.flags) << c.index << " of " << c.count;
     }

@@ -26,6 +26,7 @@ constexpr std::uint64_t kNoHandle = ~std::uint64_t{0};
 // Runs every wait `divisor` times faster than asked and remembers what was asked.
 class FastClock final : public WaitClock {
   public:
+    static constexpr std::uint32_t kSleepDivisor = 100;
     explicit FastClock(std::uint32_t divisor) : divisor_(divisor) {}
 
     bool WaitForEvent(hid::AutoResetEvent& event, std::uint32_t ms) override {
@@ -36,17 +37,28 @@ class FastClock final : public WaitClock {
         return event.WaitFor(std::chrono::microseconds(std::uint64_t{ms} * 1000 / divisor_));
     }
     void SleepFor(std::uint32_t ms) override {
-        std::this_thread::sleep_for(std::chrono::microseconds(std::uint64_t{ms} * 1000 / divisor_));
+        {
+            std::lock_guard lock(mutex_);
+            sleeps_.push_back(ms);
+        }
+        // A pause never waits for an answer, so it may always run short.
+        std::this_thread::sleep_for(std::chrono::microseconds(std::uint64_t{ms} * 1000 /
+                                                              std::max(divisor_, kSleepDivisor)));
     }
     std::vector<std::uint32_t> Waits() const {
         std::lock_guard lock(mutex_);
         return waits_;
+    }
+    std::vector<std::uint32_t> Sleeps() const {
+        std::lock_guard lock(mutex_);
+        return sleeps_;
     }
 
   private:
     const std::uint32_t divisor_;
     mutable std::mutex mutex_;
     std::vector<std::uint32_t> waits_;
+    std::vector<std::uint32_t> sleeps_;
 };
 
 class TestEnvironment final : public EngineEnvironment {
@@ -56,6 +68,7 @@ class TestEnvironment final : public EngineEnvironment {
 
     hid::HidBackend& Backend() override { return backend_; }
     WaitClock& Clock() override { return clock_; }
+    FastClock& TestClock() { return clock_; }
     std::int32_t DeviceFamily() const override { return family; }
     UpdateOptions Options() const override { return options; }
     const ImageEntries& Images() const override { return images; }
@@ -213,6 +226,7 @@ struct ImageShape {
     std::uint8_t bank = 0;
     std::uint32_t records = 3;
     std::uint32_t firstAddress = 0x1000;
+    std::uint8_t component = 0x0F;
 };
 
 constexpr std::uint32_t kImageVersion = 0x10003002;
@@ -227,7 +241,7 @@ std::unique_ptr<ImageEntry> MakeImage(const ImageShape& shape) {
     image->OfferSize = 16;
     image->Offer.assign(16, 0);
     image->Offer[1] = shape.tag;
-    image->Offer[2] = 0x0F;
+    image->Offer[2] = shape.component;
     image->Offer[3] = 0x5A;
     WriteLe32(image->Offer.data() + 4, kImageVersion);
     image->Offer[12] = static_cast<std::uint8_t>(shape.bank << 4);
@@ -399,6 +413,7 @@ TEST(DownloadProcedure, OfferGoesOutWithTheCurrentOptionsForced) {
         offer[i] = static_cast<std::uint8_t>(0x30 + i);
     }
     offer[1] = 0x45;   // immediate reset set in the file, tag 5
+    offer[2] = 0x0F;   // the device's component
     offer[10] = 0x00;  // vendor flag clear in the file
 
     ASSERT_EQ(rig.procedure.SendOffer(offer, 16), OfferResult::Accepted);
@@ -439,7 +454,10 @@ TEST(DownloadProcedure, OfferVerdicts) {
         {answers({0x00}), 1, OfferResult::Skipped, 1},
         {answers({0x01}), 1, OfferResult::Accepted, 1},
         {answers({0x02}), 1, OfferResult::Rejected, 1},
-        {answers({0x04}), 1, OfferResult::Accepted, 1},
+        // Command-ready says the device is ready for an offer, not that it took
+        // this one: the offer goes out again, and never leads to content.
+        {answers({0x04, 0x01}), 1, OfferResult::Accepted, 2},
+        {answers({0x04}), 1, OfferResult::UnexpectedStatus, 10},
         {answers({0xFF}), 1, OfferResult::NotSupported, 1},
         {answers({0x07}), 1, OfferResult::UnexpectedStatus, 1},
         {answers({0x03, 0x03, 0x01}), 1, OfferResult::Accepted, 3},
@@ -456,6 +474,21 @@ TEST(DownloadProcedure, OfferVerdicts) {
         const auto image = MakeImage({});
         EXPECT_EQ(rig.procedure.SendOffer(image->Offer.data(), 16), c.expected);
         EXPECT_EQ(rig.Device().OfferCount(), c.offers);
+        // Between two busy answers the device is given the rest of the
+        // attempt's 200 ms, never more: no flood, and no wait past the bound.
+        std::size_t busyRepeats = 0;
+        for (std::size_t i = 0; i + 1 < c.offers && i < c.answers.size(); ++i) {
+            busyRepeats += c.answers[i].status == 0x03 ? 1 : 0;
+        }
+        if (c.answers.size() == 1 && c.answers[0].status == 0x03) {
+            busyRepeats = c.offers - 1;
+        }
+        const std::vector<std::uint32_t> sleeps = rig.env.TestClock().Sleeps();
+        EXPECT_EQ(sleeps.size(), busyRepeats);
+        for (std::uint32_t ms : sleeps) {
+            EXPECT_GT(ms, 100u);
+            EXPECT_LE(ms, 200u);
+        }
     }
 }
 
@@ -518,7 +551,7 @@ TEST(DownloadProcedure, ContentCommandsCarryFlagsSequenceAndOffset) {
         std::uint32_t records;
         std::vector<std::uint8_t> flags;
     };
-    const Case cases[] = {{3, {0x80, 0x00, 0x40}}, {1, {0x80}}, {2, {0x80, 0x40}}};
+    const Case cases[] = {{3, {0x80, 0x00, 0x40}}, {1, {0xC0}}, {2, {0x80, 0x40}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.records << " records");
         Rig rig(Earbud());
@@ -600,14 +633,25 @@ TEST(DownloadProcedure, LateAnswerIsNotTakenForTheNextBlock) {
     EXPECT_EQ(rig.recorder.notifications.back().status, 13u);
 }
 
-TEST(DownloadProcedure, SuccessWithAForeignSequenceCompletesTheBlockInFlight) {
+TEST(DownloadProcedure, SuccessNamingAnotherBlockDoesNotCompleteTheBlockInFlight) {
+    // Block 1's first answer names block 2: block 1 goes out again.
     VirtualDeviceConfig device = Earbud();
-    device.behaviour.contentScript = {Answer(1, 1, 0, 0x0777)};
+    device.behaviour.contentScript = {Answer(1, 1, 0, 2)};
     Rig rig(device);
     rig.Start();
     const auto image = MakeImage({.records = 3});
     EXPECT_EQ(Transfer(rig, *image), ContentResult::Done);
-    EXPECT_EQ(rig.Device().ContentBlockCount(), 3u);
+    EXPECT_EQ(rig.Device().ContentBlockCount(), 4u);
+    EXPECT_EQ(ReadLe16(&rig.Written(3)[3]), 1u);  // the repeat of block 1
+
+    // Answers that always name another block end the transfer as a mismatch.
+    VirtualDeviceConfig always = Earbud();
+    always.behaviour.contentScript = {Answer(1, 0, 0, 2)};
+    Rig second(always);
+    second.Start();
+    EXPECT_EQ(Transfer(second, *image), ContentResult::SequenceMismatch);
+    ASSERT_FALSE(second.recorder.notifications.empty());
+    EXPECT_EQ(second.recorder.notifications.back().status, 11u);
 }
 
 // --- Whole updates -------------------------------------------------------
@@ -767,10 +811,18 @@ TEST(DownloadProcedureUpdate, PolicyFollowsComponentBankAndFamily) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Rig rig(Earbud(c.componentId, c.bank), {.family = c.family});
+        VirtualDeviceConfig device = Earbud(c.componentId, c.bank);
+        // The device takes images only for a component it has; 0xFF names
+        // none, so that device also carries the images' component.
+        const std::uint8_t imageComponent = c.componentId == 0xFF ? 0x0F : c.componentId;
+        if (c.componentId == 0xFF) {
+            device.components.push_back({0x0F, 0, 0, 0x10003001, 0});
+        }
+        Rig rig(device, {.family = c.family});
         for (std::size_t i = 0; i < c.imageBanks.size(); ++i) {
-            rig.env.images.push_back(
-                MakeImage({.tag = static_cast<std::uint8_t>(i + 1), .bank = c.imageBanks[i]}));
+            rig.env.images.push_back(MakeImage({.tag = static_cast<std::uint8_t>(i + 1),
+                                                .bank = c.imageBanks[i],
+                                                .component = imageComponent}));
         }
         rig.Start();
         EXPECT_EQ(rig.procedure.Update(), c.expected);

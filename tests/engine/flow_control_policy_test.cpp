@@ -294,16 +294,17 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          1,
          {1},
          {}},
-        {"singleB not supported transfers unmarked",
+        // No content without an accepted offer.
+        {"singleB not supported ends without content",
          Kind::SingleB,
          0,
          two,
          {OR::NotSupported, OR::Rejected},
          {},
          {},
-         2,
-         {1, 2},
-         1,
+         18,
+         {1},
+         0,
          {},
          {}},
         {"singleB content failed",
@@ -329,7 +330,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {1},
          1,
          {1},
-         {1}},
+         {}},
         {"singleB send failed",
          Kind::SingleB,
          0,
@@ -451,7 +452,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {1},
          1,
          {1},
-         {1}},
+         {}},
         {"singleB flag sequence mismatch",
          Kind::SingleB,
          1,
@@ -463,7 +464,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {1},
          1,
          {1},
-         {1}},
+         {}},
 
         // Dual bank.
         {"dualB empty", Kind::DualB, 0, {}, {OR::Accepted}, {}, {}, 15, {}, 0, {}, {}},
@@ -517,16 +518,16 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          0,
          {},
          {}},
-        {"dualB not supported transfers unmarked",
+        {"dualB not supported ends without content",
          Kind::DualB,
          0,
          one,
          {OR::NotSupported, OR::Rejected},
          {},
          {},
-         4,
-         {1, 1},
-         1,
+         18,
+         {1},
+         0,
          {},
          {}},
         {"dualB content failed with flag",
@@ -623,6 +624,24 @@ TEST(FlowControlPolicy, SingleBankRunRemembersAcceptedTagsForTheNextRun) {
     EXPECT_EQ(UpdateFlowControlSingleB(&second, accepted).Run(images, 1), 0u);
     EXPECT_TRUE(second.sentOffers.empty());
     EXPECT_TRUE(second.transfers.empty());
+}
+
+TEST(FlowControlPolicy, AFailedTransferIsOfferedAgainByTheNextRun) {
+    // A tag is remembered only once its image went through whole, so a
+    // caller who retries after a failure gets the image sent, not a bare 0.
+    std::vector<std::int32_t> accepted;
+    std::vector<std::unique_ptr<ImageEntry>> owned;
+    owned.push_back(MakeImage(1));
+    const std::vector<const ImageEntry*> images{owned[0].get()};
+
+    ScriptedUpdater failing({OR::Accepted}, {CR::NoResponse});
+    EXPECT_EQ(UpdateFlowControlSingleB(&failing, accepted).Run(images, 1), 23u);
+    EXPECT_TRUE(accepted.empty());
+
+    ScriptedUpdater retry({OR::Accepted}, {});
+    EXPECT_EQ(UpdateFlowControlSingleB(&retry, accepted).Run(images, 1), 0u);
+    EXPECT_EQ(retry.transfers.size(), 1u);
+    EXPECT_EQ(accepted, (std::vector<std::int32_t>{1}));
 }
 
 TEST(FlowControlPolicy, OffersAFreshCopyAndTransfersTheImagesRecords) {

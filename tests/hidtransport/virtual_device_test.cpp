@@ -495,23 +495,25 @@ TEST(VirtualDevice, VersionReportOfTheDefaultEarbud) {
     EXPECT_EQ(buffer, expected);
 }
 
-TEST(VirtualDevice, VersionReportStaysInsideBufferAndReport) {
+TEST(VirtualDevice, ReportsOfAnyOtherLengthAreRefusedAsWindowsRefusesThem) {
+    // Feature reads and output writes must be exactly the collection's
+    // report length (61 here), as HidD_GetFeature and WriteFile demand.
     Host host(DefaultEarbud());
-    Bytes small(12, 0xEE);
-    small[0] = 0x20;
-    ASSERT_TRUE(host.Backend().GetFeature(host.Handle(), small.data(), 10));
-    EXPECT_EQ(small[1], 1);
-    EXPECT_EQ(Le32(small, 5), 0x10003001u);
-    EXPECT_EQ(small[9], 0x04);  // first byte of the info word
-    EXPECT_EQ(small[10], 0xEE);
-    EXPECT_EQ(small[11], 0xEE);
+    for (const std::size_t length : {10u, 60u, 62u, 80u}) {
+        Bytes feature(length, 0xEE);
+        feature[0] = 0x20;
+        EXPECT_FALSE(host.Backend().GetFeature(host.Handle(), feature.data(), length)) << length;
+        Bytes offer = OfferReport(0x0F, 1, 0x20000000);
+        offer.resize(length, 0);
+        EXPECT_FALSE(host.Write(offer)) << length;
+    }
+    EXPECT_EQ(host.Device().RefusedLengthCount(), 8u);
+    EXPECT_EQ(host.Device().OfferCount(), 0u);
 
-    Bytes large(80, 0xEE);
-    large[0] = 0x20;
-    ASSERT_TRUE(host.Backend().GetFeature(host.Handle(), large.data(), large.size()));
-    EXPECT_EQ(large[60], 0x00);
-    EXPECT_EQ(large[61], 0xEE);
-
+    Bytes exact(61, 0xEE);
+    exact[0] = 0x20;
+    EXPECT_TRUE(host.Backend().GetFeature(host.Handle(), exact.data(), exact.size()));
+    EXPECT_EQ(exact[1], 1);
     Bytes wrong(61, 0);
     wrong[0] = 0x21;
     EXPECT_FALSE(host.Backend().GetFeature(host.Handle(), wrong.data(), wrong.size()));
@@ -649,15 +651,48 @@ TEST(VirtualDevice, VersionStaysWhenNotApplied) {
     EXPECT_EQ(host.Device().ComponentVersion(0x0F), 0x10003001u);
 }
 
-TEST(VirtualDevice, LoneFirstBlockCompletesWhenTheNextOfferArrives) {
+TEST(VirtualDevice, AnImageEndsOnlyWithItsLastBlock) {
+    // A lone block flagged only as first is not a whole image, whatever comes
+    // after it.
     Host host(DefaultEarbud());
     ASSERT_EQ(host.Offer(0x0F, 1, 0x30000000), kOfferAccept);
     ASSERT_TRUE(host.Write(ContentReport(0x80, 0, 0, Pattern(20, 1))));
     ASSERT_TRUE(host.Read());
-    EXPECT_EQ(host.Device().CompletedTransfers(), 0u);
     ASSERT_EQ(host.Offer(0x0F, 2, 0x40000000), kOfferAccept);
+    EXPECT_EQ(host.Device().CompletedTransfers(), 0u);
+    EXPECT_EQ(host.Device().ComponentVersion(0x0F), 0x10003001u);
+}
+
+TEST(VirtualDevice, ALastBlockAfterAHoleIsAnsweredWithAnError) {
+    Host host(DefaultEarbud());
+    ASSERT_EQ(host.Offer(0x0F, 1, 0x30000000), kOfferAccept);
+    ASSERT_TRUE(host.Write(ContentReport(0x80, 0, 0, Pattern(52, 1))));
+    ASSERT_TRUE(host.Read());
+    // Block 1 never arrives.
+    ASSERT_TRUE(host.Write(ContentReport(0x40, 2, 104, Pattern(52, 3))));
+    const std::optional<Bytes> answer = host.Read();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ((*answer)[5], kContentVerifyError);
+    EXPECT_EQ(host.Device().CompletedTransfers(), 0u);
+    EXPECT_EQ(host.Device().IncompleteImageCount(), 1u);
+    // The missing block, then the last one again: now the image is whole.
+    ASSERT_TRUE(host.Write(ContentReport(0x00, 1, 52, Pattern(52, 2))));
+    ASSERT_TRUE(host.Read());
+    ASSERT_TRUE(host.Write(ContentReport(0x40, 2, 104, Pattern(52, 3))));
+    ASSERT_TRUE(host.Read());
     EXPECT_EQ(host.Device().CompletedTransfers(), 1u);
     EXPECT_EQ(host.Device().ComponentVersion(0x0F), 0x30000000u);
+}
+
+TEST(VirtualDevice, AnOfferForAComponentItLacksIsRejectedWithTheReason) {
+    Host host(DefaultEarbud());
+    Bytes random = OfferReport(0x5C, 7, 0x20000000);
+    EXPECT_TRUE(host.Write(random));
+    const std::optional<Bytes> answer = host.Read();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ((*answer)[13], kOfferReject);
+    EXPECT_EQ((*answer)[9], kRejectInvalidComponent);
+    EXPECT_EQ((*answer)[4], 7);  // the offer's token
 }
 
 TEST(VirtualDevice, ContentWithoutAcceptedOfferOrPastTheFlashIsAnError) {

@@ -48,8 +48,12 @@ expected="4:10 4:20 4:30 4:40 4:50 4:60 4:70 4:80 4:90 1:0 5:0 "
 grep -q "percentage: 10, status: 0" "$work/run.out" || fail "no progress of the packaged firmware"
 grep -q "percentage: 1, status: 0" "$work/run.out" && fail "the embedded sample was sent instead"
 grep -q "Success" "$work/run.err" || fail "no success text"
-cmp -s "$work/ten.payload.bin" "$TMPDIR/zelkupdate-$(id -u)/ImgPacketFile.payload.bin" ||
-    fail "the extracted payload is not the packaged one"
+grep -q "Verified: the device now reports version" "$work/run.err" ||
+    fail "the new version was not read back"
+# The run worked in a directory of its own and took it away at its end.
+for left in "$TMPDIR/zelkupdate-$(id -u)"/ZelkUpdate-*; do
+    [ -e "$left" ] && fail "the run left $left behind"
+done
 
 # A cut copy and a copy with one altered byte in its package are refused.
 size=$(stat -c %s "$packaged")
@@ -66,6 +70,29 @@ for damaged in cut altered; do
         fail "$damaged copy did not say it stopped"
     grep -q "Test 1" "$work/$damaged.out" && fail "$damaged copy started a run"
 done
+
+# A device that stores the image but never switches to it: the transfer
+# succeeds, and --verify turns the unchanged version into exit status 3.
+cat > "$work/stays-old.json" <<'JSON'
+{ "devices": [{ "vendorId": "0x320F", "productId": "0x5055", "interfaceNumber": 2,
+    "components": [{ "id": "0x0F", "budRole": 1, "version": "0x10003001" }],
+    "behaviour": { "applyVersionOnComplete": false } }] }
+JSON
+"$packaged" --verify --simulate="$work/stays-old.json" > "$work/old.out" 2> "$work/old.err"
+status=$?
+[ "$status" -eq 3 ] || fail "--verify on a device that kept its version exited with $status, not 3"
+grep -q "The device still reports 1.0.3.2: it may apply the update when it restarts." \
+    "$work/old.out" || fail "no word that the version did not change"
+
+# A payload the packaging tool would refuse is refused before any device is touched.
+head -c 1048629 /dev/zero > "$work/big.payload.bin"
+"$packaged" --simulate --offer "$work/ten.offer.bin" --payload "$work/big.payload.bin" \
+    > "$work/big.out" 2> "$work/big.err"
+status=$?
+[ "$status" -eq 1 ] || fail "an oversized payload exited with $status, not 1"
+grep -q "Payload file too large: 1048629 bytes, at most 1048575" "$work/big.out" ||
+    fail "no message for the oversized payload"
+grep -q "percentage" "$work/big.out" && fail "the oversized payload was sent"
 
 echo "packaged update: $failed failed"
 [ "$failed" -eq 0 ]

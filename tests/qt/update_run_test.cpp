@@ -39,12 +39,15 @@ TEST_F(WindowTest, StartShowsTheRunInTheLogInItsColours) {
     WaitForRun();
 
     QTextEdit& pane = desktop.Window().LogPane();
-    EXPECT_EQ(pane.toPlainText(), "Ready to Update\nIn Progress...\nSuccess\n");
+    EXPECT_EQ(pane.toPlainText(),
+              "Ready to Update\nIn Progress...\nSuccess\n"
+              "Verified: the device now reports version 1.0.4.2.\n");
     const auto lines = LogLines(pane);
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0].colour, QColor(0, 0, 0));
     EXPECT_EQ(lines[1].colour, QColor(255, 140, 30));
     EXPECT_EQ(lines[2].colour, QColor(40, 255, 120));
+    EXPECT_EQ(lines[3].colour, QColor(40, 255, 120));
     // Only the colour is set per entry: the weight and size are the pane's.
     const QFont font = pane.document()->defaultFont();
     EXPECT_TRUE(font.bold());
@@ -96,8 +99,9 @@ TEST_F(WindowTest, HiddenModeRunsWithoutTheWindowAndAsksToCloseIt) {
     WaitForRun();
     EXPECT_FALSE(desktop.Window().isVisible());
     EXPECT_EQ(closeRequests, 1);
-    EXPECT_EQ(desktop.Window().LogPane().toPlainText(),
-              QString::fromUtf16(u"准备升级\n升级中...\n升级成功\n"));
+    EXPECT_EQ(
+        desktop.Window().LogPane().toPlainText(),
+        QString::fromUtf16(u"准备升级\n升级中...\n升级成功\n已验证：设备现在报告版本 1.0.4.2。\n"));
     EXPECT_EQ(Control(control::kStart).property("text").toString(),
               QString::fromUtf16(u"开始升级"));
 }

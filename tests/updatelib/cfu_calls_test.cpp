@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
+#include <vector>
 
 #include "byte_order.h"
 #include "library_test_support.h"
@@ -246,6 +248,81 @@ TEST_F(Descriptions, ACountAboveSevenFillsSevenEntries) {
     EXPECT_EQ(bytes[1], 9);
     EXPECT_EQ(ReadLe32(bytes + 5 + 6 * 20 + 16), 0x0F04u);
     EXPECT_EQ(bytes[5 + 7 * 20], 0xAB);
+}
+
+}  // namespace
+}  // namespace zelk::cfu
+
+namespace zelk::cfu {
+namespace {
+
+// Calls a status callback might make on the library that runs it.
+struct ReentrantCalls {
+    CfuLibrary* library = nullptr;
+    EndpointHandle handle = CFU_NO_ENDPOINT;
+    bool done = false;
+    std::vector<ResultCode> results;
+    bool throwFromCallback = false;
+
+    static ReentrantCalls*& Current() {
+        static ReentrantCalls* current = nullptr;
+        return current;
+    }
+    static std::int32_t Callback(std::uint64_t, const UpdateStatus* status) {
+        ReentrantCalls* calls = Current();
+        if (calls == nullptr || calls->done || status->Percentage < 50) {
+            return 0;
+        }
+        calls->done = true;
+        if (calls->throwFromCallback) {
+            throw std::runtime_error("a callback that throws");
+        }
+        CfuLibrary& library = *calls->library;
+        calls->results = {library.CloseDeviceEndpoint(calls->handle), library.StartAddImage(),
+                          library.AddImage(u"a", u"b"), library.StopAddImage(),
+                          library.Update(calls->handle)};
+        library.Initialize(0);  // no result: it must simply do nothing
+        library.Uninitialize();
+        return 0;
+    }
+};
+
+class CallsFromTheCallback : public testing::LibraryTest {
+  protected:
+    ~CallsFromTheCallback() override { ReentrantCalls::Current() = nullptr; }
+    ReentrantCalls calls;
+};
+
+TEST_F(CallsFromTheCallback, ThatWouldEndTheRunningUpdateAreRefused) {
+    const EndpointHandle handle = Open(Prepare());
+    calls.library = &library;
+    calls.handle = handle;
+    ReentrantCalls::Current() = &calls;
+    library.RegisterUpdateStatusCallback(handle, &ReentrantCalls::Callback);
+    EXPECT_EQ(library.Update(handle), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(calls.results, std::vector<ResultCode>(5, CFU_RESULT_UPDATE_RUNNING));
+    // The update went on whole on the same endpoint, family and images.
+    EXPECT_TRUE(library.IsRegistered(handle));
+    EXPECT_EQ(library.DeviceFamily(), 1);
+    EXPECT_EQ(library.Images().size(), 1u);
+    EXPECT_EQ(Device().CompletedTransfers(), 1u);
+    // Afterwards the same calls work again.
+    EXPECT_EQ(library.CloseDeviceEndpoint(handle), CFU_RESULT_SUCCESS);
+}
+
+TEST_F(CallsFromTheCallback, AnExceptionEndsTheUpdateWithACodeAndTheTransferOff) {
+    const EndpointHandle handle = Open(Prepare());
+    calls.throwFromCallback = true;
+    ReentrantCalls::Current() = &calls;
+    library.RegisterUpdateStatusCallback(handle, &ReentrantCalls::Callback);
+    EXPECT_EQ(library.Update(handle), CFU_RESULT_INTERNAL_ERROR);
+    EXPECT_FALSE(library.UpdateRunning());
+    EXPECT_LT(Device().CompletedTransfers(), 1u);
+    // A new update on the same endpoint runs from the start.
+    calls.done = true;
+    EXPECT_EQ(library.Update(handle), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(Device().CompletedTransfers(), 1u);
+    EXPECT_EQ(library.CloseDeviceEndpoint(handle), CFU_RESULT_SUCCESS);
 }
 
 }  // namespace

@@ -10,10 +10,11 @@
 
 #include <stdint.h>
 
+#include "zelk/cfu_result_codes.h"
 #include "zelk/hid_records.h"
 
-/* Result of every library call: 0 is success; docs/library-interface.md lists
- * every other value. */
+/* Result of every library call: 0 is success; zelk/cfu_result_codes.h names
+ * every value and docs/library-interface.md explains them. */
 typedef uint32_t ResultCode;
 /* An opened HID interface; all ones means no endpoint. */
 typedef uint64_t EndpointHandle;
