@@ -1,35 +1,42 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need on Debian 12 (run as root).
+# Installs what the build and the tests need on Debian 12 (run as root).
+#   install-deps.sh        everything: every build, every test, Wine, the guest kernel
+#   install-deps.sh main   only what the console updater's build and run need
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
-packages=(
-  build-essential cmake ninja-build g++-12 clang clang-format
-  libclang-rt-14-dev
-  libgtest-dev libgmock-dev googletest libbenchmark-dev nlohmann-json3-dev
-  g++-mingw-w64-x86-64-posix
-  libsystemd-dev pkg-config dbus dbus-daemon
-  qt6-base-dev xvfb xauth
-  # the kernel HID tests: a guest kernel under QEMU with a busybox initramfs
-  qemu-system-x86 busybox-static cpio xz-utils kmod python3
-)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+profile=${1:-all}
 
-# Wine runs the Windows cross build (scripts/wine-tests.sh). Installed with its
-# recommended libraries, which its X11 driver and fonts need; the Chinese font
-# is for the screenshots of the Windows window (docs/window.md).
-wine_packages=(wine64 wine fonts-wqy-microhei)
-missing=()
-for p in "${wine_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}"
-fi
+# Installs the packages that are missing; "--recommends" keeps recommended ones.
+install_missing() {
+  local recommends=--no-install-recommends
+  if [[ $1 == --recommends ]]; then
+    recommends=
+    shift
+  fi
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    apt-get update -qq
+    apt-get install -y -qq $recommends "${missing[@]}"
+  fi
+}
+
+# The console updater, the library and the tools.
+install_missing build-essential cmake ninja-build g++-12 nlohmann-json3-dev libsystemd-dev pkg-config
+[[ $profile == main ]] && exit 0
+
+install_missing \
+  clang clang-format libclang-rt-14-dev \
+  libgtest-dev libgmock-dev googletest libbenchmark-dev \
+  g++-mingw-w64-x86-64-posix \
+  dbus dbus-daemon \
+  qt6-base-dev xvfb xauth \
+  qemu-system-x86 busybox-static cpio xz-utils kmod python3
+# The kernel HID tests (above): a guest kernel under QEMU with a busybox
+# initramfs. Wine runs the Windows cross build (scripts/wine-tests.sh);
+# installed with its recommended libraries, which its X11 driver and fonts
+# need; the Chinese font is for the screenshots of the Windows window
+# (docs/window.md).
+install_missing --recommends wine64 wine fonts-wqy-microhei

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the updater and runs the main job: an update
-# of the embedded firmware onto the built-in virtual earbud, shown as it runs.
-# Pass other zelkupdate options to change that (e.g. --simulate=FILE).
+# Installs what is needed, builds the console updater and runs the main job: an
+# update of the embedded firmware onto the built-in virtual earbud, shown as it
+# runs. Pass other zelkupdate options to change that (e.g. --simulate=FILE).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target zelkupdate qrb_resource_adder
+bash scripts/install-deps.sh main
+cmake --preset main >/dev/null
+cmake --build --preset main -j "$(nproc)" --target zelkupdate
 if [ "$#" -eq 0 ]; then
   set -- --simulate
 fi
-exec ./build/default/app/zelkupdate "$@"
+exec ./build/main/app/zelkupdate "$@"
