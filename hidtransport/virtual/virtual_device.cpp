@@ -74,21 +74,26 @@ std::vector<std::uint8_t> DescriptorOf(const VirtualDeviceConfig& config) {
     return config.descriptor.empty() ? BuildReportDescriptor(config) : config.descriptor;
 }
 
-// The longest output report of any of the device's top-level collections.
-std::size_t OutputLengthOf(const std::vector<std::uint8_t>& descriptor) {
+// The report length of the top-level collection that carries `reportId` for
+// reports of `type`, as Windows checks a buffer against the collection its
+// handle was opened on. Without such a collection (a descriptor that does not
+// name the ID), the longest of that type.
+std::size_t ReportLengthOf(const std::vector<std::uint8_t>& descriptor, HidReportType type,
+                           std::uint8_t reportId) {
     std::string error;
     std::size_t longest = 0;
     for (const auto& collection :
          ParseReportDescriptor(descriptor.data(), descriptor.size(), error)) {
-        longest = std::max<std::size_t>(longest, collection.caps.OutputReportByteLength);
+        const auto& caps = collection.caps;
+        const std::size_t length = type == HidReportType::Output ? caps.OutputReportByteLength
+                                                                 : caps.FeatureReportByteLength;
+        const auto& ids = collection.reportIds[static_cast<int>(type)];
+        if (std::find(ids.begin(), ids.end(), reportId) != ids.end()) {
+            return length;
+        }
+        longest = std::max(longest, length);
     }
     return longest;
-}
-
-std::size_t FeatureLengthOf(const std::vector<std::uint8_t>& descriptor) {
-    std::string error;
-    const auto collections = ParseReportDescriptor(descriptor.data(), descriptor.size(), error);
-    return collections.empty() ? 0 : collections.front().caps.FeatureReportByteLength;
 }
 
 std::uint32_t InfoWord(const ComponentConfig& component) {
@@ -118,8 +123,8 @@ VirtualDevice::VirtualDevice(VirtualDeviceConfig config, std::u16string path)
     : config_(std::move(config)),
       path_(std::move(path)),
       descriptor_(DescriptorOf(config_)),
-      outputReportLength_(OutputLengthOf(descriptor_)),
-      featureReportLength_(FeatureLengthOf(descriptor_)),
+      outputReportLength_(ReportLengthOf(descriptor_, HidReportType::Output, config_.offer.id)),
+      featureReportLength_(ReportLengthOf(descriptor_, HidReportType::Feature, config_.version.id)),
       components_(config_.components),
       ruleUses_(config_.behaviour.contentScript.size(), 0),
       versionFailuresLeft_(config_.behaviour.versionFailures) {}

@@ -519,6 +519,28 @@ TEST(VirtualDevice, ReportsOfAnyOtherLengthAreRefusedAsWindowsRefusesThem) {
     EXPECT_FALSE(host.Backend().GetFeature(host.Handle(), wrong.data(), wrong.size()));
 }
 
+TEST(VirtualDevice, ReportLengthsAreThoseOfTheCollectionCarryingTheReports) {
+    // A media-key collection with a longer output and a shorter feature report
+    // comes first; the CFU reports live in the second collection, whose
+    // lengths (61) are the ones a host opened on it uses.
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.descriptor = {
+        0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x01, 0x15, 0x00, 0x26, 0xFF,
+        0x00, 0x75, 0x08, 0x95, 0x02, 0x09, 0xE9, 0xB1, 0x02,  // feature 1: 2 bytes
+        0x85, 0x02, 0x95, 0x40, 0x09, 0xEA, 0x91, 0x02,        // output 2: 64 bytes
+        0xC0,                                                  //
+        0x06, 0x0B, 0xFF, 0x0A, 0x04, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF,
+        0x00, 0x75, 0x08, 0x85, 0x20, 0x09, 0x62, 0x95, 0x3C, 0xB1, 0x02,  // version feature
+        0x85, 0x21, 0x09, 0x61, 0x95, 0x3C, 0x91, 0x02,                    // content output
+        0x85, 0x22, 0x09, 0x66, 0x95, 0x10, 0x81, 0x02,                    // content response
+        0x85, 0x23, 0x09, 0x8E, 0x95, 0x3C, 0x91, 0x02,                    // offer output
+        0x85, 0x24, 0x09, 0x8A, 0x95, 0x10, 0x81, 0x02,                    // offer response
+        0xC0};
+    const VirtualDevice device(config, u"two-collections");
+    EXPECT_EQ(device.OutputReportLength(), 61u);
+    EXPECT_EQ(device.FeatureReportLength(), 61u);
+}
+
 TEST(VirtualDevice, VersionReportListsAtMostSevenComponentsAndMasksExtra) {
     VirtualDeviceConfig config = DefaultEarbud();
     config.components.clear();
