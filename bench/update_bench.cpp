@@ -4,6 +4,7 @@
 // update's wall time, and the tail from the last block to CFUUpdate's return.
 //
 //   update_bench [--runs N] [--load] [--latency-us LIST] [--hidraw]
+//                [--offer FILE --payload FILE]
 //
 //   --runs N        updates per device kind; the fastest is reported (default 3)
 //   --load          keeps every core busy with one spinning process each
@@ -12,6 +13,7 @@
 //                   backend) instead of an in-process virtual one; its delay is
 //                   whatever the device serving it (zelk-uhid-device) was given,
 //                   and --latency-us then names that one delay
+//   --offer, --payload  the image to send (default: the build's sample image)
 //
 // Against a virtual device, each delayed answer is due its delay after the
 // report it answers; the device records how late the host's read took it
@@ -44,8 +46,17 @@ using namespace zelk;
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 
-std::u16string Utf16(const char* text) {
-    return std::u16string(text, text + std::strlen(text));
+std::u16string Utf16(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+std::string& OfferFile() {
+    static std::string file = ZELK_SAMPLE_OFFER;
+    return file;
+}
+std::string& PayloadFile() {
+    static std::string file = ZELK_SAMPLE_PAYLOAD;
+    return file;
 }
 
 // The transfer's own pace: from the first progress notification (after the
@@ -99,7 +110,7 @@ Run UpdateOnce(hid::HidBackend& backend, hid::virt::VirtualDevice* device,
     library.Initialize(1);
     library.GetDeviceNumber();
     library.StartAddImage();
-    library.AddImage(Utf16(ZELK_SAMPLE_OFFER), Utf16(ZELK_SAMPLE_PAYLOAD));
+    library.AddImage(Utf16(OfferFile()), Utf16(PayloadFile()));
     library.StopAddImage();
     EndpointHandle handle = CFU_NO_ENDPOINT;
     if (library.InterfacePaths().empty() ||
@@ -137,9 +148,9 @@ Run UpdateOnce(hid::HidBackend& backend, hid::virt::VirtualDevice* device,
     return run;
 }
 
-// Blocks of the sample payload: one per 57-byte record.
+// Blocks of the payload: one per 57-byte record.
 std::size_t SampleBlocks() {
-    std::FILE* file = std::fopen(ZELK_SAMPLE_PAYLOAD, "rb");
+    std::FILE* file = std::fopen(PayloadFile().c_str(), "rb");
     if (file == nullptr) {
         return 0;
     }
@@ -255,10 +266,14 @@ int main(int argc, char** argv) {
             latencies = ParseLatencies(argv[++i]);
         } else if (arg == "--hidraw") {
             hidraw = true;
+        } else if (arg == "--offer" && i + 1 < argc) {
+            OfferFile() = argv[++i];
+        } else if (arg == "--payload" && i + 1 < argc) {
+            PayloadFile() = argv[++i];
         } else {
             std::fprintf(stderr,
                          "usage: update_bench [--runs N] [--load] [--latency-us LIST] "
-                         "[--hidraw]\n");
+                         "[--hidraw] [--offer FILE --payload FILE]\n");
             return 2;
         }
     }
