@@ -1,15 +1,17 @@
 // An auto-reset event: Set wakes one waiter, or lets the next Wait pass at
 // once; a successful wait clears it again.
 //
-// A waiter first spins briefly: a device answer usually arrives within tens of
-// microseconds of a write, and sleeping on the condition variable would add a
-// scheduler wake-up to every block of a transfer.
+// A waiter spins only when the event has lately been set within moments of a
+// wait starting (a device that answers at once): there a sleep would add a
+// scheduler wake-up to every block. When answers take longer, a waiter sleeps
+// at once and Set wakes it, so a slow device costs no spinning core.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -19,44 +21,71 @@ namespace zelk::hid {
 
 class AutoResetEvent {
   public:
-    static constexpr std::chrono::microseconds kSpin{2000};
+    using Clock = std::chrono::steady_clock;
+    // The longest a waiter spins, and the longest a wait may have lasted for
+    // the next one to spin at all.
+    static constexpr std::chrono::microseconds kSpin{50};
 
     void Set() {
-        {
+        signalled_.store(true, std::memory_order_seq_cst);
+        // A waiter counts itself under the mutex before it looks at the signal,
+        // so either it sees the signal or this sees the waiter.
+        if (waiters_.load(std::memory_order_seq_cst) > 0) {
             std::lock_guard lock(mutex_);
-            signalled_.store(true, std::memory_order_release);
+            condition_.notify_one();
         }
-        condition_.notify_one();
     }
 
     void Reset() { signalled_.store(false, std::memory_order_release); }
 
     void Wait() {
-        if (SpinFor(kSpin)) {
-            return;
+        while (!WaitUntil(Clock::now() + std::chrono::hours{24})) {
         }
-        std::unique_lock lock(mutex_);
-        condition_.wait(lock, [this] { return Take(); });
     }
 
     // True when the event was set within `timeout`.
     template <class Rep, class Period>
     bool WaitFor(std::chrono::duration<Rep, Period> timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        if (SpinFor(std::min<std::chrono::steady_clock::duration>(kSpin, timeout))) {
-            return true;
-        }
-        std::unique_lock lock(mutex_);
-        return condition_.wait_until(lock, deadline, [this] { return Take(); });
+        return WaitUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout));
     }
 
   private:
+    bool WaitUntil(Clock::time_point deadline) {
+        const auto start = Clock::now();
+        if (Take()) {
+            return true;
+        }
+        if (lastWaitNs_.load(std::memory_order_relaxed) <= SpinNs() &&
+            SpinFor(std::min<Clock::duration>(kSpin, deadline - start))) {
+            Remember(start);
+            return true;
+        }
+        std::unique_lock lock(mutex_);
+        waiters_.fetch_add(1, std::memory_order_seq_cst);
+        const bool taken = condition_.wait_until(lock, deadline, [this] { return Take(); });
+        waiters_.fetch_sub(1, std::memory_order_relaxed);
+        if (taken) {
+            Remember(start);
+        }
+        return taken;
+    }
+
+    static std::int64_t SpinNs() {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(kSpin).count();
+    }
+
+    void Remember(Clock::time_point start) {
+        lastWaitNs_.store(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count(),
+            std::memory_order_relaxed);
+    }
+
     // Clears the signal; true when it was set. Lock-free, so that a spinning
     // waiter never has to queue behind Set on the mutex.
     bool Take() { return signalled_.exchange(false, std::memory_order_acquire); }
 
     // Takes the signal if it arrives within `spin`.
-    bool SpinFor(std::chrono::steady_clock::duration spin) {
+    bool SpinFor(Clock::duration spin) {
         return SpinUntil(spin,
                          [this] { return signalled_.load(std::memory_order_relaxed) && Take(); });
     }
@@ -64,6 +93,10 @@ class AutoResetEvent {
     std::mutex mutex_;
     std::condition_variable condition_;
     std::atomic<bool> signalled_{false};
+    std::atomic<int> waiters_{0};
+    // How long the last successful wait took; starts at "short" so that the
+    // first wait spins.
+    std::atomic<std::int64_t> lastWaitNs_{0};
 };
 
 }  // namespace zelk::hid

@@ -31,6 +31,8 @@ void CHIDDevice::StopReadThread() {
     reading_ = false;
     stopRequested_ = true;
     if (readThread_.joinable()) {
+        // Ends a read that is waiting for input now rather than at its time-out.
+        backend_.InterruptRead(deviceHandle_);
         readThread_.join();
     }
 }

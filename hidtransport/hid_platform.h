@@ -138,6 +138,12 @@ class HidBackend {
     virtual HidReadResult ReadInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity,
                                     std::size_t& received, std::uint32_t timeoutMs) = 0;
 
+    // Ends a ReadInput on `handle` that is waiting, or else the next one to
+    // start, at once with TimedOut, so that a reader told to stop need not sit
+    // out its time-out. Safe to call from any thread. Backends without a way to
+    // wake a waiting read do nothing, and the reader ends at its time-out.
+    virtual void InterruptRead(HidHandle /*handle*/) {}
+
     // Empty, or one line saying which interface could not be opened for want of
     // permission and what to do about it (the last such refusal), so that a
     // caller that found no device can tell the user why.

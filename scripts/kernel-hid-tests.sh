@@ -13,7 +13,7 @@ build=${1:-$repo/build/default}
 stage=$(mktemp -d /tmp/zelk-kernel-hid.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
 if ! cmake --build "$build" -j "$(nproc)" --target hid_conformance_tests zelk-uhid-device \
-     zelkupdate hidraw_round_trip sample_firmware >"$stage/build.log" 2>&1; then
+     zelkupdate hidraw_round_trip update_bench sample_firmware >"$stage/build.log" 2>&1; then
   cat "$stage/build.log"
   echo "kernel HID tests: the programs they need do not build" >&2
   exit 1
@@ -37,7 +37,8 @@ PY
 
 files=()
 for f in "$build/tests/hid_conformance_tests" "$build/tools/zelk-uhid-device" \
-         "$build/app/zelkupdate" "$build/bench/hidraw_round_trip" "$stage"/*; do
+         "$build/app/zelkupdate" "$build/bench/hidraw_round_trip" "$build/bench/update_bench" \
+         "$build/firmware/sample.offer.bin" "$build/firmware/sample.payload.bin" "$stage"/*; do
   files+=(-f "$f")
 done
 status=0

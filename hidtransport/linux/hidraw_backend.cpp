@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -168,6 +169,8 @@ bool IsGone(int error) {
 
 struct HidrawBackend::OpenNode {
     int fd = -1;
+    // Written by InterruptRead to end a waiting read; Io handles only.
+    int wakeFd = -1;
     HidOpenMode mode = HidOpenMode::Query;
     std::string node;
     int collectionIndex = 0;
@@ -181,6 +184,9 @@ struct HidrawBackend::OpenNode {
     ~OpenNode() {
         if (fd >= 0) {
             ::close(fd);
+        }
+        if (wakeFd >= 0) {
+            ::close(wakeFd);
         }
     }
 };
@@ -319,6 +325,13 @@ HidHandle HidrawBackend::Open(std::u16string_view path, HidOpenMode mode) {
     if (::ioctl(node->fd, HIDIOCGRAWINFO, &info) < 0) {
         Debug("%s: not a hidraw node (%s)", target->node.c_str(), std::strerror(errno));
         return kInvalidHidHandle;
+    }
+    if (mode == HidOpenMode::Io) {
+        node->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (node->wakeFd < 0) {
+            Debug("%s: eventfd: %s", target->node.c_str(), std::strerror(errno));
+            return kInvalidHidHandle;
+        }
     }
     node->mode = mode;
     node->node = target->node;
@@ -460,8 +473,10 @@ HidReadResult HidrawBackend::ReadInput(HidHandle handle, std::uint8_t* buffer, s
     thread_local std::vector<std::uint8_t> chunk(kReadChunk + 1);
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd wait{node->fd, POLLIN, 0};
-        const int ready = ::poll(&wait, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+        pollfd waits[2] = {{node->fd, POLLIN, 0}, {node->wakeFd, POLLIN, 0}};
+        const pollfd& wait = waits[0];
+        const int ready = ::poll(waits, node->wakeFd >= 0 ? 2 : 1,
+                                 static_cast<int>(std::max<long long>(left.count(), 0)));
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -470,6 +485,11 @@ HidReadResult HidrawBackend::ReadInput(HidHandle handle, std::uint8_t* buffer, s
             return HidReadResult::Failed;
         }
         if (ready == 0) {
+            return HidReadResult::TimedOut;
+        }
+        if (node->wakeFd >= 0 && (waits[1].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t drained = ::read(node->wakeFd, &count, sizeof count);
             return HidReadResult::TimedOut;
         }
         if ((wait.revents & POLLNVAL) != 0) {
@@ -514,6 +534,14 @@ HidReadResult HidrawBackend::ReadInput(HidHandle handle, std::uint8_t* buffer, s
             received = count;
         }
         return HidReadResult::Data;
+    }
+}
+
+void HidrawBackend::InterruptRead(HidHandle handle) {
+    const std::shared_ptr<OpenNode> node = Find(handle, true);
+    if (node && node->wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(node->wakeFd, &one, sizeof one);
     }
 }
 

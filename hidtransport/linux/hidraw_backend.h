@@ -51,6 +51,7 @@ class HidrawBackend final : public HidBackend {
     bool GetFeature(HidHandle handle, std::uint8_t* buffer, std::size_t length) override;
     HidReadResult ReadInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity,
                             std::size_t& received, std::uint32_t timeoutMs) override;
+    void InterruptRead(HidHandle handle) override;
 
     std::string AccessProblem() const override;
     // True once an open was refused for want of permission.

@@ -156,7 +156,7 @@ void VirtualDevice::QueueLocked(std::vector<std::uint8_t> bytes, Clock::duration
     const auto at = std::upper_bound(
         input_.begin(), input_.end(), ready,
         [](const Clock::time_point& t, const PendingInput& pending) { return t < pending.ready; });
-    input_.insert(at, PendingInput{ready, std::move(bytes)});
+    input_.insert(at, PendingInput{ready, std::move(bytes), delay > Clock::duration::zero()});
     inputVersion_.fetch_add(1, std::memory_order_release);
     inputArrived_.notify_all();
 }
@@ -414,13 +414,12 @@ bool VirtualDevice::GetFeature(std::uint64_t session, std::uint8_t* buffer, std:
 HidReadResult VirtualDevice::ReadInput(std::uint64_t session, std::uint8_t* buffer,
                                        std::size_t capacity, std::size_t& received,
                                        std::uint32_t timeoutMs) {
-    // A host waits for an answer right after each write; sleeping on the
-    // condition variable at once would add a scheduler wake-up to every block,
-    // and a timed sleep overshoots by tens of microseconds. So a reader first
-    // polls for a moment, and wakes a little early for a delayed answer and
-    // polls until it is due: the device answers when its latency says.
+    // A host waits for an answer right after each write, so a reader with
+    // nothing queued polls for a moment before it sleeps: an undelayed answer
+    // then costs no scheduler wake-up. An answer with a delay is waited for
+    // asleep, until it is due; how late that wake-up comes is recorded in
+    // DelayedAnswerTiming, not hidden by spinning.
     constexpr auto kPoll = std::chrono::microseconds{50};
-    constexpr auto kEarlyWake = std::chrono::microseconds{150};
     received = 0;
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::milliseconds{timeoutMs};
@@ -429,12 +428,22 @@ HidReadResult VirtualDevice::ReadInput(std::uint64_t session, std::uint8_t* buff
         if (!AliveLocked(session)) {
             return HidReadResult::DeviceGone;
         }
+        if (interruptRead_) {
+            interruptRead_ = false;
+            return HidReadResult::TimedOut;
+        }
         const auto now = Clock::now();
         if (!input_.empty() && input_.front().ready <= now) {
-            const std::vector<std::uint8_t>& bytes = input_.front().bytes;
-            received = std::min(capacity, bytes.size());
+            const PendingInput& pending = input_.front();
+            if (pending.delayed) {
+                const Clock::duration late = now - pending.ready;
+                ++answerTiming_.answers;
+                answerTiming_.totalLate += late;
+                answerTiming_.maxLate = std::max(answerTiming_.maxLate, late);
+            }
+            received = std::min(capacity, pending.bytes.size());
             if (buffer != nullptr) {
-                std::copy_n(bytes.begin(), received, buffer);
+                std::copy_n(pending.bytes.begin(), received, buffer);
             } else {
                 received = 0;
             }
@@ -444,12 +453,11 @@ HidReadResult VirtualDevice::ReadInput(std::uint64_t session, std::uint8_t* buff
         if (now >= deadline) {
             return HidReadResult::TimedOut;
         }
-        const auto wake = input_.empty() ? deadline : std::min(deadline, input_.front().ready);
-        if (now - start < kPoll || wake - now <= kEarlyWake) {
+        if (input_.empty() && now - start < kPoll) {
             // Poll without the lock, so the host's writes are not held up.
             const std::uint64_t seen = inputVersion_.load(std::memory_order_acquire);
             lock.unlock();
-            SpinUntil(std::min<Clock::duration>(wake - now, kPoll),
+            SpinUntil(std::min<Clock::duration>(deadline - now, kPoll - (now - start)),
                       [&] { return inputVersion_.load(std::memory_order_acquire) != seen; });
             // The writer that just queued an answer still holds the lock for a
             // moment: wait for it here rather than asleep in the mutex.
@@ -458,8 +466,21 @@ HidReadResult VirtualDevice::ReadInput(std::uint64_t session, std::uint8_t* buff
             }
             continue;
         }
-        inputArrived_.wait_until(lock, wake - kEarlyWake);
+        const auto wake = input_.empty() ? deadline : std::min(deadline, input_.front().ready);
+        inputArrived_.wait_until(lock, wake);
     }
+}
+
+void VirtualDevice::InterruptRead() {
+    std::lock_guard lock(mutex_);
+    interruptRead_ = true;
+    inputVersion_.fetch_add(1, std::memory_order_release);
+    inputArrived_.notify_all();
+}
+
+VirtualDevice::AnswerTiming VirtualDevice::DelayedAnswerTiming() const {
+    std::lock_guard lock(mutex_);
+    return answerTiming_;
 }
 
 void VirtualDevice::UnplugLocked() {

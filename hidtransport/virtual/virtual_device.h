@@ -168,6 +168,8 @@ class VirtualDevice {
     void Unplug();
     void Plug();
     bool IsPlugged() const;
+    // Makes a waiting ReadInput, or else the next one, return TimedOut at once.
+    void InterruptRead();
     // Queues any input report, readable once `delay` has passed.
     void InjectInputReport(std::vector<std::uint8_t> report,
                            std::chrono::milliseconds delay = std::chrono::milliseconds{0});
@@ -192,10 +194,23 @@ class VirtualDevice {
                                         std::size_t length) const;
     std::optional<std::uint32_t> ComponentVersion(std::uint8_t componentId) const;
 
+    // How punctually the device's delayed answers reached the host: each is
+    // due a set time after the report it answers, and counts as late by the
+    // time between that moment and the read that took it (the device's own
+    // timer and the reader's wake-up). A benchmark adds the lateness to the
+    // device's time, so that what remains is the host's.
+    struct AnswerTiming {
+        std::size_t answers = 0;
+        Clock::duration totalLate{0};
+        Clock::duration maxLate{0};
+    };
+    AnswerTiming DelayedAnswerTiming() const;
+
   private:
     struct PendingInput {
         Clock::time_point ready;
         std::vector<std::uint8_t> bytes;
+        bool delayed = false;
     };
 
     bool AliveLocked(std::uint64_t session) const;
@@ -223,6 +238,8 @@ class VirtualDevice {
     bool plugged_ = true;
     std::uint64_t session_ = 1;
     std::vector<PendingInput> input_;  // ordered by ready time
+    bool interruptRead_ = false;
+    AnswerTiming answerTiming_;
     // Changes whenever input_ gains a report or the device goes: lets a reader
     // poll for an answer without taking the lock.
     std::atomic<std::uint64_t> inputVersion_{0};

@@ -150,4 +150,11 @@ HidReadResult VirtualHidBackend::ReadInput(HidHandle handle, std::uint8_t* buffe
     return open.device->ReadInput(open.session, buffer, capacity, received, timeoutMs);
 }
 
+void VirtualHidBackend::InterruptRead(HidHandle handle) {
+    OpenInterface open;
+    if (Find(handle, open) && open.mode == HidOpenMode::Io) {
+        open.device->InterruptRead();
+    }
+}
+
 }  // namespace zelk::hid::virt

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -152,6 +153,29 @@ TEST_F(CHIDDeviceTest, UnplugGivesTheGoneNoticeAndEndsTheThread) {
     EXPECT_EQ(device.Close(), 0);
     EXPECT_EQ(received.goneNotices, 1);
     EXPECT_EQ(received.Count(), 0u);
+}
+
+// Stopping wakes the waiting read instead of sitting out its wait, and a
+// wake-up left over from one reading period does not lose a report in the next.
+TEST_F(CHIDDeviceTest, StoppingEndsAWaitingReadAtOnceAndReadingCanResume) {
+    Received received;
+    constexpr std::uint32_t kMinuteWaitMs = 60000;
+    CHIDDevice device(backend, kMinuteWaitMs);
+    device.SetRcvCallback(received.Callback());
+    ASSERT_EQ(device.Open(path), 0);
+    for (int period = 0; period < 3; ++period) {
+        ASSERT_EQ(device.EnableRead(true), 0);
+        backend.Device(0).InjectInputReport({0x24, static_cast<std::uint8_t>(period)});
+        ASSERT_TRUE(WaitUntil([&] { return received.Count() == std::size_t(period) + 1; }));
+        // The thread now waits for the next report, a minute at a time.
+        auto stopping = std::async(std::launch::async, [&] { return device.EnableRead(false); });
+        ASSERT_EQ(stopping.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+            << "period " << period;
+        EXPECT_EQ(stopping.get(), 0);
+    }
+    auto closing = std::async(std::launch::async, [&] { return device.Close(); });
+    ASSERT_EQ(closing.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(received.goneNotices, 0);
 }
 
 TEST_F(CHIDDeviceTest, ALastingReadFailureMakesTheThreadPauseNotSpin) {

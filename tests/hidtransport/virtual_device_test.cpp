@@ -633,6 +633,36 @@ TEST(VirtualDevice, SilentAndLateOfferAnswers) {
     EXPECT_EQ((*late)[4], 2);
 }
 
+// The device keeps the punctuality of its delayed answers (how late after
+// their due time a read took them); answers without delay do not count.
+TEST(VirtualDevice, DelayedAnswersAreTakenNoEarlierThanDueAndTheirLatenessIsKept) {
+    DeviceBehaviour behaviour;
+    behaviour.offerAnswers = {{kOfferAccept, 0, 0, false}, {kOfferAccept, 0, 20, false}};
+    Host host(EarbudWith(behaviour));
+
+    ASSERT_TRUE(host.Write(OfferReport(0x0F, 1, 1)));
+    ASSERT_TRUE(host.Read());
+    EXPECT_EQ(host.Device().DelayedAnswerTiming().answers, 0u);
+
+    for (std::uint8_t token = 2; token < 5; ++token) {
+        const auto before = host.Device().DelayedAnswerTiming();
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_TRUE(host.Write(OfferReport(0x0F, token, 1)));
+        const std::optional<Bytes> answer = host.Read();
+        const auto took = std::chrono::steady_clock::now() - sent;
+        ASSERT_TRUE(answer);
+        EXPECT_EQ((*answer)[4], token);
+        EXPECT_GE(took, 20ms);
+        const auto timing = host.Device().DelayedAnswerTiming();
+        EXPECT_EQ(timing.answers, std::size_t(token) - 1);
+        const auto late = timing.totalLate - before.totalLate;
+        EXPECT_GE(late.count(), 0);
+        EXPECT_GE(timing.maxLate, late);
+        // Lateness is what the read took past the delay, never more than it all took.
+        EXPECT_LE(late, took - 20ms);
+    }
+}
+
 // --- Content -------------------------------------------------------------------
 
 TEST(VirtualDevice, ContentIsStoredByteForByteAndCompletesTheUpdate) {

@@ -80,6 +80,22 @@ if update unplug unplug-mid-transfer.json 1; then
   grep -i -E "fail|error" /tmp/unplug.out /tmp/unplug.err | head -n 5
 fi
 
+echo "== update_bench through hidraw against uhid earbuds (figures only)"
+# bench NAME DEVICES LATENCY-US: one update of a fresh uhid earbud.
+bench() {
+  name=$1 devices=$2 latency=$3
+  mkdir -p "/tmp/$name.flash"
+  ./zelk-uhid-device --flash-dir "/tmp/$name.flash" --ready-file "/tmp/$name.ready" \
+    "$devices" >"/tmp/$name.device" 2>&1 &
+  device=$!
+  n=0; while [ ! -e "/tmp/$name.ready" ] && [ $n -lt 100 ]; do sleep 0.1; n=$((n + 1)); done
+  ./update_bench --hidraw --runs 1 --latency-us "$latency" --offer sample.offer.bin \
+    --payload sample.payload.bin || fail "update_bench against the $name earbud"
+  kill -TERM "$device"; wait "$device"
+}
+bench bench-instant default 0
+bench bench-1ms earbud-1ms.json 1000
+
 echo "== a user without access to the node is told what to do"
 echo "nobody:x:65534:65534:nobody:/tmp:/bin/sh" >/etc/passwd
 echo "nogroup:x:65534:" >/etc/group

@@ -223,6 +223,41 @@ TEST_F(BackendConformance, ReadsEndAtTheirTimeOut) {
     Backend().Close(handle);
 }
 
+// A reader told to stop must not sit out its time-out: InterruptRead ends a
+// waiting read, or else the next one, and the handle reads normally after.
+TEST_F(BackendConformance, AnInterruptEndsAWaitingOrTheNextReadAtOnce) {
+    Start({Earbud(0x5055)});
+    const HidHandle handle = OpenIo(0);
+    std::uint8_t buffer[255];
+    std::size_t received = 99;
+    auto reader = std::async(std::launch::async, [&] {
+        return Backend().ReadInput(handle, buffer, sizeof buffer, received, 30000);
+    });
+    std::this_thread::sleep_for(milliseconds(50));
+    Backend().InterruptRead(handle);
+    ASSERT_EQ(reader.wait_for(kPromptly), std::future_status::ready);
+    EXPECT_EQ(reader.get(), HidReadResult::TimedOut);
+    EXPECT_EQ(received, 0u);
+
+    // Given before the read starts, it ends that read; only that one.
+    Backend().InterruptRead(handle);
+    auto next = std::async(std::launch::async, [&] {
+        return Backend().ReadInput(handle, buffer, sizeof buffer, received, 30000);
+    });
+    ASSERT_EQ(next.wait_for(kPromptly), std::future_status::ready);
+    EXPECT_EQ(next.get(), HidReadResult::TimedOut);
+    const std::vector<std::uint8_t> offer = Offer(0x17, 61);
+    ASSERT_TRUE(Backend().SetOutputReport(handle, offer.data(), offer.size()));
+    EXPECT_EQ(Backend().ReadInput(handle, buffer, sizeof buffer, received, 5000),
+              HidReadResult::Data);
+    EXPECT_EQ(buffer[4], 0x17);
+
+    // On a handle that is not open (or closed) it does nothing.
+    Backend().Close(handle);
+    Backend().InterruptRead(handle);
+    Backend().InterruptRead(kInvalidHidHandle);
+}
+
 TEST_F(BackendConformance, FeatureReportsAreReadByIdAndRefusedWhenUnknown) {
     Start({Earbud(0x5055)});
     const HidHandle handle = OpenIo(0);
