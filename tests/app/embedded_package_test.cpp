@@ -165,8 +165,8 @@ TEST_F(EmbeddedPackageTest, ShortFileLeavesMissingLinesEmpty) {
 
 TEST_F(EmbeddedPackageTest, HideWindowIsCheckedOnlyForOne) {
     const std::pair<const char*, bool> cases[] = {
-        {"1", true},  {"0", false},  {"2", false},  {"", false},
-        {" 1", true}, {"0x1", false}, {"1\r", true}, {"-1", false}, {"01", true},
+        {"1", true},    {"0", false},  {"2", false},  {"", false},  {" 1", true},
+        {"0x1", false}, {"1\r", true}, {"-1", false}, {"01", true},
     };
     for (const auto& [line, checked] : cases) {
         WriteFile(dir_ / "DeviceInfo.txt", std::string("1\n2\n3\n4\n5\n") + line);
@@ -191,7 +191,8 @@ TEST_F(EmbeddedPackageTest, OnlyACarriageReturnBeforeALineFeedIsALineEnd) {
 // into the edits comes back the same after a restart.
 TEST_F(EmbeddedPackageTest, ReadsTheChineseCodePageTheFileIsWrittenIn) {
     const std::u16string typed = u"0x32\u4E2D\u6587";
-    WriteFile(dir_ / "DeviceInfo.txt", platform::ToChineseCodePageBytes(typed) + "\r\n\xD6\xD0\r\n");
+    WriteFile(dir_ / "DeviceInfo.txt",
+              platform::ToChineseCodePageBytes(typed) + "\r\n\xD6\xD0\r\n");
     DeviceIdentity identity;
     LoadDeviceInfo(desktop_, PackagePaths{}, identity);
     EXPECT_EQ(desktop_.ControlText(control::kVidEdit), typed);

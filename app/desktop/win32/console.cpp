@@ -4,10 +4,10 @@
 #include "desktop/win32/wide_text.h"
 #include "text_encoding.h"
 
-#include <algorithm>
 #include <io.h>
 #include <stdio.h>
 #include <windows.h>
+#include <algorithm>
 
 namespace zelk::app::platform {
 
@@ -30,7 +30,8 @@ void WriteConsoleText(std::FILE* stream, std::string_view text) {
         const std::wstring units = ToWide(wide);
         std::size_t done = 0;
         while (done < units.size()) {
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(units.size() - done, 8192));
+            const DWORD chunk =
+                static_cast<DWORD>(std::min<std::size_t>(units.size() - done, 8192));
             DWORD written = 0;
             if (WriteConsoleW(handle, units.data() + done, chunk, &written, nullptr) == 0 ||
                 written == 0) {
