@@ -1,5 +1,8 @@
 #include "admin_password.h"
 
+#include <cstdio>
+#include <new>
+
 #include "desktop/platform.h"
 
 namespace zelk::app {
@@ -20,8 +23,18 @@ CAdminPassword::CAdminPassword(Desktop& desktop, bool chinese, std::string_view 
 bool CAdminPassword::Check(std::u16string_view password) {
     // The digest is of the password in the code page the program has always
     // hashed it in, so the stored digest stays valid.
-    const std::string bytes = platform::ToAnsiBytes(password.substr(0, kPasswordMaxLength));
-    if (Md5Hex(bytes) == storedDigest_) {
+    bool matches = false;
+    try {
+        const std::string bytes = platform::ToAnsiBytes(password.substr(0, kPasswordMaxLength));
+        matches = Md5Hex(bytes) == storedDigest_;
+    } catch (const std::bad_alloc&) {
+        // No digest text: the password cannot be checked, so it does not
+        // match; the dialog stays open for another try.
+        std::fputs("malloc failed.\n", stderr);
+        std::fflush(stderr);
+        return false;
+    }
+    if (matches) {
         return true;
     }
     desktop_.MessageBox(texts_.wrongPassword);

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <vector>
 
+#include "desktop/platform.h"
 #include "text_encoding.h"
 
 namespace zelk::app {
@@ -221,13 +222,17 @@ void ExtractPackage(Desktop& desktop, PackagePaths& paths) {
     }
 }
 
-std::int64_t ParseDeviceInfoNumber(std::u16string_view text) {
+namespace {
+
+// strtol with base 0 restricted to what DeviceInfo.txt allows: hexadecimal
+// only after a leading "0x" (when `allowHex`), otherwise signed decimal.
+std::int64_t ParseLong(std::u16string_view text, bool allowHex) {
     constexpr std::int64_t kLongMax = std::numeric_limits<std::int32_t>::max();
     constexpr std::int64_t kLongMin = std::numeric_limits<std::int32_t>::min();
     int base = 10;
     std::size_t i = 0;
     bool negative = false;
-    if (text.size() >= 2 && text[0] == u'0' && text[1] == u'x') {
+    if (allowHex && text.size() >= 2 && text[0] == u'0' && text[1] == u'x') {
         base = 16;
         i = 2;
     } else {
@@ -259,6 +264,16 @@ std::int64_t ParseDeviceInfoNumber(std::u16string_view text) {
     return magnitude > kLongMax ? kLongMax : magnitude;
 }
 
+}  // namespace
+
+std::int64_t ParseDeviceInfoNumber(std::u16string_view text) {
+    return ParseLong(text, true);
+}
+
+std::int64_t ParseDeviceInfoDecimal(std::u16string_view text) {
+    return ParseLong(text, false);
+}
+
 void LoadDeviceInfo(Desktop& desktop, const PackagePaths& paths, DeviceIdentity& identity) {
     const std::u16string directory = desktop.TempDirectory();
     std::vector<std::uint8_t> bytes;
@@ -271,22 +286,17 @@ void LoadDeviceInfo(Desktop& desktop, const PackagePaths& paths, DeviceIdentity&
     }
     const auto raw = SplitLines(bytes);
     std::array<std::u16string, kDeviceInfoLines> lines;
+    // The file is in the Chinese code page, as the package writer writes it.
     for (std::size_t i = 0; i < kDeviceInfoLines; ++i) {
-        bool latin1 = false;
-        lines[i] = Utf8ToUtf16OrLatin1(
-            std::string_view(reinterpret_cast<const char*>(raw[i].data()), raw[i].size()), latin1);
-        if (latin1) {
-            desktop.DebugOutput(u"DeviceInfo.txt line " +
-                                std::u16string(1, static_cast<char16_t>(u'1' + i)) +
-                                u" is not UTF-8; its stray bytes were read as Latin-1");
-        }
+        lines[i] = platform::FromChineseCodePageBytes(
+            std::string_view(reinterpret_cast<const char*>(raw[i].data()), raw[i].size()));
     }
     desktop.SetControlText(control::kVidEdit, lines[0]);
     desktop.SetControlText(control::kPidEdit, lines[1]);
     desktop.SetControlText(control::kUsagePageEdit, lines[2]);
     desktop.SetControlText(control::kUsageEdit, lines[3]);
     desktop.SetControlText(control::kMiEdit, lines[4]);
-    desktop.SetChecked(control::kHideWindow, ParseDeviceInfoNumber(lines[5]) == 1);
+    desktop.SetChecked(control::kHideWindow, ParseDeviceInfoDecimal(lines[5]) == 1);
 
     identity.VendorId = Low16(ParseDeviceInfoNumber(lines[0]));
     identity.ProductId = Low16(ParseDeviceInfoNumber(lines[1]));

@@ -70,8 +70,10 @@ void ExtractPackage(Desktop& desktop, PackagePaths& paths);
 // otherwise the one in the temporary directory, composed again rather than
 // taken from `paths`) into the five edits, the hide-window box and
 // `identity`. Lines: vendor id, product id, usage page, usage, interface
-// number (MI), hide window ("1" checks the box, anything else clears it). A
-// missing line reads as empty. Bytes that are not UTF-8 are read as Latin-1.
+// number (MI), hide window (decimal only: "1" checks the box, anything else,
+// "0x1" too, clears it). A missing line reads as empty. The text is read in
+// the Chinese code page (936; GB18030 on Linux), in which the package writer
+// writes it.
 // When the file cannot be opened: a message box, nothing else changes.
 void LoadDeviceInfo(Desktop& desktop, const PackagePaths& paths, DeviceIdentity& identity);
 
@@ -82,6 +84,8 @@ void LoadDeviceInfo(Desktop& desktop, const PackagePaths& paths, DeviceIdentity&
 // of a 32-bit long, as on the platform the file format comes from, so every
 // platform reads a file alike.
 std::int64_t ParseDeviceInfoNumber(std::u16string_view text);
+// The same, decimal only ("0x1" gives 0): the hide-window line.
+std::int64_t ParseDeviceInfoDecimal(std::u16string_view text);
 
 // A parsed number cut to a field's width: its low bits, as an assignment to
 // the narrower type keeps them ("-1" is 0xFFFF, 0x102 in 8 bits is 0x02).

@@ -45,6 +45,25 @@ void CheckNumber(std::u16string_view text) {
     }
 }
 
+// The hide-window line: decimal only, as strtol with base 10 reads it.
+void CheckDecimal(std::u16string_view text) {
+    const std::int64_t value = zelk::app::ParseDeviceInfoDecimal(text);
+    std::string ascii;
+    for (const char16_t unit : text) {
+        if (unit == 0 || unit > 0x7F) {
+            return;
+        }
+        ascii.push_back(static_cast<char>(unit));
+    }
+    const long long reference = std::strtoll(ascii.c_str(), nullptr, 10);
+    constexpr long long kMax = std::numeric_limits<std::int32_t>::max();
+    constexpr long long kMin = std::numeric_limits<std::int32_t>::min();
+    Require(value == (reference > kMax   ? kMax
+                      : reference < kMin ? kMin
+                                         : reference),
+            "the hide-window line reads as decimal strtol reads it");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -82,5 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     CheckNumber(units);
     CheckNumber(std::u16string(data, data + size));
+    CheckDecimal(units);
+    CheckDecimal(std::u16string(data, data + size));
     return 0;
 }

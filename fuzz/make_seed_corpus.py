@@ -56,6 +56,7 @@ write("device_info", "three_lines", "0x1ffff\n320f\n0x\n")
 write("device_info", "overflow", "99999999999999999999\r\n-99999999999999999999\r\n"
       "0xfffffffffffff\r\n0x102\r\n0x102\r\n2\r\n")
 write("device_info", "latin1", b"0x32\xe90f\r\n\xff\xfe\r\n0x5055\r\n\r\n\r\n1\r\n")
+write("device_info", "chinese_code_page", b"0x32\xd6\xd0\r\n\xce\xc4\xff\r\n0x5055\r\n\r\n\r\n0x1\r\n")
 
 # Device files.
 write("virtual_device_file", "minimal", '{"devices": [{"vendorId": "0x320F", "productId": 1}]}')

@@ -128,8 +128,7 @@ bool ConsoleDesktop::CloseRequested() {
 // must arrive in the order they were written.
 void ConsoleDesktop::Write(std::FILE* stream, std::string_view bytes) {
     std::lock_guard lock(outputMutex_);
-    std::fwrite(bytes.data(), 1, bytes.size(), stream);
-    std::fflush(stream);
+    platform::WriteConsoleText(stream, bytes);
 }
 
 }  // namespace zelk::app

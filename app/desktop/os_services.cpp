@@ -43,8 +43,7 @@ void OsServices::DebugOutput(std::u16string_view text) {
 
 void OsServices::WriteStdout(std::string_view bytes) {
     std::lock_guard lock(stdoutMutex_);
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
+    platform::WriteConsoleText(stdout, bytes);
 }
 
 LocalTime OsServices::Now() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,11 @@ std::optional<std::uint32_t> LanguageId();
 // level on Linux.
 void DebugOutput(std::u16string_view text);
 bool StdoutIsTerminal();
+// Writes UTF-8 `text` to `stream` and flushes it, in the form the console
+// shows: on Windows a console gets it as wide text and anything else (a pipe,
+// a file) in the console's output code page (the ANSI code page without a
+// console); on Linux the UTF-8 bytes as they are.
+void WriteConsoleText(std::FILE* stream, std::string_view text);
 bool StderrIsTerminal();
 LocalTime Now();
 // A resource of the running program's own file (Windows resources; on Linux
@@ -41,6 +47,9 @@ std::string ToAnsiBytes(std::u16string_view text);
 // `text` in the Chinese simplified code page: 936 on Windows, GB18030 on
 // Linux. A character it cannot hold becomes '?'.
 std::string ToChineseCodePageBytes(std::u16string_view text);
+// `bytes` read in the same code page, the way ToChineseCodePageBytes wrote
+// them. A byte sequence the code page does not define becomes U+FFFD.
+std::u16string FromChineseCodePageBytes(std::string_view bytes);
 
 // Sends progress broadcasts: a registered window message posted to every
 // application on Windows, a D-Bus signal on the session bus on Linux.

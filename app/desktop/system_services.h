@@ -68,7 +68,8 @@ class SystemServices {
     virtual void BroadcastProgress(ProgressEvent event, std::int64_t lParam) = 0;
     // A line for developers' tools (the debugger, the system log).
     virtual void DebugOutput(std::u16string_view text) = 0;
-    // The run's console output, as bytes (UTF-8), unbuffered order kept.
+    // The run's console output, as UTF-8 bytes, unbuffered order kept; on
+    // Windows the console shows them in its own code page (or as wide text).
     virtual void WriteStdout(std::string_view bytes) = 0;
     virtual LocalTime Now() = 0;
 };

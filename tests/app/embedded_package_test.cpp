@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop/platform.h"
 #include "desktop/recording_desktop.h"
 #include "text_encoding.h"
 
@@ -104,6 +105,13 @@ TEST(DeviceInfoNumberTest, ParsesAsTheFileFormatReadsIt) {
     }
 }
 
+TEST(DeviceInfoNumberTest, TheHideWindowLineIsDecimalOnly) {
+    EXPECT_EQ(ParseDeviceInfoDecimal(u"0x1"), 0);
+    EXPECT_EQ(ParseDeviceInfoDecimal(u" 1"), 1);
+    EXPECT_EQ(ParseDeviceInfoDecimal(u"-1"), -1);
+    EXPECT_EQ(ParseDeviceInfoDecimal(u"10x"), 10);
+}
+
 TEST(DeviceInfoNumberTest, OverflowSaturatesAtThirtyTwoBitLimits) {
     constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
     constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
@@ -157,8 +165,8 @@ TEST_F(EmbeddedPackageTest, ShortFileLeavesMissingLinesEmpty) {
 
 TEST_F(EmbeddedPackageTest, HideWindowIsCheckedOnlyForOne) {
     const std::pair<const char*, bool> cases[] = {
-        {"1", true},  {"0", false},  {"2", false},  {"", false},
-        {" 1", true}, {"0x1", true}, {"1\r", true}, {"-1", false},
+        {"1", true},    {"0", false},  {"2", false},  {"", false},  {" 1", true},
+        {"0x1", false}, {"1\r", true}, {"-1", false}, {"01", true},
     };
     for (const auto& [line, checked] : cases) {
         WriteFile(dir_ / "DeviceInfo.txt", std::string("1\n2\n3\n4\n5\n") + line);
@@ -179,15 +187,26 @@ TEST_F(EmbeddedPackageTest, OnlyACarriageReturnBeforeALineFeedIsALineEnd) {
     EXPECT_EQ(identity.ProductId, 0x5055);
 }
 
-TEST_F(EmbeddedPackageTest, BytesThatAreNotUtf8ReadAsLatin1) {
-    WriteFile(dir_ / "DeviceInfo.txt", "0x32\xE9\n\xE5\x9B\xBA\n");
+// The package writer writes the file in the Chinese code page; what was typed
+// into the edits comes back the same after a restart.
+TEST_F(EmbeddedPackageTest, ReadsTheChineseCodePageTheFileIsWrittenIn) {
+    const std::u16string typed = u"0x32\u4E2D\u6587";
+    WriteFile(dir_ / "DeviceInfo.txt",
+              platform::ToChineseCodePageBytes(typed) + "\r\n\xD6\xD0\r\n");
     DeviceIdentity identity;
     LoadDeviceInfo(desktop_, PackagePaths{}, identity);
-    EXPECT_EQ(desktop_.ControlText(control::kVidEdit), u"0x32\u00E9");
-    EXPECT_EQ(desktop_.ControlText(control::kPidEdit), u"\u56FA");  // valid UTF-8 stays
+    EXPECT_EQ(desktop_.ControlText(control::kVidEdit), typed);
+    EXPECT_EQ(desktop_.ControlText(control::kPidEdit), u"\u4E2D");
     EXPECT_EQ(identity.VendorId, 0x32);
-    ASSERT_EQ(desktop_.DebugLines().size(), 1u);
-    EXPECT_NE(desktop_.DebugLines()[0].find(u"line 1"), std::u16string::npos);
+}
+
+TEST_F(EmbeddedPackageTest, BytesTheCodePageDoesNotDefineReadAsReplacements) {
+    WriteFile(dir_ / "DeviceInfo.txt", "0x32\xFF\n\xD6\n");
+    DeviceIdentity identity;
+    LoadDeviceInfo(desktop_, PackagePaths{}, identity);
+    EXPECT_EQ(desktop_.ControlText(control::kVidEdit), u"0x32\uFFFD");
+    EXPECT_EQ(desktop_.ControlText(control::kPidEdit), u"\uFFFD");  // a lead byte cut short
+    EXPECT_EQ(identity.VendorId, 0x32);
 }
 
 TEST_F(EmbeddedPackageTest, MissingFileShowsABoxAndChangesNothing) {

@@ -735,6 +735,57 @@ TEST(DownloadProcedureUpdate, UnplugMidTransferNeverSucceeds) {
     EXPECT_LT(rig.procedure.CurrentStatus().Percentage, 100);
 }
 
+// A block that is never answered goes out once per attempt, each attempt
+// waiting as long as an offer's would: 20 attempts for family 0, 10 for every
+// other family, 2000 ms each with LongResponseWait.
+TEST(DownloadProcedure, SilentContentGetsEveryAttemptThenNoResponse) {
+    struct Case {
+        std::int32_t family;
+        std::uint8_t longWait;
+        std::size_t attempts;
+        std::uint32_t waitMs;
+    };
+    const Case cases[] = {{1, 0, 10, 200}, {0, 0, 20, 200}, {3, 0, 10, 200}, {1, 1, 10, 2000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "family " << c.family << " long " << int{c.longWait});
+        VirtualDeviceConfig device = Earbud();
+        device.behaviour.contentScript = {Silent(0, 0)};
+        Rig rig(device, {.family = c.family, .divisor = 1000});
+        rig.env.options.LongResponseWait = c.longWait;
+        rig.Start();
+        const auto image = MakeImage({});
+        ASSERT_EQ(rig.procedure.SendOffer(image->Offer.data(), 16), OfferResult::Accepted);
+        const std::size_t offerWrites = rig.Device().WrittenReportCount();
+        const std::size_t offerWaits = rig.env.Waits().Waits().size();
+        EXPECT_EQ(rig.procedure.SendContent(image->Records.data(), 3), ContentResult::NoResponse);
+        EXPECT_EQ(rig.Device().WrittenReportCount() - offerWrites, c.attempts);
+        const auto waits = rig.env.Waits().Waits();
+        EXPECT_EQ(std::vector<std::uint32_t>(
+                      waits.begin() + static_cast<std::ptrdiff_t>(offerWaits), waits.end()),
+                  std::vector<std::uint32_t>(c.attempts, c.waitMs));
+        ASSERT_FALSE(rig.recorder.notifications.empty());
+        EXPECT_EQ(rig.recorder.notifications.back().status,
+                  static_cast<std::uint32_t>(ContentResult::NoResponse));
+    }
+}
+
+// A content command that cannot be written ends the transfer with
+// ContentFailed at once, and the callback hears nothing about it.
+TEST(DownloadProcedure, FailedContentWriteEndsWithoutANotification) {
+    VirtualDeviceConfig device = Earbud();
+    device.behaviour.contentScript = {Unplug(1)};
+    Rig rig(device, {.divisor = 1000});
+    rig.Start();
+    const auto image = MakeImage({.records = 4});
+    ASSERT_EQ(rig.procedure.SendOffer(image->Offer.data(), 16), OfferResult::Accepted);
+    EXPECT_EQ(rig.procedure.SendContent(image->Records.data(), 4), ContentResult::ContentFailed);
+    EXPECT_FALSE(rig.Device().IsPlugged());
+    for (const Notification& n : rig.recorder.notifications) {
+        EXPECT_EQ(n.status, 0u) << "a notification after the failed write";
+    }
+    EXPECT_LT(rig.procedure.CurrentStatus().Percentage, 100);
+}
+
 TEST(DownloadProcedureUpdate, ReportsTooShortForTheirCommandAreRefused) {
     UpdateConfig shortOffer = GivenConfig();
     shortOffer.OfferReport.ReportLength = 10;
@@ -800,6 +851,7 @@ TEST(DownloadProcedureUpdate, PolicyFollowsComponentBankAndFamily) {
         {"bud of an unlisted family", 0x0F, 0, 3, {0, 1}, 7, 0, std::nullopt, 0xFFFF},
         {"second bud component, dual bank", 0x10, 1, 3, {0, 0}, 0, 2, 0, 0xFFFF},
         {"second bud component, single bank", 0x10, 2, 3, {1}, 3, 1, 1, 1},
+        {"second bud under family 1", 0x10, 0, 1, {0, 1}, 7, 0, std::nullopt, 0xFFFF},
         {"standard, running bank 0", 0x00, 0, 0x1800, {0, 1}, 0, 1, 1, 0xFFFF},
         {"standard, running bank 1", 0x00, 1, 1, {0, 1}, 0, 1, 0, 0xFFFF},
         {"any component, standard", 0xFF, 0, 0x0F, {1, 0}, 0, 1, 1, 0xFFFF},

@@ -580,6 +580,82 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
     }
 }
 
+// What each policy makes of one image's offer answer and content result. A
+// device keeps giving the same answer, so an answer that asks for another try
+// (Skipped, Busy under a bud policy) runs into the repetition bound.
+struct VerdictRow {
+    Kind policy;
+    std::uint8_t forceIgnoreVersion;
+    OfferResult offerAnswer;
+    ContentResult contentResult;  // only for an accepted offer
+    std::uint32_t result;
+    std::size_t transfers;
+};
+
+TEST(FlowControlPolicy, VerdictTableOneImage) {
+    using enum Kind;
+    // clang-format off
+    const VerdictRow rows[] = {
+        // policy, flag, offer answer,      content result,       result,                                     transfers
+        {Standard, 0, OR::Accepted,         CR::Done,             CFU_RESULT_SUCCESS,                         1},
+        {Standard, 0, OR::Skipped,          CR::Done,             CFU_RESULT_REPETITION_LIMIT,                0},
+        {Standard, 0, OR::Rejected,         CR::Done,             CFU_RESULT_REFUSED,                         0},
+        {Standard, 0, OR::Busy,             CR::Done,             CFU_RESULT_REFUSED,                         0},
+        {Standard, 0, OR::SendFailed,       CR::Done,             CFU_RESULT_OFFER_SEND_FAILED,               0},
+        {Standard, 0, OR::NotSupported,     CR::Done,             CFU_RESULT_OFFER_UNEXPECTED,                0},
+        {Standard, 0, OR::NoResponse,       CR::Done,             CFU_RESULT_OFFER_NO_RESPONSE,               0},
+        {Standard, 0, OR::UnexpectedStatus, CR::Done,             CFU_RESULT_OFFER_UNEXPECTED,                0},
+        {Standard, 1, OR::Accepted,         CR::ContentFailed,    CFU_RESULT_CONTENT_FAILED,                  1},
+        {Standard, 0, OR::Accepted,         CR::SequenceMismatch, CFU_RESULT_CONTENT_SEQUENCE_MISMATCH,       1},
+        {Standard, 0, OR::Accepted,         CR::WriteError,       CFU_RESULT_CONTENT_WRITE_ERROR,             1},
+        {Standard, 0, OR::Accepted,         CR::NoResponse,       CFU_RESULT_CONTENT_NO_RESPONSE,             1},
+        {SingleB,  0, OR::Accepted,         CR::Done,             CFU_RESULT_SINGLE_BANK_UNFINISHED,          1},
+        {SingleB,  1, OR::Accepted,         CR::Done,             CFU_RESULT_SUCCESS,                         1},
+        {SingleB,  0, OR::Skipped,          CR::Done,             CFU_RESULT_REPETITION_LIMIT,                0},
+        {SingleB,  0, OR::Rejected,         CR::Done,             CFU_RESULT_NOT_ANSWERED,                    0},
+        {SingleB,  1, OR::Rejected,         CR::Done,             CFU_RESULT_SUCCESS,                         0},
+        {SingleB,  0, OR::Busy,             CR::Done,             CFU_RESULT_REPETITION_LIMIT,                0},
+        {SingleB,  0, OR::SendFailed,       CR::Done,             CFU_RESULT_OFFER_SEND_FAILED,               0},
+        {SingleB,  0, OR::NotSupported,     CR::Done,             CFU_RESULT_OFFER_UNEXPECTED,                0},
+        {SingleB,  0, OR::NoResponse,       CR::Done,             CFU_RESULT_OFFER_NO_RESPONSE,               0},
+        {SingleB,  0, OR::UnexpectedStatus, CR::Done,             CFU_RESULT_OFFER_UNEXPECTED,                0},
+        {SingleB,  0, OR::Accepted,         CR::ContentFailed,    CFU_RESULT_CONTENT_FAILED,                  1},
+        {SingleB,  1, OR::Accepted,         CR::ContentFailed,    CFU_RESULT_CONTENT_FAILED_IGNORING_VERSION, 1},
+        {SingleB,  0, OR::Accepted,         CR::SequenceMismatch, CFU_RESULT_CONTENT_SEQUENCE_MISMATCH,       1},
+        {SingleB,  1, OR::Accepted,         CR::WriteError,       CFU_RESULT_CONTENT_WRITE_ERROR,             1},
+        {SingleB,  0, OR::Accepted,         CR::NoResponse,       CFU_RESULT_CONTENT_NO_RESPONSE,             1},
+        {DualB,    0, OR::Accepted,         CR::Done,             CFU_RESULT_SUCCESS,                         1},
+        {DualB,    0, OR::Skipped,          CR::Done,             CFU_RESULT_REPETITION_LIMIT,                0},
+        {DualB,    0, OR::Rejected,         CR::Done,             CFU_RESULT_LAST_IMAGE_REJECTED,             0},
+        {DualB,    0, OR::Busy,             CR::Done,             CFU_RESULT_REPETITION_LIMIT,                0},
+        {DualB,    0, OR::SendFailed,       CR::Done,             CFU_RESULT_OFFER_SEND_FAILED,               0},
+        {DualB,    0, OR::NotSupported,     CR::Done,             CFU_RESULT_OFFER_UNEXPECTED,                0},
+        {DualB,    0, OR::NoResponse,       CR::Done,             CFU_RESULT_OFFER_NO_RESPONSE,               0},
+        {DualB,    0, OR::UnexpectedStatus, CR::Done,             CFU_RESULT_OFFER_UNEXPECTED,                0},
+        {DualB,    1, OR::Accepted,         CR::ContentFailed,    CFU_RESULT_CONTENT_FAILED,                  1},
+        {DualB,    0, OR::Accepted,         CR::SequenceMismatch, CFU_RESULT_CONTENT_SEQUENCE_MISMATCH,       1},
+        {DualB,    0, OR::Accepted,         CR::WriteError,       CFU_RESULT_CONTENT_WRITE_ERROR,             1},
+        {DualB,    0, OR::Accepted,         CR::NoResponse,       CFU_RESULT_CONTENT_NO_RESPONSE,             1},
+    };
+    // clang-format on
+    for (const VerdictRow& row : rows) {
+        PolicyCase c{};
+        c.kind = row.policy;
+        c.flag = row.forceIgnoreVersion;
+        c.images = {1};
+        c.offers = {row.offerAnswer};
+        c.contents = {row.contentResult};
+        const Outcome outcome = RunCase(c);
+        EXPECT_EQ(outcome.result, row.result)
+            << "policy " << static_cast<int>(row.policy) << " flag " << int{row.forceIgnoreVersion}
+            << " offer " << static_cast<int>(row.offerAnswer) << " content "
+            << static_cast<int>(row.contentResult);
+        EXPECT_EQ(outcome.updater.transfers.size(), row.transfers)
+            << "policy " << static_cast<int>(row.policy) << " offer "
+            << static_cast<int>(row.offerAnswer);
+    }
+}
+
 TEST(FlowControlPolicy, EndlessRepetitionStopsAtTheBound) {
     const std::vector<std::uint8_t> two{1, 2};
     const PolicyCase cases[] = {

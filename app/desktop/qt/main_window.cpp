@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -13,6 +14,9 @@
 
 namespace zelk::app::qt {
 namespace {
+
+constexpr int kOkButton = 1;
+constexpr int kCancelButton = 2;
 
 QWidget* CreateControl(const ControlSpec& spec, QWidget* parent, QTextEdit*& logPane) {
     const QString text = QString::fromUtf16(spec.text);
@@ -52,6 +56,13 @@ MainWindow::MainWindow() : units_(DialogFont(kMainDialogPointSize)) {
         control->setGeometry(units_.Rect(spec.x, spec.y, spec.width, spec.height));
         control->setVisible(spec.visible);
         controls_[spec.id] = control;
+    }
+    // OK (1) and Cancel (2) end the dialog, hidden as they are; closing asks
+    // closeGuard like the close box does.
+    for (const int id : {kOkButton, kCancelButton}) {
+        if (auto* button = qobject_cast<QAbstractButton*>(Control(id))) {
+            connect(button, &QAbstractButton::clicked, this, [this] { close(); });
+        }
     }
 }
 
@@ -120,6 +131,27 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    const bool escape = event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier;
+    const bool enter = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+                       (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (!escape && !enter) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); enter && button != nullptr) {
+        if (button->isVisible() && button->isEnabled()) {
+            button->click();
+        }
+        return;
+    }
+    auto* ok = qobject_cast<QAbstractButton*>(Control(escape ? kCancelButton : kOkButton));
+    if (ok != nullptr) {
+        ok->click();
+    }
 }
 
 void MainWindow::contextMenuEvent(QContextMenuEvent* event) {

@@ -40,6 +40,9 @@ class MainWindow final : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // As in a dialog: Escape is Cancel, Enter is OK (the default button) unless
+    // a push button has the focus, which Enter then presses.
+    void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:

@@ -23,8 +23,14 @@ void ShowMessageBox(QWidget* parent, const QString& caption, const QString& text
     box.exec();
 }
 
-QString ChooseFile(QWidget* parent, const QString& initialFile, const QString& filters) {
-    return QFileDialog::getOpenFileName(parent, QString(), initialFile, filters);
+QString ChooseFile(QWidget* parent, const QString& initialFile, const QString& filters,
+                   const QString& defaultSuffix) {
+    QFileDialog dialog(parent);
+    ConfigureOpenFileDialog(dialog, initialFile, filters, defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst();
 }
 
 }  // namespace
@@ -39,6 +45,17 @@ QString FileDialogFilters(const OpenFileRequest& request) {
         parts << part;
     }
     return parts.join(QStringLiteral(";;"));
+}
+
+void ConfigureOpenFileDialog(QFileDialog& dialog, const QString& initialFile,
+                             const QString& filters, const QString& defaultSuffix) {
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(filters.split(QStringLiteral(";;")));
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (!initialFile.isEmpty()) {
+        dialog.selectFile(initialFile);
+    }
 }
 
 QtDesktop::QtDesktop(QtDesktopOptions options)
@@ -104,8 +121,9 @@ void QtDesktop::MessageBox(std::u16string_view text) {
 std::optional<std::u16string> QtDesktop::OpenFile(const OpenFileRequest& request) {
     const QString filters = FileDialogFilters(request);
     const QString initial = ToQt(request.initialFile);
-    const QString chosen =
-        OnUiThread(*window_, [&] { return options_.openFile(window_.get(), initial, filters); });
+    const QString suffix = ToQt(request.defaultExtension);
+    const QString chosen = OnUiThread(
+        *window_, [&] { return options_.openFile(window_.get(), initial, filters, suffix); });
     if (chosen.isEmpty()) {
         return std::nullopt;
     }

@@ -14,13 +14,17 @@
 #include "desktop/os_services.h"
 #include "desktop/qt/main_window.h"
 
+class QFileDialog;
+
 namespace zelk::app::qt {
 
 struct QtDesktopOptions {
     // Null: a QMessageBox with an OK button.
     std::function<void(QWidget* parent, const QString& caption, const QString& text)> messageBox;
-    // Null: QFileDialog::getOpenFileName. Returns an empty string on cancel.
-    std::function<QString(QWidget* parent, const QString& initialFile, const QString& filters)>
+    // Null: a QFileDialog set up by ConfigureOpenFileDialog. Returns an empty
+    // string on cancel.
+    std::function<QString(QWidget* parent, const QString& initialFile, const QString& filters,
+                          const QString& defaultSuffix)>
         openFile;
     // Runs on the UI thread for CloseMainWindow. Null: closes the window
     // without asking and ends the event loop.
@@ -76,5 +80,10 @@ class QtDesktop final : public Desktop {
 // The open-file dialog's filter string, "FIREWARE (*.bin);;所有文件(*.*)":
 // each description, with its pattern added in brackets when it has none.
 QString FileDialogFilters(const OpenFileRequest& request);
+// An open dialog for existing files only (Qt has no read-only box), with the
+// initial file, the filters and the extension added to a name typed without
+// one ("bin": "offer" opens "offer.bin").
+void ConfigureOpenFileDialog(QFileDialog& dialog, const QString& initialFile,
+                             const QString& filters, const QString& defaultSuffix);
 
 }  // namespace zelk::app::qt

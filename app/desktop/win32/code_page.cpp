@@ -29,4 +29,23 @@ std::string ToWindowsCodePage(std::u16string_view text, unsigned int codePage) {
     return bytes;
 }
 
+std::u16string FromWindowsCodePage(std::string_view bytes, unsigned int codePage) {
+    if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT_MAX)) {
+        return {};
+    }
+    const int byteLength = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(codePage, 0, bytes.data(), byteLength, nullptr, 0);
+    if (length <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    const int written =
+        MultiByteToWideChar(codePage, 0, bytes.data(), byteLength, wide.data(), length);
+    if (written <= 0) {
+        return {};
+    }
+    wide.resize(static_cast<std::size_t>(written));
+    return FromWide(wide);
+}
+
 }  // namespace zelk::app::platform

@@ -12,4 +12,8 @@ std::string ToChineseCodePageBytes(std::u16string_view text) {
     return ToWindowsCodePage(text, kChineseSimplifiedCodePage);
 }
 
+std::u16string FromChineseCodePageBytes(std::string_view bytes) {
+    return FromWindowsCodePage(bytes, kChineseSimplifiedCodePage);
+}
+
 }  // namespace zelk::app::platform

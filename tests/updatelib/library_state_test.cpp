@@ -1,0 +1,117 @@
+// What the library keeps across its calls: what CFUUninitialize drops and
+// keeps, which configuration an open endpoint works with, and how often the
+// description call asks the device.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "library_test_support.h"
+#include "zelk/cfu_result_codes.h"
+
+namespace zelk::cfu {
+namespace {
+
+using hid::virt::DefaultEarbud;
+using hid::virt::VirtualDeviceConfig;
+using testing::LibraryTest;
+using testing::StatusRecorder;
+
+bool SameBytes(const UpdateConfig& a, const UpdateConfig& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+class LibraryState : public LibraryTest {};
+
+TEST_F(LibraryState, UninitializeEmptiesTheRegistryAndKeepsFamilyConfigurationAndImages) {
+    const UpdateConfig config = testing::EarbudConfig();
+    const std::u16string path = Prepare(1, config);
+    const UpdateOptions options{1, 0, 0, 0};
+    library.SetUpdateOptions(options);
+    const EndpointHandle handle = Open(path);
+    ASSERT_EQ(library.RegisteredCount(), 1u);
+
+    library.Uninitialize();
+    EXPECT_EQ(library.RegisteredCount(), 0u);
+    EXPECT_FALSE(library.IsRegistered(handle));
+    EXPECT_EQ(library.DeviceFamily(), 1);
+    EXPECT_TRUE(SameBytes(library.Config(), config));
+    const UpdateOptions kept = library.Options();
+    EXPECT_EQ(std::memcmp(&kept, &options, sizeof options), 0);
+    EXPECT_EQ(library.Images().size(), 1u);
+
+    // What was kept is enough for a whole update on a newly opened endpoint.
+    const EndpointHandle again = Open(path);
+    ASSERT_EQ(library.RegisterUpdateStatusCallback(again, &StatusRecorder::Callback),
+              CFU_RESULT_SUCCESS);
+    EXPECT_EQ(library.Update(again), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(Device().CompletedTransfers(), 1u);
+    EXPECT_EQ(library.CloseDeviceEndpoint(again), CFU_RESULT_SUCCESS);
+    // The registry forgot the first handle without closing it: closing it
+    // needs a call that adopts it first.
+    EXPECT_EQ(library.CloseDeviceEndpoint(handle), CFU_RESULT_REFUSED);
+    EXPECT_EQ(library.UnregisterUpdateStatusCallback(handle), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(library.CloseDeviceEndpoint(handle), CFU_RESULT_SUCCESS);
+}
+
+// An endpoint keeps the configuration it was opened with: a later one that
+// names no reports at all does not reach its transfer.
+TEST_F(LibraryState, AConfigurationSetAfterOpeningDoesNotChangeTheEndpoint) {
+    const EndpointHandle handle = Open(Prepare());
+    UpdateConfig empty;
+    std::memset(&empty, 0, sizeof empty);
+    library.SetConfig(empty);
+    library.SetConfigEx(empty);
+    ASSERT_EQ(library.RegisterUpdateStatusCallback(handle, &StatusRecorder::Callback),
+              CFU_RESULT_SUCCESS);
+    EXPECT_EQ(library.Update(handle), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(Device().CompletedTransfers(), 1u);
+    library.CloseDeviceEndpoint(handle);
+}
+
+VirtualDeviceConfig FailingVersionQueries(std::uint32_t failures) {
+    VirtualDeviceConfig device = DefaultEarbud();
+    device.behaviour.versionFailures = failures;
+    return device;
+}
+
+class DescriptionRetries : public LibraryTest {
+  protected:
+    DescriptionRetries()
+        : LibraryTest({FailingVersionQueries(0), FailingVersionQueries(1), FailingVersionQueries(2),
+                       FailingVersionQueries(3)}) {}
+};
+
+// Family 0 asks up to three times and stops at the first answer; every other
+// family asks once.
+TEST_F(DescriptionRetries, StopsAtTheFirstSuccess) {
+    struct Row {
+        std::size_t device;
+        std::int32_t family;
+        ResultCode result;
+        std::size_t queries;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {.device = 0, .family = 0, .result = CFU_RESULT_SUCCESS,      .queries = 1},
+        {.device = 1, .family = 0, .result = CFU_RESULT_SUCCESS,      .queries = 2},
+        {.device = 2, .family = 0, .result = CFU_RESULT_SUCCESS,      .queries = 3},
+        {.device = 3, .family = 0, .result = CFU_RESULT_NOT_ANSWERED, .queries = 3},
+        {.device = 1, .family = 1, .result = CFU_RESULT_SUCCESS,      .queries = 1},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << "device " << row.device << " family " << row.family);
+        library.Initialize(row.family);
+        library.SetConfig(testing::EarbudConfig());
+        const EndpointHandle handle = Open(Device(row.device).Path());
+        const std::size_t before = Device(row.device).VersionQueryCount();
+        DeviceDescription description{};
+        EXPECT_EQ(library.GetDeviceDescription(handle, &description), row.result);
+        EXPECT_EQ(Device(row.device).VersionQueryCount() - before, row.queries);
+        EXPECT_EQ(library.CloseDeviceEndpoint(handle), CFU_RESULT_SUCCESS);
+    }
+}
+
+}  // namespace
+}  // namespace zelk::cfu
