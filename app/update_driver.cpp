@@ -112,7 +112,9 @@ constexpr VerifyTexts kVerifyChinese{
 // times before the run gives up waiting for it to switch.
 constexpr int kStaleVersionReads = 5;
 
-UpdateConfig RunConfig(const DeviceIdentity& identity) {
+}  // namespace
+
+UpdateConfig RunConfigFor(const DeviceIdentity& identity) {
     UpdateConfig config = cfu::DefaultUpdateConfig();
     config.VendorId = identity.VendorId;
     config.ProductId = identity.ProductId;
@@ -122,8 +124,6 @@ UpdateConfig RunConfig(const DeviceIdentity& identity) {
     config.RequireVersionCapsAtMatch = identity.MiValue;
     return config;
 }
-
-}  // namespace
 
 UpdateDriver::UpdateDriver(Desktop& desktop, cfu::CfuLibrary& library, WaitClock& clock)
     : desktop_(desktop), library_(library), clock_(clock) {}
@@ -153,10 +153,10 @@ void UpdateDriver::ReportFailure(const char* consoleFormat, const char* logForma
     Broadcast(ProgressEvent::StepFailed, 0);
     Print(Format(consoleFormat, static_cast<int>(rst)));
     desktop_.AppendLog(Widen(Format(logFormat, static_cast<int>(rst))), kRed);
-    Explain(consoleFormat, rst);
+    Explain(consoleFormat, rst, !std::string_view(logFormat).ends_with('\n'));
 }
 
-void UpdateDriver::Explain(const char* consoleFormat, ResultCode rst) {
+void UpdateDriver::Explain(const char* consoleFormat, ResultCode rst, bool logLineOpen) {
     const std::string_view format = consoleFormat;
     const std::string step(format.substr(0, format.find(" fail")));
     if (outcome_.failedStep.empty()) {
@@ -185,7 +185,8 @@ void UpdateDriver::Explain(const char* consoleFormat, ResultCode rst) {
         local += " " + DeviceGoneText(chinese);
     }
     Print(english + "\n");
-    desktop_.AppendLog(Utf8ToUtf16(local + "\n"), kRed);
+    // The log's explanation goes on the step's line when that has no line end.
+    desktop_.AppendLog(Utf8ToUtf16((logLineOpen ? local : local.substr(1)) + "\n"), kRed);
     if (!hint.empty()) {
         Print(hint + "\n");
         desktop_.AppendLog(Utf8ToUtf16(hint + "\n"), kRed);
@@ -220,7 +221,7 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
 
     Print(Format("\n================================= Test %d =================================\n",
                  1));
-    const UpdateConfig config = RunConfig(input.identity);
+    const UpdateConfig config = RunConfigFor(input.identity);
     config_ = config;
     library_.SetConfig(config);
     library_.Initialize(1);
@@ -275,7 +276,7 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
         Broadcast(ProgressEvent::StepFailed, 0);
         desktop_.AppendLog(
             Widen(Format("Start add CFU image fail, rst %d.\n", static_cast<int>(rst))), kRed);
-        Explain("Start add CFU image fail", rst);
+        Explain("Start add CFU image fail", rst, false);
     } else if (!PayloadSizeAcceptable(input.payloadPath)) {
         // Reported inside.
     } else if ((rst = library_.AddImage(input.offerPath, input.payloadPath)) != 0) {

@@ -63,6 +63,9 @@ struct RunOutcome {
 // ones in the same way.
 inline constexpr std::uint64_t kMaxPayloadFileSize = 1024 * 1024 - 1;
 
+// The library configuration a run uses to find and update `identity`.
+UpdateConfig RunConfigFor(const DeviceIdentity& identity);
+
 class UpdateDriver {
   public:
     // `library` is the process's library in the program, a test's own in tests.
@@ -96,8 +99,9 @@ class UpdateDriver {
     void Print(const std::string& text);
     bool EndpointStage(const std::u16string& path);
     // After a failed step: the result's meaning, on the console in English
-    // and in the log in the interface's language.
-    void Explain(const char* consoleFormat, ResultCode rst);
+    // and in the log in the interface's language (on the step's log line
+    // when `logLineOpen`).
+    void Explain(const char* consoleFormat, ResultCode rst, bool logLineOpen);
     // True when `path` is still among the system's interfaces.
     bool StillPresent(const std::u16string& path);
     void EndRun();
