@@ -113,8 +113,15 @@ void JsonLinesSink::Description(const std::string& path, const DeviceDescription
 }
 
 void JsonLinesSink::Progress(const std::string& path, int percentage, std::uint32_t status) {
-    Write(Dump(
-        {{"event", "progress"}, {"path", path}, {"percentage", percentage}, {"status", status}}));
+    json object = {
+        {"event", "progress"}, {"path", path}, {"percentage", percentage}, {"status", status}};
+    // The transfer's failures by name (the library's status values).
+    static constexpr const char* kFailures[] = {"content_failed", "sequence_mismatch",
+                                                "write_error", "no_answer"};
+    if (status >= 10 && status <= 13) {
+        object["statusName"] = kFailures[status - 10];
+    }
+    Write(Dump(object));
 }
 
 void JsonLinesSink::Verification(const std::string& path, const RunOutcome& outcome) {
