@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "byte_order.h"
 #include "firmware_version.h"
 #include "hid_backend_factory.h"
+#include "run_messages.h"
 #include "text_encoding.h"
 #include "update_config.h"
 
@@ -20,6 +23,38 @@ namespace {
 // The driver whose run is in progress: the status callback is a plain
 // function pointer and finds it here.
 std::atomic<UpdateDriver*> g_activeDriver{nullptr};
+
+// With several runs at once (one per device), each endpoint's status goes to
+// the driver that opened it.
+std::mutex g_endpointDriversMutex;
+std::map<std::uint64_t, UpdateDriver*>& EndpointDrivers() {
+    static std::map<std::uint64_t, UpdateDriver*> drivers;
+    return drivers;
+}
+
+void BindEndpoint(std::uint64_t endpoint, UpdateDriver* driver) {
+    std::lock_guard lock(g_endpointDriversMutex);
+    if (driver != nullptr) {
+        EndpointDrivers()[endpoint] = driver;
+    } else {
+        EndpointDrivers().erase(endpoint);
+    }
+}
+
+// True when the system's access note names an interface of this identity.
+bool NamesIdentity(const std::string& note, const DeviceIdentity& identity) {
+    char wanted[32];
+    std::snprintf(wanted, sizeof wanted, "VID_%04X&PID_%04X",
+                  static_cast<unsigned>(identity.VendorId),
+                  static_cast<unsigned>(identity.ProductId));
+    std::string upper = note;
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return upper.find(wanted) != std::string::npos;
+}
 
 std::string Format(const char* format, ...) {
     char buffer[512];
@@ -77,7 +112,9 @@ constexpr VerifyTexts kVerifyChinese{
 // times before the run gives up waiting for it to switch.
 constexpr int kStaleVersionReads = 5;
 
-UpdateConfig RunConfig(const DeviceIdentity& identity) {
+}  // namespace
+
+UpdateConfig RunConfigFor(const DeviceIdentity& identity) {
     UpdateConfig config = cfu::DefaultUpdateConfig();
     config.VendorId = identity.VendorId;
     config.ProductId = identity.ProductId;
@@ -87,8 +124,6 @@ UpdateConfig RunConfig(const DeviceIdentity& identity) {
     config.RequireVersionCapsAtMatch = identity.MiValue;
     return config;
 }
-
-}  // namespace
 
 UpdateDriver::UpdateDriver(Desktop& desktop, cfu::CfuLibrary& library, WaitClock& clock)
     : desktop_(desktop), library_(library), clock_(clock) {}
@@ -118,16 +153,75 @@ void UpdateDriver::ReportFailure(const char* consoleFormat, const char* logForma
     Broadcast(ProgressEvent::StepFailed, 0);
     Print(Format(consoleFormat, static_cast<int>(rst)));
     desktop_.AppendLog(Widen(Format(logFormat, static_cast<int>(rst))), kRed);
+    Explain(consoleFormat, rst, !std::string_view(logFormat).ends_with('\n'));
+}
+
+void UpdateDriver::Explain(const char* consoleFormat, ResultCode rst, bool logLineOpen) {
+    const std::string_view format = consoleFormat;
+    const std::string step(format.substr(0, format.find(" fail")));
+    if (outcome_.failedStep.empty()) {
+        outcome_.failedStep = step;
+        outcome_.resultCode = rst;
+    }
+    const bool chinese = input_ != nullptr && input_->texts.ChineseUi;
+    // Both go on the line of the failed step's text (the log text of a failed
+    // open has no line end).
+    std::string english =
+        rst == 0 ? " " + NothingTransferredText(false)
+                 : Format(" %s: %s.", ResultCodeName(rst), ResultMeaning(rst, false).c_str());
+    std::string local =
+        rst == 0 ? " " + NothingTransferredText(chinese)
+                 : Format(" %s: %s.", ResultCodeName(rst), ResultMeaning(rst, chinese).c_str());
+    std::string hint;
+    if (step == "Open device endpoint") {
+        outcome_.cannotOpen = true;
+        english += " " + CannotOpenText(false);
+        local += " " + CannotOpenText(chinese);
+        hint = hid::ActiveHidAccessProblem();
+    } else if ((step == "Update" || step == "Get device description") && !path_.empty() &&
+               !StillPresent(path_)) {
+        outcome_.deviceGone = true;
+        english += " " + DeviceGoneText(false);
+        local += " " + DeviceGoneText(chinese);
+    }
+    Print(english + "\n");
+    // The log's explanation goes on the step's line when that has no line end.
+    desktop_.AppendLog(Utf8ToUtf16((logLineOpen ? local : local.substr(1)) + "\n"), kRed);
+    if (!hint.empty()) {
+        Print(hint + "\n");
+        desktop_.AppendLog(Utf8ToUtf16(hint + "\n"), kRed);
+    }
+}
+
+bool UpdateDriver::StillPresent(const std::u16string& path) {
+    std::vector<std::u16string> present;
+    if (library_.Backend().ListInterfaces(present) != 0) {
+        return true;  // cannot tell
+    }
+    for (const std::u16string& one : present) {
+        if (one == path) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void UpdateDriver::EndRun() {
+    if (sink_ != nullptr) {
+        sink_->Result(outcome_.path, outcome_);
+    }
+    g_activeDriver = nullptr;
 }
 
 RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
     input_ = &input;
     outcome_ = {};
+    path_.clear();
     g_activeDriver = this;
 
     Print(Format("\n================================= Test %d =================================\n",
                  1));
-    const UpdateConfig config = RunConfig(input.identity);
+    const UpdateConfig config = RunConfigFor(input.identity);
     config_ = config;
     library_.SetConfig(config);
     library_.Initialize(1);
@@ -137,11 +231,23 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
         Broadcast(ProgressEvent::NoDevice, 0);
         Print("Find no device.");
         desktop_.AppendLog(u"Find no device\n", kRed);
+        const bool chinese = input.texts.ChineseUi;
+        Print("\n" + NoMatchingDeviceText(input.identity, false) + "\n");
+        desktop_.AppendLog(Utf8ToUtf16(NoMatchingDeviceText(input.identity, chinese) + "\n"), kRed);
         // A device that is there but may not be opened: say what to do.
-        if (const std::string access = hid::ActiveHidAccessProblem(); !access.empty()) {
+        const std::string access = hid::ActiveHidAccessProblem();
+        if (!access.empty() && NamesIdentity(access, input.identity)) {
+            outcome_.cannotOpen = true;
+            Print(CannotOpenText(false) + "\n");
+            desktop_.AppendLog(Utf8ToUtf16(CannotOpenText(chinese) + "\n"), kRed);
+        }
+        if (!access.empty()) {
             desktop_.AppendLog(Utf8ToUtf16(access + "\n"), kRed);
         }
-        g_activeDriver = nullptr;
+        if (sink_ != nullptr) {
+            sink_->NoDevice(input.identity, outcome_.cannotOpen, access);
+        }
+        EndRun();
         return outcome_;
     }
     std::vector<char16_t> paths(static_cast<std::size_t>(characters), u'\0');
@@ -149,11 +255,17 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
     if (pathResult != 0) {
         ReportFailure("Get device endpoint path fail, rst %d.",
                       "Get device endpoint path fail, rst %d.\n", pathResult);
-        g_activeDriver = nullptr;
+        EndRun();
         return outcome_;
     }
-    // Only the first interface is updated, even when several matched.
-    const std::u16string path(paths.data());
+    // Only the first interface is updated, even when several matched, unless
+    // the caller named one.
+    const std::u16string path = targetPath_.empty() ? std::u16string(paths.data()) : targetPath_;
+    path_ = path;
+    outcome_.path = Utf16ToUtf8(path);
+    if (sink_ != nullptr) {
+        sink_->DeviceFound(outcome_.path);
+    }
 
     library_.SetConfigEx(config);
     library_.SetUpdateOptions(UpdateOptions{1, 0, 0, 0});
@@ -164,6 +276,7 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
         Broadcast(ProgressEvent::StepFailed, 0);
         desktop_.AppendLog(
             Widen(Format("Start add CFU image fail, rst %d.\n", static_cast<int>(rst))), kRed);
+        Explain("Start add CFU image fail", rst, false);
     } else if (!PayloadSizeAcceptable(input.payloadPath)) {
         // Reported inside.
     } else if ((rst = library_.AddImage(input.offerPath, input.payloadPath)) != 0) {
@@ -175,7 +288,7 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
     } else {
         EndpointStage(path);
     }
-    g_activeDriver = nullptr;
+    EndRun();
     return outcome_;
 }
 
@@ -203,6 +316,10 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
                    static_cast<int>((first.ComponentInfo >> 2) & 0x3),
                    static_cast<int>(first.VersionPart1), static_cast<int>(first.VersionPart2),
                    static_cast<int>(first.VersionPart3), static_cast<int>(first.VersionPart4)));
+        if (sink_ != nullptr) {
+            sink_->Description(outcome_.path, description);
+        }
+        BindEndpoint(handle, this);
         rst = library_.RegisterUpdateStatusCallback(handle, &UpdateDriver::ProgressCallback);
         if (rst != 0) {
             ReportFailure("Register update status callback fail, rst %d.",
@@ -230,6 +347,7 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
 
     // The clean-up runs whatever failed above; after a failed open the
     // unregister call adopts the handle value, so the close closes what was opened.
+    BindEndpoint(handle, nullptr);
     if ((rst = library_.UnregisterUpdateStatusCallback(handle)) != 0) {
         ReportFailure("Unregister update status callback fail, rst %d.",
                       "Unregister update status callback fail, rst %d.\n", rst);
@@ -248,7 +366,17 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
 }
 
 std::int32_t UpdateDriver::ProgressCallback(std::uint64_t endpoint, const UpdateStatus* status) {
-    UpdateDriver* driver = g_activeDriver.load();
+    UpdateDriver* driver = nullptr;
+    {
+        std::lock_guard lock(g_endpointDriversMutex);
+        const auto bound = EndpointDrivers().find(endpoint);
+        if (bound != EndpointDrivers().end()) {
+            driver = bound->second;
+        }
+    }
+    if (driver == nullptr) {
+        driver = g_activeDriver.load();
+    }
     if (driver != nullptr && status != nullptr) {
         driver->OnProgress(endpoint, *status);
     }
@@ -264,6 +392,9 @@ void UpdateDriver::OnProgress(std::uint64_t endpoint, const UpdateStatus& status
                  static_cast<int>(static_cast<std::int32_t>(endpoint & 0xFFFFFFFFu)), percentage,
                  code));
     desktop_.DebugOutput(Widen(Format("progress:%d status:%d", percentage, code)));
+    if (sink_ != nullptr) {
+        sink_->Progress(outcome_.path, percentage, status.Status);
+    }
     if (code != 0) {
         // A failure notification (its percentage may still read 100 from an
         // earlier image): the update call's result reports it.
@@ -309,8 +440,16 @@ bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, ComponentEntry& ent
     if (library_.GetDeviceEndpointPath(paths.data(), characters) != 0) {
         return false;
     }
+    // A run on a named interface reads that one again, never another device.
+    std::u16string path(paths.data());
+    if (!targetPath_.empty()) {
+        if (!StillPresent(path_)) {
+            return false;
+        }
+        path = path_;
+    }
     EndpointHandle handle = CFU_NO_ENDPOINT;
-    if (library_.OpenDeviceEndpoint(std::u16string(paths.data()), &handle) != 0) {
+    if (library_.OpenDeviceEndpoint(path, &handle) != 0) {
         if (handle != CFU_NO_ENDPOINT) {
             // Opened but its reports did not resolve: adopt it to close it.
             library_.UnregisterUpdateStatusCallback(handle);
@@ -377,6 +516,9 @@ void UpdateDriver::VerifyUpdate() {
     } else {
         Print(kVerifyEnglish.unreadable);
         desktop_.AppendLog(Utf8ToUtf16(logTexts.unreadable), kOrange);
+    }
+    if (sink_ != nullptr) {
+        sink_->Verification(outcome_.path, outcome_);
     }
 }
 

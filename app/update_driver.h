@@ -6,11 +6,13 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "cfu_library.h"
 #include "desktop/desktop.h"
 #include "embedded_package.h"
 #include "language_texts.h"
+#include "run_events.h"
 #include "wait_clock.h"
 
 namespace zelk::app {
@@ -41,6 +43,16 @@ struct RunOutcome {
     // The version the device reported when it was read again (valid when
     // verification is not NotRun and the device could be read).
     std::string reportedVersion;
+    // The interface the run worked on (UTF-8), when one matched.
+    std::string path;
+    // The step that failed ("Update", "Open device endpoint", ...) and the
+    // library's result for it; empty and 0 when none failed.
+    std::string failedStep;
+    std::int64_t resultCode = 0;
+    // A matching interface was there but could not be opened.
+    bool cannotOpen = false;
+    // The device was no longer present after the step failed.
+    bool deviceGone = false;
 
     // Success only when the device confirmed it and no step failed.
     bool Success() const { return succeeded && !stepFailed && !noDevice; }
@@ -51,6 +63,9 @@ struct RunOutcome {
 // ones in the same way.
 inline constexpr std::uint64_t kMaxPayloadFileSize = 1024 * 1024 - 1;
 
+// The library configuration a run uses to find and update `identity`.
+UpdateConfig RunConfigFor(const DeviceIdentity& identity);
+
 class UpdateDriver {
   public:
     // `library` is the process's library in the program, a test's own in tests.
@@ -60,6 +75,12 @@ class UpdateDriver {
     RunOutcome RunUpdate(const RunInput& input);
 
     WaitClock& Clock() { return clock_; }
+
+    // Receives the run's events as well; null for none. Set before the run.
+    void SetEventSink(RunEventSink* sink) { sink_ = sink; }
+    // The interface the runs update; empty (the default): the first one that
+    // matches.
+    void SetTargetPath(std::u16string path) { targetPath_ = std::move(path); }
 
     // The library's status callback for the run in progress.
     static std::int32_t ProgressCallback(std::uint64_t endpoint, const UpdateStatus* status);
@@ -77,6 +98,13 @@ class UpdateDriver {
     void ReportFailure(const char* consoleFormat, const char* logFormat, ResultCode rst);
     void Print(const std::string& text);
     bool EndpointStage(const std::u16string& path);
+    // After a failed step: the result's meaning, on the console in English
+    // and in the log in the interface's language (on the step's log line
+    // when `logLineOpen`).
+    void Explain(const char* consoleFormat, ResultCode rst, bool logLineOpen);
+    // True when `path` is still among the system's interfaces.
+    bool StillPresent(const std::u16string& path);
+    void EndRun();
     // Refuses a payload file the packaging tool would not take.
     bool PayloadSizeAcceptable(const std::u16string& payloadPath);
     // Reads the description again and compares it with the offered version.
@@ -93,6 +121,9 @@ class UpdateDriver {
     UpdateConfig config_{};
     // A status of 0 at 100 % arrived during this run's update call.
     bool transferCompleted_ = false;
+    RunEventSink* sink_ = nullptr;
+    std::u16string path_;
+    std::u16string targetPath_;
 };
 
 }  // namespace zelk::app

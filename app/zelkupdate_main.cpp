@@ -3,12 +3,18 @@
 // information, runs one update and ends. The run is printed on standard
 // output; the log texts go to standard error, in colour on a terminal.
 //
-// Exit status: 0 the device confirmed the update; 1 the update failed, or the
-// program's package is missing or damaged; 2 no matching device was found;
-// 3 (only with --verify) the whole image was sent but the device, read again,
-// does not report the offered version; 64 the command line was wrong.
+// --json puts the run on standard output as JSON lines (docs/json-output.md)
+// and moves the run's human lines to standard error; --list shows every
+// matching interface without changing anything; --all updates every matching
+// interface at once.
+//
+// Exit status: 0 the device confirmed the update (with --all: every device); 1 the update failed,
+// or the program's package is missing or damaged; 2 no matching device was found; 3 (only with
+// --verify) the whole image was sent but the device, read again, does not report the offered
+// version; 64 the command line was wrong.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,7 +22,9 @@
 #include "cfu_library.h"
 #include "desktop/console_desktop.h"
 #include "hid_platform.h"
+#include "json_lines_sink.h"
 #include "main_dialog.h"
+#include "multi_device.h"
 #include "text_encoding.h"
 #include "update_driver.h"
 #include "wait_clock.h"
@@ -30,11 +38,19 @@ constexpr int kExitUnverified = 3;
 constexpr int kExitUsage = 64;
 
 constexpr const char* kUsage =
-    "Usage: zelkupdate [--verify] [--simulate[=FILE]] [--offer FILE --payload FILE]\n"
+    "Usage: zelkupdate [--verify] [--json] [--all | --list] [--simulate[=FILE]]\n"
+    "                  [--offer FILE --payload FILE]\n"
     "\n"
     "Updates the firmware of the first matching HID device with the package\n"
     "this program carries.\n"
     "\n"
+    "  --list             show every matching device (path, components, banks, bud\n"
+    "                     roles, versions) and change nothing; exit 2 when none\n"
+    "  --all              update every matching device at once, each on its own;\n"
+    "                     exit 0 only when every one succeeded\n"
+    "  --json             the run as JSON lines on standard output (one object per\n"
+    "                     line, docs/json-output.md); the human texts go to\n"
+    "                     standard error\n"
     "  --simulate         update the built-in virtual earbud instead of real devices\n"
     "  --simulate=FILE    update the virtual devices described in FILE\n"
     "                     (the format is in docs/virtual-devices.md)\n"
@@ -57,6 +73,9 @@ struct Options {
     std::optional<std::string> offer;
     std::optional<std::string> payload;
     bool verify = false;
+    bool json = false;
+    bool list = false;
+    bool all = false;
     bool help = false;
     bool version = false;
 };
@@ -66,8 +85,11 @@ std::optional<std::string> Parse(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         auto value = [&](std::optional<std::string>& into) -> std::optional<std::string> {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-                return std::string(arg) + " needs a file";
+            // An option in the place of the value is a forgotten value, not
+            // a file name.
+            if (i + 1 >= argc || argv[i + 1][0] == '\0' ||
+                std::string_view(argv[i + 1]).starts_with("--")) {
+                return std::string(arg) + " needs a value (a file)";
             }
             into = argv[++i];
             return std::nullopt;
@@ -76,6 +98,12 @@ std::optional<std::string> Parse(int argc, char** argv, Options& options) {
             options.help = true;
         } else if (arg == "--verify") {
             options.verify = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--list") {
+            options.list = true;
+        } else if (arg == "--all") {
+            options.all = true;
         } else if (arg == "--version") {
             options.version = true;
         } else if (arg == "--simulate") {
@@ -100,6 +128,9 @@ std::optional<std::string> Parse(int argc, char** argv, Options& options) {
     if (options.offer.has_value() != options.payload.has_value()) {
         return std::string("--offer and --payload go together");
     }
+    if (options.list && (options.all || options.offer || options.verify)) {
+        return std::string("--list changes nothing: it takes none of --all, --offer, --verify");
+    }
     return std::nullopt;
 }
 
@@ -110,6 +141,9 @@ int main(int argc, char** argv) {
     Options options;
     if (const auto error = Parse(argc, argv, options)) {
         std::fprintf(stderr, "zelkupdate: %s\n\n%s", error->c_str(), kUsage);
+        if (options.json) {
+            app::JsonLinesSink(stdout).Exit(kExitUsage);
+        }
         return kExitUsage;
     }
     if (options.help) {
@@ -120,39 +154,84 @@ int main(int argc, char** argv) {
         std::puts("zelkupdate 1.0");
         return kExitSuccess;
     }
+    std::unique_ptr<app::JsonLinesSink> sink;
+    if (options.json) {
+        sink = std::make_unique<app::JsonLinesSink>(stdout);
+        sink->Start(options.list ? "list" : options.all ? "all" : "update");
+    }
+    auto finish = [&](int status) {
+        if (sink) {
+            sink->Exit(status);
+        }
+        return status;
+    };
     if (options.simulate) {
         std::string error;
         if (!hid::SelectVirtualHidBackend(*options.simulate, error)) {
             std::fprintf(stderr, "zelkupdate: %s\n", error.c_str());
-            return kExitUsage;
+            return finish(kExitUsage);
         }
     }
 
-    app::ConsoleDesktop desktop;
+    // With --json, standard output carries only the JSON lines.
+    app::ConsoleOptions consoleOptions;
+    if (options.json) {
+        consoleOptions.out = stderr;
+    }
+    app::ConsoleDesktop desktop(std::move(consoleOptions));
     app::UpdateDriver driver(desktop, cfu::ProcessLibrary(), SystemClock());
+    driver.SetEventSink(sink.get());
     app::MainDialog dialog(desktop, driver);
     dialog.Prepare();
     // A missing or damaged package has been reported above; running on with
     // half of it would at best find no device, so stop here and say why.
     const app::PackagePaths& paths = dialog.Paths();
     if (paths.DeviceInfoPath.empty() ||
-        (!options.offer && (paths.OfferTempPath.empty() || paths.PayloadTempPath.empty()))) {
+        (!options.list && !options.offer &&
+         (paths.OfferTempPath.empty() || paths.PayloadTempPath.empty()))) {
         std::fputs(
             "zelkupdate: the firmware package in this program is missing or damaged; nothing was "
             "sent to any device\n",
             stderr);
-        return kExitFailed;
+        return finish(kExitFailed);
     }
     if (options.offer) {
         dialog.Paths().OfferTempPath = app::Utf8ToUtf16(*options.offer);
         dialog.Paths().PayloadTempPath = app::Utf8ToUtf16(*options.payload);
     }
+
+    if (options.list) {
+        const auto devices = app::ListDevices(desktop, cfu::ProcessLibrary(), dialog.Identity(),
+                                              dialog.Texts().ChineseUi, sink.get());
+        return finish(devices.empty() ? kExitNoDevice : kExitSuccess);
+    }
+    if (options.all) {
+        const std::vector<std::u16string> interfaces =
+            app::MatchingInterfaces(cfu::ProcessLibrary(), dialog.Identity());
+        if (interfaces.empty()) {
+            // The usual run says so, with the identity searched for.
+            dialog.OnStart();
+            dialog.WaitForRun();
+            return finish(kExitNoDevice);
+        }
+        const app::RunInput input{dialog.Identity(), dialog.Paths().OfferTempPath,
+                                  dialog.Paths().PayloadTempPath, dialog.Texts()};
+        const auto summary = app::UpdateAll(desktop, hid::ActiveHidBackend(), SystemClock(), input,
+                                            interfaces, sink.get());
+        if (app::AllSucceeded(summary, options.verify)) {
+            return finish(kExitSuccess);
+        }
+        // Every device took its image but one did not confirm the version.
+        const bool onlyUnverified = app::AllSucceeded(summary, false);
+        return finish(onlyUnverified ? kExitUnverified : kExitFailed);
+    }
+
     dialog.OnStart();
     dialog.WaitForRun();
 
     const app::RunOutcome outcome = dialog.LastOutcome();
     if (outcome.Success()) {
-        return options.verify && !outcome.Verified() ? kExitUnverified : kExitSuccess;
+        return finish(options.verify && !outcome.Verified() ? kExitUnverified : kExitSuccess);
     }
-    return outcome.noDevice ? kExitNoDevice : kExitFailed;
+    return finish(outcome.noDevice ? kExitNoDevice : kExitFailed);
 }

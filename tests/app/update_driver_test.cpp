@@ -105,9 +105,11 @@ TEST_F(DriverTest, ASuccessfulRunPrintsLogsAndBroadcastsAsAUserSeesIt) {
 TEST_F(DriverTest, AMissingOfferFailsTheImageStepWithoutTouchingTheDevice) {
     const RunOutcome outcome = Run(u"/nonexistent/offer.bin");
     EXPECT_FALSE(outcome.Success());
-    EXPECT_TRUE(desktop.Stdout().ends_with("Add CFU bank0 image fail, rst 10."));
+    EXPECT_TRUE(desktop.Stdout().ends_with(
+        "Add CFU bank0 image fail, rst 10. CFU_RESULT_IMAGE_FILE_UNUSABLE: the offer or payload "
+        "file cannot be used (missing, unreadable, empty or of the wrong size).\n"));
     const auto log = desktop.Log();
-    ASSERT_EQ(log.size(), 1u);
+    ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].text, u"Add CFU bank0 image fail, rst 10.\n");
     EXPECT_EQ(log[0].colour, kRed);
     EXPECT_EQ(
@@ -126,9 +128,11 @@ TEST_F(NoDevice, SaysSoOnceAndWaitsForNothing) {
     const RunOutcome outcome = Run();
     EXPECT_TRUE(outcome.noDevice);
     EXPECT_FALSE(outcome.Success());
-    EXPECT_TRUE(desktop.Stdout().ends_with("=\nFind no device."));
+    EXPECT_TRUE(desktop.Stdout().ends_with(
+        "=\nFind no device.\nNo HID device matches VID 0x320F, PID 0x5055, usage page 0xFF0B, "
+        "usage 0x0104, MI 2.\n"));
     const auto log = desktop.Log();
-    ASSERT_EQ(log.size(), 1u);
+    ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].text, u"Find no device\n");
     EXPECT_EQ(log[0].colour, kRed);
     EXPECT_EQ(Broadcasts(),
@@ -152,8 +156,9 @@ TEST_F(OpenRefused, ReportsWithoutALineEndAndStillCleansUp) {
     EXPECT_FALSE(outcome.Success());
     EXPECT_NE(desktop.Stdout().find("Open device endpoint fail, rst 1."), std::string::npos);
     const auto log = desktop.Log();
-    ASSERT_EQ(log.size(), 1u);
+    ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].text, u"Open device endpoint fail, rst 1.");
+    EXPECT_TRUE(outcome.cannotOpen);
     EXPECT_EQ(Broadcasts(), (std::vector<std::pair<ProgressEvent, std::int64_t>>{
                                 {ProgressEvent::StepFailed, 0}, {ProgressEvent::RunEnded, 0}}));
     EXPECT_EQ(clock.Sleeps(), std::vector<std::uint32_t>{10000});
@@ -176,9 +181,11 @@ TEST_F(Rejected, AFailedUpdateIsNeverASuccess) {
     const RunOutcome outcome = Run();
     EXPECT_FALSE(outcome.Success());
     EXPECT_TRUE(outcome.stepFailed);
-    EXPECT_TRUE(desktop.Stdout().ends_with("Update fail, rst 4."));
+    EXPECT_TRUE(desktop.Stdout().ends_with(
+        "Update fail, rst 4. CFU_RESULT_LAST_IMAGE_REJECTED: the device rejected the offered "
+        "image.\n"));
     const auto log = desktop.Log();
-    ASSERT_EQ(log.size(), 1u);
+    ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].text, u"Update fail, rst 4.\n");
     EXPECT_EQ(Broadcasts(), (std::vector<std::pair<ProgressEvent, std::int64_t>>{
                                 {ProgressEvent::StepFailed, 0}, {ProgressEvent::RunEnded, 0}}));
@@ -229,7 +236,9 @@ TEST_F(NothingTaken, AnUpdateCallOfZeroWithoutATransferIsNoSuccess) {
     // 0, but nothing reached the device.
     const RunOutcome outcome = Run();
     EXPECT_FALSE(outcome.Success());
-    EXPECT_TRUE(desktop.Stdout().ends_with("Update fail, no image was transferred, rst 0."));
+    EXPECT_TRUE(desktop.Stdout().ends_with(
+        "Update fail, no image was transferred, rst 0. The device took no image, so nothing was "
+        "updated.\n"));
     for (const auto& [event, lParam] : Broadcasts()) {
         EXPECT_NE(event, ProgressEvent::Succeeded);
     }
@@ -277,10 +286,12 @@ TEST_F(DescriptionFails, ReportsTheStepAndEndsTheEndpointStage) {
     const RunOutcome outcome = Run();
     EXPECT_FALSE(outcome.Success());
     const std::string out = desktop.Stdout();
-    EXPECT_TRUE(out.ends_with("Get device description fail, rst 2."));
+    EXPECT_TRUE(out.ends_with(
+        "Get device description fail, rst 2. CFU_RESULT_NOT_ANSWERED: no answer: the device's "
+        "description could not be read, or no offer was answered.\n"));
     EXPECT_EQ(out.find("Device Description"), std::string::npos);
     const auto log = desktop.Log();
-    ASSERT_EQ(log.size(), 1u);
+    ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].text, u"Get device description fail, rst 2.\n");
     EXPECT_EQ(log[0].colour, kRed);
     EXPECT_EQ(Broadcasts(), (std::vector<std::pair<ProgressEvent, std::int64_t>>{

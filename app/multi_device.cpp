@@ -1,0 +1,189 @@
+#include "multi_device.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "hid_backend_factory.h"
+#include "run_messages.h"
+#include "text_encoding.h"
+
+namespace zelk::app {
+namespace {
+
+std::string DescriptionText(const DeviceDescription& description) {
+    std::string text;
+    const std::size_t count = std::min<std::size_t>(description.ComponentCount, 7);
+    for (std::size_t i = 0; i < count; ++i) {
+        const ComponentEntry& entry = description.Components[i];
+        char line[160];
+        std::snprintf(
+            line, sizeof line,
+            "   Component ID: %u   Bank: %u   Bud Role: %u   FwVersion: %u.%u.%u.%u\n",
+            static_cast<unsigned>((entry.ComponentInfo >> 8) & 0xFF),
+            static_cast<unsigned>(entry.ComponentInfo & 0x3),
+            static_cast<unsigned>((entry.ComponentInfo >> 2) & 0x3),
+            static_cast<unsigned>(entry.VersionPart1), static_cast<unsigned>(entry.VersionPart2),
+            static_cast<unsigned>(entry.VersionPart3), static_cast<unsigned>(entry.VersionPart4));
+        text += line;
+    }
+    return text;
+}
+
+std::string FailureText(const RunOutcome& outcome) {
+    if (outcome.noDevice) {
+        return "the device was not found";
+    }
+    if (outcome.failedStep.empty()) {
+        if (outcome.Success()) {
+            return "the version was not confirmed";
+        }
+        return "failed";
+    }
+    std::string text = outcome.failedStep + " fail, rst " + std::to_string(outcome.resultCode) +
+                       " (" + ResultCodeName(outcome.resultCode) + ": " +
+                       (outcome.resultCode == 0 ? NothingTransferredText(false)
+                                                : ResultMeaning(outcome.resultCode, false) + ".") +
+                       ")";
+    if (outcome.deviceGone) {
+        text += " " + DeviceGoneText(false);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::u16string> MatchingInterfaces(cfu::CfuLibrary& library,
+                                               const DeviceIdentity& identity) {
+    library.SetConfig(RunConfigFor(identity));
+    library.Initialize(1);
+    std::vector<std::u16string> paths;
+    const std::int32_t characters = library.GetDeviceNumber();
+    if (characters > 0) {
+        std::vector<char16_t> buffer(static_cast<std::size_t>(characters), u'\0');
+        if (library.GetDeviceEndpointPath(buffer.data(), characters) == 0) {
+            std::size_t start = 0;
+            for (std::size_t i = 0; i < buffer.size(); ++i) {
+                if (buffer[i] == u'\0') {
+                    if (i > start) {
+                        paths.emplace_back(buffer.data() + start, i - start);
+                    }
+                    start = i + 1;
+                }
+            }
+        }
+    }
+    library.Uninitialize();
+    return paths;
+}
+
+std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library,
+                                      const DeviceIdentity& identity, bool chinese,
+                                      JsonLinesSink* sink) {
+    std::vector<ListedDevice> devices;
+    const std::vector<std::u16string> paths = MatchingInterfaces(library, identity);
+    if (paths.empty()) {
+        const std::string access = hid::ActiveHidAccessProblem();
+        desktop.WriteStdout(NoMatchingDeviceText(identity, false) + "\n");
+        desktop.AppendLog(Utf8ToUtf16(NoMatchingDeviceText(identity, chinese) + "\n"), kRed);
+        if (!access.empty()) {
+            desktop.AppendLog(Utf8ToUtf16(access + "\n"), kRed);
+        }
+        if (sink != nullptr) {
+            sink->NoDevice(identity, false, access);
+        }
+        return devices;
+    }
+    library.SetConfig(RunConfigFor(identity));
+    library.Initialize(1);
+    library.SetConfigEx(RunConfigFor(identity));
+    for (const std::u16string& path : paths) {
+        ListedDevice device;
+        device.path = Utf16ToUtf8(path);
+        EndpointHandle handle = CFU_NO_ENDPOINT;
+        ResultCode rst = library.OpenDeviceEndpoint(path, &handle);
+        if (rst == 0) {
+            std::memset(&device.description, 0, sizeof device.description);
+            rst = library.GetDeviceDescription(handle, &device.description);
+            device.described = rst == 0;
+        }
+        device.resultCode = rst;
+        if (handle != CFU_NO_ENDPOINT) {
+            // Also a handle a failed open left behind: adopted, then closed.
+            library.UnregisterUpdateStatusCallback(handle);
+            library.CloseDeviceEndpoint(handle);
+        }
+        std::string text = device.path + "\n";
+        if (device.described) {
+            text += DescriptionText(device.description);
+        } else {
+            text += std::string("   ") +
+                    (rst != 0 && !device.described && handle == CFU_NO_ENDPOINT
+                         ? CannotOpenText(false) + " "
+                         : std::string()) +
+                    ResultCodeName(rst) + ": " + ResultMeaning(rst, false) + ".\n";
+        }
+        desktop.WriteStdout(text);
+        if (sink != nullptr) {
+            sink->Listed(device);
+        }
+        devices.push_back(std::move(device));
+    }
+    library.Uninitialize();
+    return devices;
+}
+
+std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend, WaitClock& clock,
+                                     const RunInput& input,
+                                     const std::vector<std::u16string>& paths,
+                                     JsonLinesSink* sink) {
+    std::vector<DeviceSummary> summary(paths.size());
+    {
+        std::vector<std::jthread> threads;
+        threads.reserve(paths.size());
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            threads.emplace_back([&, i] {
+                cfu::CfuLibrary library(backend, clock);
+                UpdateDriver driver(desktop, library, clock);
+                driver.SetTargetPath(paths[i]);
+                driver.SetEventSink(sink);
+                summary[i].path = Utf16ToUtf8(paths[i]);
+                summary[i].outcome = driver.RunUpdate(input);
+                summary[i].outcome.path = summary[i].path;
+            });
+        }
+    }
+    std::size_t succeeded = 0;
+    std::string text = "\n######################## Summary ########################\n";
+    for (const DeviceSummary& device : summary) {
+        const bool ok = device.outcome.Success();
+        succeeded += ok ? 1 : 0;
+        text += (ok ? "   OK       " : "   FAILED   ") + device.path;
+        if (!ok) {
+            text += ": " + FailureText(device.outcome);
+        } else if (device.outcome.verification == Verification::Verified) {
+            text += ": now " + device.outcome.reportedVersion;
+        }
+        text += "\n";
+    }
+    text +=
+        std::to_string(succeeded) + " of " + std::to_string(summary.size()) + " devices updated.\n";
+    desktop.WriteStdout(text);
+    if (sink != nullptr) {
+        sink->Summary(summary);
+    }
+    return summary;
+}
+
+bool AllSucceeded(const std::vector<DeviceSummary>& devices, bool requireVerified) {
+    if (devices.empty()) {
+        return false;
+    }
+    return std::all_of(devices.begin(), devices.end(), [&](const DeviceSummary& device) {
+        return requireVerified ? device.outcome.Verified() : device.outcome.Success();
+    });
+}
+
+}  // namespace zelk::app

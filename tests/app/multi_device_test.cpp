@@ -1,0 +1,195 @@
+// --list and --all over several virtual earbuds, the JSON lines of a run, and
+// the words a failed run adds to its fixed texts.
+#include "multi_device.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "desktop/recording_desktop.h"
+#include "json_lines_sink.h"
+#include "sample_firmware_paths.h"
+#include "support/fast_wait_clock.h"
+#include "text_encoding.h"
+#include "virtual/virtual_device_file.h"
+#include "virtual/virtual_hid_backend.h"
+
+namespace zelk::app {
+namespace {
+
+using hid::virt::DefaultEarbud;
+using hid::virt::VirtualDeviceConfig;
+
+std::u16string Utf16(const std::string& ascii) {
+    return {ascii.begin(), ascii.end()};
+}
+
+DeviceIdentity EarbudIdentity() {
+    return {0x320F, 0x5055, 0x0104, 0xFF0B, 2};
+}
+
+VirtualDeviceConfig Rejecting() {
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.behaviour.offerAnswers = {{0x02}};
+    return config;
+}
+
+VirtualDeviceConfig UnpluggedAtBlock(std::uint16_t block) {
+    VirtualDeviceConfig config = DefaultEarbud();
+    hid::virt::ContentRule rule;
+    rule.block = block;
+    rule.unplug = true;
+    config.behaviour.contentScript = {rule};
+    return config;
+}
+
+// The JSON lines a sink wrote to a temporary file.
+class CapturedLines {
+  public:
+    CapturedLines() : file_(std::tmpfile()) {}
+    ~CapturedLines() { std::fclose(file_); }
+    std::FILE* File() { return file_; }
+    std::vector<nlohmann::json> Events() {
+        std::vector<nlohmann::json> events;
+        std::rewind(file_);
+        char line[8192];
+        while (std::fgets(line, sizeof line, file_) != nullptr) {
+            events.push_back(nlohmann::json::parse(line));  // throws on a broken line
+        }
+        return events;
+    }
+
+  private:
+    std::FILE* file_;
+};
+
+class Several : public ::testing::Test {
+  protected:
+    explicit Several(std::vector<VirtualDeviceConfig> devices) : backend(std::move(devices)) {}
+
+    RunInput Input() {
+        return {EarbudIdentity(), Utf16(ZELK_SAMPLE_OFFER), Utf16(ZELK_SAMPLE_PAYLOAD),
+                ChooseLanguage(std::nullopt)};
+    }
+
+    hid::virt::VirtualHidBackend backend;
+    zelk::testing::FastWaitClock clock{1000};
+    RecordingDesktop desktop;
+    CapturedLines lines;
+    JsonLinesSink sink{lines.File()};
+};
+
+class OneBadAmongGood : public Several {
+  protected:
+    OneBadAmongGood() : Several({DefaultEarbud(), Rejecting(), DefaultEarbud()}) {}
+};
+
+TEST_F(OneBadAmongGood, EveryDeviceIsUpdatedOnItsOwnAndTheBadOneFailsTheRun) {
+    cfu::CfuLibrary library(backend, clock);
+    const std::vector<std::u16string> paths = MatchingInterfaces(library, EarbudIdentity());
+    ASSERT_EQ(paths.size(), 3u);
+    const std::vector<DeviceSummary> summary =
+        UpdateAll(desktop, backend, clock, Input(), paths, &sink);
+
+    ASSERT_EQ(summary.size(), 3u);
+    EXPECT_TRUE(summary[0].outcome.Verified());
+    EXPECT_FALSE(summary[1].outcome.Success());
+    EXPECT_EQ(summary[1].outcome.resultCode, 4);
+    EXPECT_TRUE(summary[2].outcome.Verified());
+    EXPECT_FALSE(AllSucceeded(summary, false));
+    // Each good device got the whole image, the bad one none.
+    EXPECT_EQ(backend.Device(0).CompletedTransfers(), 1u);
+    EXPECT_EQ(backend.Device(1).ContentBlockCount(), 0u);
+    EXPECT_EQ(backend.Device(2).CompletedTransfers(), 1u);
+
+    const std::string out = desktop.Stdout();
+    EXPECT_NE(out.find("   FAILED   " + Utf16ToUtf8(paths[1]) +
+                       ": Update fail, rst 4 (CFU_RESULT_LAST_IMAGE_REJECTED"),
+              std::string::npos);
+    EXPECT_NE(out.find("2 of 3 devices updated."), std::string::npos);
+
+    // Every event names its device; each device's progress reaches 100 on its own.
+    std::map<std::string, int> lastProgress;
+    nlohmann::json summaryEvent;
+    for (const nlohmann::json& event : lines.Events()) {
+        if (event["event"] == "progress") {
+            lastProgress[event["path"]] = event["percentage"];
+        } else if (event["event"] == "summary") {
+            summaryEvent = event;
+        }
+    }
+    EXPECT_EQ(lastProgress[Utf16ToUtf8(paths[0])], 100);
+    EXPECT_EQ(lastProgress[Utf16ToUtf8(paths[2])], 100);
+    EXPECT_EQ(summaryEvent["failed"], 1);
+    EXPECT_EQ(summaryEvent["devices"][1]["path"], Utf16ToUtf8(paths[1]));
+    EXPECT_EQ(summaryEvent["devices"][1]["codeName"], "CFU_RESULT_LAST_IMAGE_REJECTED");
+}
+
+TEST_F(OneBadAmongGood, AListDescribesEveryDeviceAndSendsNothing) {
+    cfu::CfuLibrary library(backend, clock);
+    const std::vector<ListedDevice> devices =
+        ListDevices(desktop, library, EarbudIdentity(), false, &sink);
+    ASSERT_EQ(devices.size(), 3u);
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        EXPECT_TRUE(devices[i].described);
+        EXPECT_EQ(backend.Device(i).OfferCount(), 0u);
+    }
+    EXPECT_EQ(library.RegisteredCount(), 0u);
+    const auto events = lines.Events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0]["components"][0]["version"], "1.0.3.2");
+    EXPECT_EQ(events[0]["components"][0]["id"], 15);
+}
+
+class NoneThere : public Several {
+  protected:
+    NoneThere() : Several({}) {}
+};
+
+TEST_F(NoneThere, AListSaysWhichIdentityWasSearchedFor) {
+    cfu::CfuLibrary library(backend, clock);
+    EXPECT_TRUE(ListDevices(desktop, library, EarbudIdentity(), true, &sink).empty());
+    EXPECT_EQ(desktop.Stdout(),
+              "No HID device matches VID 0x320F, PID 0x5055, usage page 0xFF0B, usage 0x0104, "
+              "MI 2.\n");
+    const auto events = lines.Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0]["event"], "no_device");
+    EXPECT_EQ(events[0]["identity"]["usagePage"], "0xFF0B");
+}
+
+class Unplugged : public Several {
+  protected:
+    Unplugged() : Several({UnpluggedAtBlock(3)}) {}
+};
+
+TEST_F(Unplugged, ADeviceThatLeavesIsToldApartFromADeviceError) {
+    cfu::CfuLibrary library(backend, clock);
+    UpdateDriver driver(desktop, library, clock);
+    driver.SetEventSink(&sink);
+    RunInput input = Input();
+    input.texts.ChineseUi = true;
+    const RunOutcome outcome = driver.RunUpdate(input);
+    EXPECT_FALSE(outcome.Success());
+    EXPECT_TRUE(outcome.deviceGone);
+    EXPECT_EQ(outcome.failedStep, "Update");
+    EXPECT_NE(desktop.Stdout().find("The device is gone (unplugged or restarted).\n"),
+              std::string::npos);
+    // The log, in the interface's language, says it too.
+    bool told = false;
+    for (const auto& entry : desktop.Log()) {
+        told = told || entry.text.find(u"\u8BBE\u5907\u5DF2\u4E0D\u5728") != std::u16string::npos;
+    }
+    EXPECT_TRUE(told);
+    const auto events = lines.Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back()["event"], "result");
+    EXPECT_EQ(events.back()["deviceGone"], true);
+}
+
+}  // namespace
+}  // namespace zelk::app

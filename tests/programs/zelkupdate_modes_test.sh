@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# zelkupdate's script-facing modes run as a production line would run them:
+# --json, --list and --all on device files, good and failing devices, and
+# command lines with a value missing. Each row is one run; the runs go at
+# once (each ends with the fixed ten-second wait of a run).
+#   zelkupdate_modes_test.sh <zelkupdate>
+set -u
+updater=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export TMPDIR="$work/tmp" XDG_RUNTIME_DIR= DBUS_SESSION_BUS_ADDRESS=
+mkdir -p "$TMPDIR"
+failed=0
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+
+earbud() {  # earbud ROLE [BEHAVIOUR]
+    printf '{ "vendorId": "0x320F", "productId": "0x5055", "interfaceNumber": 2,
+      "components": [{ "id": "0x0F", "budRole": %s, "version": "0x10003001" }]%s }' \
+        "$1" "${2:+, \"behaviour\": $2}"
+}
+devices() { echo "{ \"devices\": [$(IFS=,; echo "$*")] }"; }
+devices "$(earbud 1)" "$(earbud 1 '{ "offerAnswers": ["reject"] }')" "$(earbud 2)" \
+    > "$work/one-bad.json"
+devices "$(earbud 1)" "$(earbud 2)" > "$work/two-good.json"
+devices "$(earbud 1 '{ "offerAnswers": ["reject"] }')" > "$work/rejecting.json"
+devices "$(earbud 1 '{ "unplugAtBlock": 3 }')" > "$work/unplugged.json"
+devices "$(earbud 1)" > "$work/one.json"
+echo '{ "devices": [] }' > "$work/none.json"
+
+# name | arguments
+rows=(
+    "good-json|--json --simulate=$work/one.json"
+    "one-bad-all|--all --json --simulate=$work/one-bad.json"
+    "two-good-all|--all --verify --simulate=$work/two-good.json"
+    "list|--list --simulate=$work/one-bad.json"
+    "list-json|--list --json --simulate=$work/one-bad.json"
+    "list-none|--list --json --simulate=$work/none.json"
+    "none-json|--json --simulate=$work/none.json"
+    "rejected-json|--json --simulate=$work/rejecting.json"
+    "unplugged-json|--json --simulate=$work/unplugged.json"
+    "offer-without-value|--offer --payload $work/x --simulate"
+)
+pids=()
+for row in "${rows[@]}"; do
+    name=${row%%|*}
+    # shellcheck disable=SC2086
+    ( "$updater" ${row#*|} > "$work/$name.out" 2> "$work/$name.err"
+      echo $? > "$work/$name.status" ) &
+    pids+=($!)
+done
+wait "${pids[@]}"
+
+status() { cat "$work/$1.status"; }
+expect_status() { [ "$(status "$1")" -eq "$2" ] || fail "$1 exited with $(status "$1"), not $2"; }
+# Every line of a --json run's stdout is one JSON object; prints the query's answer.
+json() {  # json NAME PYTHON-EXPRESSION over `events` (the list of objects)
+    python3 - "$work/$1.out" "$2" <<'PY'
+import json, sys
+events = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+print(eval(sys.argv[2]))
+PY
+}
+check() {  # check NAME DESCRIPTION PYTHON-EXPRESSION
+    [ "$(json "$1" "$3" 2>&1)" = "True" ] || fail "$1: $2 ($(json "$1" "$3" 2>&1 | tail -1))"
+}
+
+expect_status good-json 0
+check good-json "events in order, stdout only JSON" \
+    "[e['event'] for e in events if e['event'] != 'progress'] == ['start', 'device_found', 'description', 'verification', 'result', 'exit']"
+check good-json "progress climbs to 100" \
+    "[e['percentage'] for e in events if e['event'] == 'progress'][-1] == 100"
+check good-json "result" \
+    "[(e['success'], e['verification'], e['reportedVersion']) for e in events if e['event'] == 'result'] == [(True, 'verified', '1.0.4.2')]"
+grep -q "Verified: the device now reports version 1.0.4.2." "$work/good-json.err" ||
+    fail "good-json: the human texts did not go to stderr"
+
+expect_status one-bad-all 1
+check one-bad-all "summary names the bad device" \
+    "[(e['succeeded'], e['failed'], [d['path'].split('#')[2] for d in e['devices'] if not d['success']]) for e in events if e['event'] == 'summary'] == [(2, 1, ['virtual&1&0000'])]"
+check one-bad-all "the bad device's result says why" \
+    "[(e['code'], e['codeName'], e['step']) for e in events if e['event'] == 'result' and not e['success']] == [(4, 'CFU_RESULT_LAST_IMAGE_REJECTED', 'Update')]"
+check one-bad-all "the good ones were updated" \
+    "sorted(e['path'].split('#')[2] for e in events if e['event'] == 'verification' and e['state'] == 'verified') == ['virtual&0&0000', 'virtual&2&0000']"
+grep -q "FAILED .*virtual&1&0000.*CFU_RESULT_LAST_IMAGE_REJECTED" "$work/one-bad-all.err" ||
+    fail "one-bad-all: the human summary does not name the bad device"
+
+expect_status two-good-all 0
+grep -q "2 of 2 devices updated." "$work/two-good-all.out" || fail "two-good-all: no summary"
+
+expect_status list 0
+[ "$(grep -c "Component ID: 15   Bank: 0   Bud Role: [12]   FwVersion: 1.0.3.2" "$work/list.out")" -eq 3 ] ||
+    fail "list: not every device listed with its component"
+expect_status list-json 0
+check list-json "three devices, their roles" \
+    "[c['budRole'] for e in events if e['event'] == 'device' for c in e['components']] == [1, 1, 2]"
+grep -q "percentage" "$work/list.out" "$work/list.err" && fail "list: something was sent"
+
+expect_status list-none 2
+check list-none "no device, with the identity" \
+    "[(e['identity']['vendorId'], e['identity']['productId']) for e in events if e['event'] == 'no_device'] == [('0x320F', '0x5055')]"
+
+expect_status none-json 2
+check none-json "no device and its result" \
+    "[e['event'] for e in events] == ['start', 'no_device', 'result', 'exit'] and events[2]['noDevice']"
+grep -q "No HID device matches VID 0x320F, PID 0x5055" "$work/none-json.err" ||
+    fail "none-json: the identity searched for is not named"
+
+expect_status rejected-json 1
+check rejected-json "rejected by name" \
+    "[(e['code'], e['codeName']) for e in events if e['event'] == 'result'] == [(4, 'CFU_RESULT_LAST_IMAGE_REJECTED')]"
+
+expect_status unplugged-json 1
+check unplugged-json "an unplugged device is gone, not a device error" \
+    "[(e['deviceGone'], e['step']) for e in events if e['event'] == 'result'] == [(True, 'Update')]"
+grep -q "The device is gone (unplugged or restarted)." "$work/unplugged-json.err" ||
+    fail "unplugged-json: no word that the device is gone"
+
+expect_status offer-without-value 64
+grep -q "^zelkupdate: --offer needs a value" "$work/offer-without-value.err" ||
+    fail "offer-without-value: $(head -1 "$work/offer-without-value.err")"
+
+echo "zelkupdate modes: $failed failed"
+[ "$failed" -eq 0 ]
