@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zelk::fuzz {
 
@@ -50,6 +51,40 @@ inline std::filesystem::path WriteScratchFile(std::string_view name, const std::
     std::fclose(file);
     return path;
 }
+
+// The input as a program's command line: `program`, then the input's
+// NUL-separated parts (a trailing empty part dropped), as argc/argv.
+class CommandLine {
+  public:
+    CommandLine(const char* program, const std::uint8_t* data, std::size_t size)
+        : arguments_{program} {
+        std::string current;
+        for (std::size_t i = 0; i < size; ++i) {
+            if (data[i] == 0) {
+                arguments_.push_back(current);
+                current.clear();
+            } else {
+                current.push_back(static_cast<char>(data[i]));
+            }
+        }
+        if (!current.empty()) {
+            arguments_.push_back(current);
+        }
+        for (std::string& argument : arguments_) {
+            argv_.push_back(argument.data());
+        }
+        argv_.push_back(nullptr);
+    }
+    CommandLine(const CommandLine&) = delete;
+    CommandLine& operator=(const CommandLine&) = delete;
+
+    int Argc() const { return static_cast<int>(arguments_.size()); }
+    char** Argv() { return argv_.data(); }
+
+  private:
+    std::vector<std::string> arguments_;
+    std::vector<char*> argv_;
+};
 
 // Takes input bytes from the front, zero once they run out.
 class ByteReader {

@@ -22,25 +22,8 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> arguments{"zelkupdate"};
-    std::string current;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) {
-            arguments.push_back(current);
-            current.clear();
-        } else {
-            current.push_back(static_cast<char>(data[i]));
-        }
-    }
-    if (!current.empty()) {
-        arguments.push_back(current);
-    }
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    const int status = ZelkupdateMain(static_cast<int>(arguments.size()), argv.data());
+    zelk::fuzz::CommandLine commandLine("zelkupdate", data, size);
+    const int status = ZelkupdateMain(commandLine.Argc(), commandLine.Argv());
     zelk::fuzz::Require(status >= 0 && status <= 255, "an exit status fits a byte");
     return 0;
 }

@@ -14,29 +14,13 @@
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> arguments{"ZelkUpdateTool"};
-    std::string current;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) {
-            arguments.push_back(current);
-            current.clear();
-        } else {
-            current.push_back(static_cast<char>(data[i]));
-        }
-    }
-    if (!current.empty()) {
-        arguments.push_back(current);
-    }
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(arguments.size());
+    zelk::fuzz::CommandLine commandLine("ZelkUpdateTool", data, size);
+    const int argc = commandLine.Argc();
+    char** const argv = commandLine.Argv();
 
-    const bool withoutWindow = AsksWithoutWindow(argc, argv.data());
+    const bool withoutWindow = AsksWithoutWindow(argc, argv);
     Options options;
-    const std::optional<int> answer = AnswerWithoutWindow(argc, argv.data(), options);
+    const std::optional<int> answer = AnswerWithoutWindow(argc, argv, options);
     if (withoutWindow) {
         zelk::fuzz::Require(answer.has_value(), "help and version answer without a window");
     }

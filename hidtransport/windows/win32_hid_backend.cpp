@@ -76,32 +76,28 @@ class Win32HidDescriptor final : public HidDescriptor {
     }
 
     HidStatus GetValueCaps(HidReportType type, std::vector<HidCapability>& out) const override {
-        out.clear();
-        HidCaps caps;
-        if (!ValidReportType(type)) {
-            return kHidStatusInvalidReportType;
-        }
-        if (const HidStatus status = GetCaps(caps); status < 0) {
-            return status;
-        }
-        USHORT count = CountFor(caps, type, /*buttons=*/false);
-        if (count == 0) {
-            return kHidStatusSuccess;
-        }
-        std::vector<HIDP_VALUE_CAPS> raw(count);
-        const NTSTATUS status =
-            api_.GetValueCaps(static_cast<HIDP_REPORT_TYPE>(type), raw.data(), &count, data_);
-        if (status < 0) {
-            return status;
-        }
-        count = std::min<USHORT>(count, static_cast<USHORT>(raw.size()));
-        for (USHORT i = 0; i < count; ++i) {
-            out.push_back(FromValueCaps(raw[i]));
-        }
-        return status;
+        return ReadCaps<HIDP_VALUE_CAPS>(
+            type, /*buttons=*/false, out,
+            [this](HIDP_REPORT_TYPE reportType, HIDP_VALUE_CAPS* raw, USHORT* count) {
+                return api_.GetValueCaps(reportType, raw, count, data_);
+            },
+            FromValueCaps);
     }
 
     HidStatus GetButtonCaps(HidReportType type, std::vector<HidCapability>& out) const override {
+        return ReadCaps<HIDP_BUTTON_CAPS>(
+            type, /*buttons=*/true, out,
+            [this](HIDP_REPORT_TYPE reportType, HIDP_BUTTON_CAPS* raw, USHORT* count) {
+                return api_.GetButtonCaps(reportType, raw, count, data_);
+            },
+            FromButtonCaps);
+    }
+
+    // Value and button capabilities are read alike: as many records as the
+    // collection's caps announce, of which only those the call filled count.
+    template <typename Raw, typename Call, typename Convert>
+    HidStatus ReadCaps(HidReportType type, bool buttons, std::vector<HidCapability>& out, Call call,
+                       Convert convert) const {
         out.clear();
         HidCaps caps;
         if (!ValidReportType(type)) {
@@ -110,19 +106,18 @@ class Win32HidDescriptor final : public HidDescriptor {
         if (const HidStatus status = GetCaps(caps); status < 0) {
             return status;
         }
-        USHORT count = CountFor(caps, type, /*buttons=*/true);
+        USHORT count = CountFor(caps, type, buttons);
         if (count == 0) {
             return kHidStatusSuccess;
         }
-        std::vector<HIDP_BUTTON_CAPS> raw(count);
-        const NTSTATUS status =
-            api_.GetButtonCaps(static_cast<HIDP_REPORT_TYPE>(type), raw.data(), &count, data_);
+        std::vector<Raw> raw(count);
+        const NTSTATUS status = call(static_cast<HIDP_REPORT_TYPE>(type), raw.data(), &count);
         if (status < 0) {
             return status;
         }
         count = std::min<USHORT>(count, static_cast<USHORT>(raw.size()));
         for (USHORT i = 0; i < count; ++i) {
-            out.push_back(FromButtonCaps(raw[i]));
+            out.push_back(convert(raw[i]));
         }
         return status;
     }
