@@ -28,10 +28,12 @@ inline void Require(bool condition, const char* what) {
 // A directory of this process's own, made once and removed at exit, for the
 // targets whose parser reads a file by name.
 inline const std::filesystem::path& ScratchDirectory() {
-    static const std::filesystem::path directory = [] {
-        const std::filesystem::path made =
-            std::filesystem::temp_directory_path() / ("zelk_fuzz_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(made);
+    // Never destroyed: the exit handler that removes the directory runs after
+    // the static objects made later than its registration are gone.
+    static const std::filesystem::path& directory = *[] {
+        auto* made = new std::filesystem::path(std::filesystem::temp_directory_path() /
+                                               ("zelk_fuzz_" + std::to_string(::getpid())));
+        std::filesystem::create_directories(*made);
         std::atexit([] {
             std::error_code ignored;
             std::filesystem::remove_all(ScratchDirectory(), ignored);
