@@ -48,7 +48,8 @@ std::string FailureText(const RunOutcome& outcome) {
                                                 : ResultMeaning(outcome.resultCode, false) + ".") +
                        ")";
     if (outcome.deviceGone) {
-        text += " " + DeviceGoneText(false);
+        text += ' ';
+        text += DeviceGoneText(false);
     }
     return text;
 }
