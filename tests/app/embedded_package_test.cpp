@@ -200,6 +200,8 @@ TEST_F(EmbeddedPackageTest, ReadsTheChineseCodePageTheFileIsWrittenIn) {
     EXPECT_EQ(identity.VendorId, 0x32);
 }
 
+#ifndef _WIN32
+// GB18030 through iconv; code page 936 on Windows maps such bytes its own way.
 TEST_F(EmbeddedPackageTest, BytesTheCodePageDoesNotDefineReadAsReplacements) {
     WriteFile(dir_ / "DeviceInfo.txt", "0x32\xFF\n\xD6\n");
     DeviceIdentity identity;
@@ -208,6 +210,7 @@ TEST_F(EmbeddedPackageTest, BytesTheCodePageDoesNotDefineReadAsReplacements) {
     EXPECT_EQ(desktop_.ControlText(control::kPidEdit), u"\uFFFD");  // a lead byte cut short
     EXPECT_EQ(identity.VendorId, 0x32);
 }
+#endif
 
 TEST_F(EmbeddedPackageTest, MissingFileShowsABoxAndChangesNothing) {
     desktop_.SetControlText(control::kVidEdit, u"before");
