@@ -6,10 +6,12 @@
 // are handed to the packaging tool.
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cfu_library.h"
 #include "desktop/qt/dialog_actions.h"
@@ -92,24 +94,98 @@ std::optional<int> AnswerWithoutWindow(int argc, char** argv, Options& options) 
     return std::nullopt;
 }
 
-bool AsksWithoutWindow(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--help" || arg == "-h" || arg == "--version") {
+// Qt's own command-line options (QGuiApplication and QApplication), which
+// Qt takes out of argv when it starts; those in the second list take a value.
+bool IsQtOption(std::string_view arg, bool& takesValue) {
+    static constexpr std::string_view kFlags[] = {"reverse", "nograb",      "dograb",
+                                                  "sync",    "widgetcount", "testability"};
+    static constexpr std::string_view kWithValue[] = {"platform",      "platformpluginpath",
+                                                      "platformtheme", "plugin",
+                                                      "qmljsdebugger", "qwindowgeometry",
+                                                      "qwindowicon",   "qwindowtitle",
+                                                      "session",       "style",
+                                                      "stylesheet",    "display",
+                                                      "geometry",      "title",
+                                                      "name",          "visual",
+                                                      "ncols",         "cmap"};
+    if (!arg.starts_with('-') || arg == "-h") {
+        return false;
+    }
+    arg.remove_prefix(arg.starts_with("--") ? 2 : 1);
+    const std::size_t equals = arg.find('=');
+    const std::string_view name = arg.substr(0, equals);
+    for (const std::string_view flag : kFlags) {
+        if (name == flag && equals == std::string_view::npos) {
+            takesValue = false;
+            return true;
+        }
+    }
+    for (const std::string_view option : kWithValue) {
+        if (name == option) {
+            takesValue = equals == std::string_view::npos;
             return true;
         }
     }
     return false;
 }
 
+// The program's own arguments, without Qt's options and their values.
+std::vector<char*> OwnArguments(int argc, char** argv) {
+    std::vector<char*> own{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        bool takesValue = false;
+        if (IsQtOption(argv[i], takesValue)) {
+            i += takesValue ? 1 : 0;
+        } else {
+            own.push_back(argv[i]);
+        }
+    }
+    return own;
+}
+
+// Qt ends the process with an abort when it has no display to connect to;
+// say so plainly instead, unless a platform was chosen explicitly.
+bool DisplayAvailable(int argc, char** argv) {
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    if (set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM")) {
+        return true;
+    }
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        arg.remove_prefix(arg.starts_with("--") ? 2 : (arg.starts_with('-') ? 1 : 0));
+        if (arg == "platform" || arg.starts_with("platform=")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+constexpr int kExitNoDisplay = 69;
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace zelk;
     Options options;
-    if (AsksWithoutWindow(argc, argv)) {
-        return AnswerWithoutWindow(argc, argv, options).value_or(kExitSuccess);
+    // Usage mistakes, --help and --version are answered before Qt starts, so
+    // that they need no display.
+    std::vector<char*> own = OwnArguments(argc, argv);
+    if (const auto answer =
+            AnswerWithoutWindow(static_cast<int>(own.size()), own.data(), options)) {
+        return *answer;
     }
+    if (!DisplayAvailable(argc, argv)) {
+        std::fputs(
+            "ZelkUpdateTool: there is no display to show the window on (DISPLAY and "
+            "WAYLAND_DISPLAY are not set). Run it in a desktop session, use zelkupdate "
+            "for an update from the console, or choose a platform with -platform.\n",
+            stderr);
+        return kExitNoDisplay;
+    }
+    options = Options{};
     QApplication application(argc, argv);
     if (const auto answer = AnswerWithoutWindow(argc, argv, options)) {
         return *answer;

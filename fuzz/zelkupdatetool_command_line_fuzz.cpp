@@ -1,7 +1,7 @@
 // The window program's own options, NUL-separated, read by the program's own
 // code: its main file is compiled into this target (main renamed) and its
-// option reading is called as main calls it before and after Qt has taken
-// Qt's options out. No window is opened.
+// option reading is called as main calls it before Qt starts, with Qt's
+// options set aside. No window is opened.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,12 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int argc = commandLine.Argc();
     char** const argv = commandLine.Argv();
 
-    const bool withoutWindow = AsksWithoutWindow(argc, argv);
+    // As main does before Qt starts: Qt's options set aside, ours read.
+    std::vector<char*> own = OwnArguments(argc, argv);
+    zelk::fuzz::Require(!own.empty() && own.front() == argv[0], "the program name stays first");
     Options options;
-    const std::optional<int> answer = AnswerWithoutWindow(argc, argv, options);
-    if (withoutWindow) {
-        zelk::fuzz::Require(answer.has_value(), "help and version answer without a window");
-    }
+    const std::optional<int> answer =
+        AnswerWithoutWindow(static_cast<int>(own.size()), own.data(), options);
     if (answer) {
         zelk::fuzz::Require(*answer == kExitSuccess || *answer == kExitUsage,
                             "an answer is success or a usage error");
@@ -31,5 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         zelk::fuzz::Require(!options.simulate || !options.simulate->empty(),
                             "a device file is named when one is asked for");
     }
+    DisplayAvailable(argc, argv);
     return 0;
 }
