@@ -33,10 +33,15 @@ install_missing \
   g++-mingw-w64-x86-64-posix \
   dbus dbus-daemon \
   qt6-base-dev xvfb xauth \
-  qemu-system-x86 busybox-static cpio xz-utils kmod python3
+  qemu-system-x86 busybox-static cpio xz-utils kmod python3 locales
 # The kernel HID tests (above): a guest kernel under QEMU with a busybox
 # initramfs. Wine runs the Windows cross build (scripts/wine-tests.sh);
 # installed with its recommended libraries, which its X11 driver and fonts
 # need; the Chinese font is for the screenshots of the Windows window
 # (docs/window.md).
 install_missing --recommends wine64 wine fonts-wqy-microhei
+# A Chinese locale, under which Wine uses code page 936 (the console code page
+# check in tests/windows/).
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi
