@@ -750,7 +750,9 @@ TEST(DownloadProcedure, SilentContentGetsEveryAttemptThenNoResponse) {
         SCOPED_TRACE(testing::Message() << "family " << c.family << " long " << int{c.longWait});
         VirtualDeviceConfig device = Earbud();
         device.behaviour.contentScript = {Silent(0, 0)};
-        Rig rig(device, {.family = c.family, .divisor = 1000});
+        // The offer's answer must still reach the read thread within a
+        // shortened attempt on a loaded machine: 4 ms (2000 / 50) at least.
+        Rig rig(device, {.family = c.family, .divisor = 50});
         rig.env.options.LongResponseWait = c.longWait;
         rig.Start();
         const auto image = MakeImage({});
@@ -774,7 +776,7 @@ TEST(DownloadProcedure, SilentContentGetsEveryAttemptThenNoResponse) {
 TEST(DownloadProcedure, FailedContentWriteEndsWithoutANotification) {
     VirtualDeviceConfig device = Earbud();
     device.behaviour.contentScript = {Unplug(1)};
-    Rig rig(device, {.divisor = 1000});
+    Rig rig(device, {.divisor = 10});
     rig.Start();
     const auto image = MakeImage({.records = 4});
     ASSERT_EQ(rig.procedure.SendOffer(image->Offer.data(), 16), OfferResult::Accepted);
