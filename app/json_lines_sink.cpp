@@ -12,7 +12,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::uint8_t kOfferStatusReject = 0x02;
+constexpr auto kOfferStatusReject = static_cast<std::uint8_t>(engine::OfferStatus::Reject);
 
 std::string Hex(unsigned value, int digits) {
     char buffer[16];

@@ -128,10 +128,11 @@ constexpr std::array<DeviceCode, 5> kOfferStatuses{{
     {"COMMAND_READY", "command ready", "\u547D\u4EE4\u5C31\u7EEA"},
 }};
 constexpr DeviceCode kOfferNotSupported{"NOT_SUPPORTED", "not supported", "\u4E0D\u652F\u6301"};
-constexpr std::uint8_t kOfferStatusAccept = 0x01;
-constexpr std::uint8_t kOfferStatusReject = 0x02;
-constexpr std::uint8_t kOfferStatusNotSupported = 0xFF;
-constexpr std::uint8_t kContentStatusSuccess = 0x00;
+constexpr auto kOfferStatusAccept = static_cast<std::uint8_t>(engine::OfferStatus::Accept);
+constexpr auto kOfferStatusReject = static_cast<std::uint8_t>(engine::OfferStatus::Reject);
+constexpr auto kOfferStatusNotSupported =
+    static_cast<std::uint8_t>(engine::OfferStatus::NotSupported);
+constexpr std::uint8_t kContentStatusSuccess = engine::kContentStatusSuccess;
 
 template <std::size_t N>
 const DeviceCode& Lookup(const std::array<DeviceCode, N>& table, std::uint8_t code) {
