@@ -202,6 +202,44 @@ TEST(DeviceAnswerWords, AFailedUpdateNamesWhatTheDeviceAnswered) {
     }
 }
 
+// The edges of the protocol's code tables.
+TEST(DeviceAnswerWords, CodesAtTheEdgesOfEachTable) {
+    enum class Table { RejectReason, ContentStatus, OfferStatus };
+    struct Edge {
+        Table table;
+        std::uint8_t code;
+        const char* key;
+    };
+    const Edge edges[] = {
+        {Table::RejectReason, 0x00, "OLD_FIRMWARE"},
+        {Table::RejectReason, 0x08, "VARIANT"},
+        {Table::RejectReason, 0x09, "UNKNOWN"},
+        {Table::RejectReason, 0xDF, "UNKNOWN"},
+        {Table::RejectReason, 0xE0, "VENDOR_SPECIFIC"},
+        {Table::RejectReason, 0xFF, "VENDOR_SPECIFIC"},
+        {Table::ContentStatus, 0x0B, "INVALID"},
+        {Table::ContentStatus, 0x0C, "UNKNOWN"},
+        {Table::ContentStatus, 0xFF, "UNKNOWN"},
+        {Table::OfferStatus, 0x04, "COMMAND_READY"},
+        {Table::OfferStatus, 0x05, "UNKNOWN"},
+        {Table::OfferStatus, 0xFF, "NOT_SUPPORTED"},
+    };
+    for (const Edge& edge : edges) {
+        SCOPED_TRACE(static_cast<int>(edge.code));
+        switch (edge.table) {
+            case Table::RejectReason:
+                EXPECT_STREQ(RejectReasonKey(edge.code), edge.key);
+                break;
+            case Table::ContentStatus:
+                EXPECT_STREQ(ContentStatusKey(edge.code), edge.key);
+                break;
+            case Table::OfferStatus:
+                EXPECT_STREQ(OfferStatusKey(edge.code), edge.key);
+                break;
+        }
+    }
+}
+
 // Each update tells its own answers: a second update on the same endpoint
 // that hears nothing reports nothing seen, not the first one's rejection.
 TEST(DeviceAnswerWords, OnlyTheAnswersOfTheLatestUpdateCount) {
