@@ -12,6 +12,8 @@ namespace {
 
 using nlohmann::json;
 
+constexpr auto kOfferStatusReject = static_cast<std::uint8_t>(engine::OfferStatus::Reject);
+
 std::string Hex(unsigned value, int digits) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "0x%0*X", digits, value);
@@ -66,6 +68,24 @@ json OutcomeFields(const RunOutcome& outcome) {
     }
     if (!outcome.reportedVersion.empty()) {
         fields["reportedVersion"] = outcome.reportedVersion;
+    }
+    // What the device itself last answered during a failed update.
+    const cfu::DeviceAnswer& answer = outcome.deviceAnswer;
+    if (answer.OfferSeen) {
+        fields["offerStatus"] = {{"code", answer.OfferStatus},
+                                 {"name", OfferStatusKey(answer.OfferStatus)}};
+        if (answer.OfferStatus == kOfferStatusReject) {
+            fields["rejectReason"] = {{"code", answer.RejectReason},
+                                      {"name", RejectReasonKey(answer.RejectReason)}};
+        }
+    }
+    if (answer.ContentSeen) {
+        fields["contentStatus"] = {{"code", answer.ContentStatus},
+                                   {"name", ContentStatusKey(answer.ContentStatus)},
+                                   {"block", answer.ContentSequence}};
+    }
+    if (DeviceAnswerTells(answer)) {
+        fields["deviceSays"] = DeviceAnswerText(answer, false);
     }
     return fields;
 }

@@ -47,6 +47,10 @@ std::string FailureText(const RunOutcome& outcome) {
                        (outcome.resultCode == 0 ? NothingTransferredText(false)
                                                 : ResultMeaning(outcome.resultCode, false) + ".") +
                        ")";
+    if (DeviceAnswerTells(outcome.deviceAnswer)) {
+        text += ' ';
+        text += DeviceAnswerText(outcome.deviceAnswer, false);
+    }
     if (outcome.deviceGone) {
         text += ' ';
         text += DeviceGoneText(false);

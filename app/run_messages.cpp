@@ -80,6 +80,77 @@ constexpr std::array<CodeText, 26> kCodes{{
      "\u66F4\u65B0\u5E93\u5185\u90E8\u9519\u8BEF"},
 }};
 
+// One code of the device: its key, English and Chinese words.
+struct DeviceCode {
+    const char* key;
+    const char* english;
+    const char* chinese;
+};
+
+constexpr DeviceCode kUnknownCode{"UNKNOWN", "unknown", "\u672A\u77E5"};
+
+constexpr std::array<DeviceCode, 9> kRejectReasons{{
+    {"OLD_FIRMWARE", "old firmware", "\u65E7\u56FA\u4EF6"},
+    {"INVALID_COMPONENT", "invalid component", "\u65E0\u6548\u7EC4\u4EF6"},
+    {"SWAP_PENDING", "swap pending", "\u7B49\u5F85\u5207\u6362"},
+    {"MISMATCH", "mismatch", "\u4E0D\u5339\u914D"},
+    {"BANK", "bank", "\u5206\u533A\u4E0D\u7B26"},
+    {"PLATFORM", "platform", "\u5E73\u53F0\u4E0D\u7B26"},
+    {"MILESTONE", "milestone", "\u91CC\u7A0B\u7891\u4E0D\u7B26"},
+    {"INVALID_PROTOCOL_REVISION", "invalid protocol revision",
+     "\u65E0\u6548\u534F\u8BAE\u7248\u672C"},
+    {"VARIANT", "variant", "\u53D8\u4F53\u4E0D\u7B26"},
+}};
+constexpr DeviceCode kVendorReason{"VENDOR_SPECIFIC", "vendor specific",
+                                   "\u5382\u5546\u81EA\u5B9A\u4E49"};
+constexpr std::uint8_t kFirstVendorReason = 0xE0;
+
+constexpr std::array<DeviceCode, 12> kContentStatuses{{
+    {"SUCCESS", "success", "\u6210\u529F"},
+    {"PREPARE_ERROR", "prepare error", "\u51C6\u5907\u9519\u8BEF"},
+    {"WRITE_ERROR", "write error", "\u5199\u5165\u9519\u8BEF"},
+    {"COMPLETE_ERROR", "complete error", "\u5B8C\u6210\u9519\u8BEF"},
+    {"VERIFY_ERROR", "verify error", "\u6821\u9A8C\u9519\u8BEF"},
+    {"CRC_ERROR", "CRC error", "CRC \u9519\u8BEF"},
+    {"SIGNATURE_ERROR", "signature error", "\u7B7E\u540D\u9519\u8BEF"},
+    {"VERSION_ERROR", "version error", "\u7248\u672C\u9519\u8BEF"},
+    {"SWAP_PENDING", "swap pending", "\u7B49\u5F85\u5207\u6362"},
+    {"INVALID_ADDRESS", "invalid address", "\u65E0\u6548\u5730\u5740"},
+    {"NO_OFFER", "no offer", "\u65E0\u66F4\u65B0\u8BF7\u6C42"},
+    {"INVALID", "invalid", "\u65E0\u6548"},
+}};
+
+constexpr std::array<DeviceCode, 5> kOfferStatuses{{
+    {"SKIP", "skip", "\u8DF3\u8FC7"},
+    {"ACCEPT", "accept", "\u63A5\u53D7"},
+    {"REJECT", "reject", "\u62D2\u7EDD"},
+    {"BUSY", "busy", "\u5FD9"},
+    {"COMMAND_READY", "command ready", "\u547D\u4EE4\u5C31\u7EEA"},
+}};
+constexpr DeviceCode kOfferNotSupported{"NOT_SUPPORTED", "not supported", "\u4E0D\u652F\u6301"};
+constexpr auto kOfferStatusAccept = static_cast<std::uint8_t>(engine::OfferStatus::Accept);
+constexpr auto kOfferStatusReject = static_cast<std::uint8_t>(engine::OfferStatus::Reject);
+constexpr auto kOfferStatusNotSupported =
+    static_cast<std::uint8_t>(engine::OfferStatus::NotSupported);
+constexpr std::uint8_t kContentStatusSuccess = engine::kContentStatusSuccess;
+
+template <std::size_t N>
+const DeviceCode& Lookup(const std::array<DeviceCode, N>& table, std::uint8_t code) {
+    return code < N ? table[code] : kUnknownCode;
+}
+
+const DeviceCode& RejectReason(std::uint8_t reason) {
+    return reason >= kFirstVendorReason ? kVendorReason : Lookup(kRejectReasons, reason);
+}
+
+const DeviceCode& OfferStatus(std::uint8_t status) {
+    return status == kOfferStatusNotSupported ? kOfferNotSupported : Lookup(kOfferStatuses, status);
+}
+
+std::string Words(const DeviceCode& code, bool chinese) {
+    return chinese ? code.chinese : code.english;
+}
+
 }  // namespace
 
 const char* ResultCodeName(std::int64_t code) {
@@ -96,6 +167,74 @@ std::string ResultMeaning(std::int64_t code, bool chinese) {
     }
     const CodeText& text = kCodes[static_cast<std::size_t>(code)];
     return chinese ? text.chinese : text.english;
+}
+
+const char* OfferStatusKey(std::uint8_t status) {
+    return OfferStatus(status).key;
+}
+
+const char* RejectReasonKey(std::uint8_t reason) {
+    return RejectReason(reason).key;
+}
+
+const char* ContentStatusKey(std::uint8_t status) {
+    return Lookup(kContentStatuses, status).key;
+}
+
+std::string OfferStatusWords(std::uint8_t status, bool chinese) {
+    return Words(OfferStatus(status), chinese);
+}
+
+std::string RejectReasonWords(std::uint8_t reason, bool chinese) {
+    return Words(RejectReason(reason), chinese);
+}
+
+std::string ContentStatusWords(std::uint8_t status, bool chinese) {
+    return Words(Lookup(kContentStatuses, status), chinese);
+}
+
+bool DeviceAnswerTells(const cfu::DeviceAnswer& answer) {
+    return (answer.ContentSeen && answer.ContentStatus != kContentStatusSuccess) ||
+           (answer.OfferSeen && answer.OfferStatus != kOfferStatusAccept);
+}
+
+std::string DeviceAnswerText(const cfu::DeviceAnswer& answer, bool chinese) {
+    char buffer[256];
+    if (answer.ContentSeen && answer.ContentStatus != kContentStatusSuccess) {
+        const std::string words = ContentStatusWords(answer.ContentStatus, chinese);
+        if (chinese) {
+            std::snprintf(buffer, sizeof buffer,
+                          "\u8BBE\u5907\u62A5\u544A\u6570\u636E\u5757 %u "
+                          "\u7684\u5185\u5BB9\u72B6\u6001 0x%02X\uFF08%s\uFF09\u3002",
+                          static_cast<unsigned>(answer.ContentSequence),
+                          static_cast<unsigned>(answer.ContentStatus), words.c_str());
+        } else {
+            std::snprintf(buffer, sizeof buffer,
+                          "The device reported content status 0x%02X (%s) for block %u.",
+                          static_cast<unsigned>(answer.ContentStatus), words.c_str(),
+                          static_cast<unsigned>(answer.ContentSequence));
+        }
+        return buffer;
+    }
+    if (!answer.OfferSeen || answer.OfferStatus == kOfferStatusAccept) {
+        return {};
+    }
+    if (answer.OfferStatus == kOfferStatusReject) {
+        const std::string words = RejectReasonWords(answer.RejectReason, chinese);
+        std::snprintf(buffer, sizeof buffer,
+                      chinese ? "\u8BBE\u5907\u62D2\u7EDD\u4E86\u66F4\u65B0\u8BF7\u6C42"
+                                "\uFF1A\u539F\u56E0 0x%02X\uFF0C%s\u3002"
+                              : "The device rejected the offer: reason 0x%02X, %s.",
+                      static_cast<unsigned>(answer.RejectReason), words.c_str());
+        return buffer;
+    }
+    const std::string words = OfferStatusWords(answer.OfferStatus, chinese);
+    std::snprintf(buffer, sizeof buffer,
+                  chinese ? "\u8BBE\u5907\u4EE5\u72B6\u6001 0x%02X\uFF08%s\uFF09\u5E94"
+                            "\u7B54\u66F4\u65B0\u8BF7\u6C42\u3002"
+                          : "The device answered the offer with status 0x%02X (%s).",
+                  static_cast<unsigned>(answer.OfferStatus), words.c_str());
+    return buffer;
 }
 
 std::string NoMatchingDeviceText(const DeviceIdentity& identity, bool chinese) {

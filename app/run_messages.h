@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cfu_library.h"
 #include "embedded_package.h"
 
 namespace zelk::app {
@@ -28,5 +29,28 @@ std::string NothingTransferredText(bool chinese);
 
 // The device disappeared during the run (unplugged or restarted).
 std::string DeviceGoneText(bool chinese);
+
+// The device's own codes in the published CFU protocol: a stable key for
+// machine readers ("INVALID_COMPONENT") and words for people ("invalid
+// component"). Codes the protocol does not define read "UNKNOWN"; reject
+// reasons 0xE0 to 0xFF are "VENDOR_SPECIFIC".
+const char* OfferStatusKey(std::uint8_t status);
+const char* RejectReasonKey(std::uint8_t reason);
+const char* ContentStatusKey(std::uint8_t status);
+std::string OfferStatusWords(std::uint8_t status, bool chinese);
+std::string RejectReasonWords(std::uint8_t reason, bool chinese);
+std::string ContentStatusWords(std::uint8_t status, bool chinese);
+
+// One sentence on what the device itself answered during a failed update,
+// or empty when its answers say nothing more than the result code: an error
+// status of the last content answer ("The device reported content status
+// 0x04 (verify error) for block 37."), else a refused offer ("The device
+// rejected the offer: reason 0x01, invalid component.") or any other answer
+// than an acceptance ("The device answered the offer with status 0x03
+// (busy).").
+std::string DeviceAnswerText(const cfu::DeviceAnswer& answer, bool chinese);
+
+// True when DeviceAnswerText has something to say.
+bool DeviceAnswerTells(const cfu::DeviceAnswer& answer);
 
 }  // namespace zelk::app

@@ -126,6 +126,12 @@ UpdateConfig RunConfigFor(const DeviceIdentity& identity) {
 }
 
 UpdateDriver::UpdateDriver(Desktop& desktop, cfu::CfuLibrary& library, WaitClock& clock)
+    : desktop_(desktop),
+      ownCalls_(std::make_unique<CfuLibraryCalls>(library)),
+      library_(*ownCalls_),
+      clock_(clock) {}
+
+UpdateDriver::UpdateDriver(Desktop& desktop, UpdateLibrary& library, WaitClock& clock)
     : desktop_(desktop), library_(library), clock_(clock) {}
 
 void UpdateDriver::Print(const std::string& text) {
@@ -172,6 +178,10 @@ void UpdateDriver::Explain(const char* consoleFormat, ResultCode rst, bool logLi
     std::string local =
         rst == 0 ? " " + NothingTransferredText(chinese)
                  : Format(" %s: %s.", ResultCodeName(rst), ResultMeaning(rst, chinese).c_str());
+    if (step == "Update" && DeviceAnswerTells(outcome_.deviceAnswer)) {
+        english += " " + DeviceAnswerText(outcome_.deviceAnswer, false);
+        local += " " + DeviceAnswerText(outcome_.deviceAnswer, chinese);
+    }
     std::string hint;
     if (step == "Open device endpoint") {
         outcome_.cannotOpen = true;
@@ -195,7 +205,7 @@ void UpdateDriver::Explain(const char* consoleFormat, ResultCode rst, bool logLi
 
 bool UpdateDriver::StillPresent(const std::u16string& path) {
     std::vector<std::u16string> present;
-    if (library_.Backend().ListInterfaces(present) != 0) {
+    if (library_.ListInterfaces(present) != 0) {
         return true;  // cannot tell
     }
     for (const std::u16string& one : present) {
@@ -328,6 +338,10 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
             Print("\n######################## Download ########################\n");
             transferCompleted_ = false;
             rst = library_.Update(handle);
+            if (rst != 0 || !transferCompleted_) {
+                // For the message: the device's own status or reason.
+                outcome_.deviceAnswer = library_.LastDeviceAnswer(handle);
+            }
             if (rst != 0) {
                 ReportFailure("Update fail, rst %d.", "Update fail, rst %d.\n", rst);
             } else if (!transferCompleted_) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -13,6 +14,7 @@
 #include "embedded_package.h"
 #include "language_texts.h"
 #include "run_events.h"
+#include "update_library.h"
 #include "wait_clock.h"
 
 namespace zelk::app {
@@ -49,6 +51,8 @@ struct RunOutcome {
     // library's result for it; empty and 0 when none failed.
     std::string failedStep;
     std::int64_t resultCode = 0;
+    // After a failed update step: what the device itself last answered.
+    cfu::DeviceAnswer deviceAnswer;
     // A matching interface was there but could not be opened.
     bool cannotOpen = false;
     // The device was no longer present after the step failed.
@@ -70,6 +74,8 @@ class UpdateDriver {
   public:
     // `library` is the process's library in the program, a test's own in tests.
     UpdateDriver(Desktop& desktop, cfu::CfuLibrary& library, WaitClock& clock);
+    // The calls go through `library`, which must outlive the driver.
+    UpdateDriver(Desktop& desktop, UpdateLibrary& library, WaitClock& clock);
 
     // The run. Only one runs at a time; the caller (the Start handler) ensures it.
     RunOutcome RunUpdate(const RunInput& input);
@@ -114,7 +120,9 @@ class UpdateDriver {
     bool ReadBackVersion(std::uint8_t componentId, ComponentEntry& entry);
 
     Desktop& desktop_;
-    cfu::CfuLibrary& library_;
+    // Set when the driver was given a library object: the calls over it.
+    std::unique_ptr<CfuLibraryCalls> ownCalls_;
+    UpdateLibrary& library_;
     WaitClock& clock_;
     const RunInput* input_ = nullptr;
     RunOutcome outcome_;

@@ -23,6 +23,7 @@ constexpr std::size_t kOfferVendorByte = 10;
 constexpr std::uint8_t kOfferVendorFlag = 0x04;
 
 constexpr std::size_t kOfferStatusAt = 13;
+constexpr std::size_t kOfferRejectReasonAt = 9;
 
 constexpr std::size_t kContentFlagsAt = 1;
 constexpr std::size_t kContentLengthAt = 2;
@@ -91,6 +92,14 @@ bool ParseOfferResponse(const std::uint8_t* report, std::size_t count, std::uint
         return false;
     }
     status = report[kOfferStatusAt];
+    return true;
+}
+
+bool ParseOfferRejectReason(const std::uint8_t* report, std::size_t count, std::uint8_t& reason) {
+    if (report == nullptr || count <= kOfferRejectReasonAt) {
+        return false;
+    }
+    reason = report[kOfferRejectReasonAt];
     return true;
 }
 

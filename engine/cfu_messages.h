@@ -70,6 +70,11 @@ enum class OfferStatus : std::uint8_t {
 // short to hold it.
 bool ParseOfferResponse(const std::uint8_t* report, std::size_t count, std::uint8_t& status);
 
+// Reads the reject reason of an offer response (byte 9). It is kept for
+// messages only: what the engine does depends on the status alone. False when
+// the report is too short to hold it.
+bool ParseOfferRejectReason(const std::uint8_t* report, std::size_t count, std::uint8_t& reason);
+
 // --- Content command (output report) --------------------------------------
 
 inline constexpr std::size_t kContentCommandMinLength = 61;

@@ -453,6 +453,19 @@ std::uint8_t CDownloadProcedure::LastOfferStatus() const {
     return static_cast<std::uint8_t>(offerAnswer_.load(std::memory_order_acquire));
 }
 
+AnswerRecord CDownloadProcedure::LastAnswers() const {
+    AnswerRecord record;
+    const std::uint64_t offer = offerAnswer_.load(std::memory_order_acquire);
+    record.OfferStatus = static_cast<std::uint8_t>(offer);
+    record.OfferAnswers = offer >> kOfferArrivalShift;
+    record.RejectReason = offerRejectReason_.load(std::memory_order_relaxed);
+    const std::uint64_t content = contentAnswer_.load(std::memory_order_acquire);
+    record.Content.SequenceNumber = static_cast<std::uint16_t>(content);
+    record.Content.Status = static_cast<std::uint8_t>(content >> kContentStatusShift);
+    record.ContentAnswers = content >> kContentArrivalShift;
+    return record;
+}
+
 ContentAnswer CDownloadProcedure::LastContentAnswer() const {
     const std::uint64_t word = contentAnswer_.load(std::memory_order_acquire);
     ContentAnswer answer;
@@ -470,6 +483,10 @@ void CDownloadProcedure::OnInputReport(const std::uint8_t* report, std::uint16_t
             std::uint8_t status = 0;
             if (!ParseOfferResponse(report, count, status)) {
                 return;
+            }
+            std::uint8_t reason = 0;
+            if (ParseOfferRejectReason(report, count, reason)) {
+                offerRejectReason_.store(reason, std::memory_order_relaxed);
             }
             const std::uint64_t arrivals =
                 (offerAnswer_.load(std::memory_order_relaxed) >> kOfferArrivalShift) + 1;

@@ -29,6 +29,17 @@ inline constexpr std::uint32_t kReportTooShort = CFU_RESULT_REPORT_TOO_SHORT;
 inline constexpr std::uint32_t kNoImageForBank = CFU_RESULT_NO_IMAGE_FOR_BANK;
 }  // namespace update_result
 
+// The device's latest answers as a message may tell them, with how many of
+// each arrived since the procedure was built (a caller compares the counts
+// before and after an update to know whether the update saw one).
+struct AnswerRecord {
+    std::uint8_t OfferStatus = 0;
+    std::uint8_t RejectReason = 0;  // byte 9 of the last offer response
+    std::uint64_t OfferAnswers = 0;
+    ContentAnswer Content;
+    std::uint64_t ContentAnswers = 0;
+};
+
 class CDownloadProcedure final : public IUpdater {
   public:
     static constexpr std::uint64_t kNoEndpoint = ~std::uint64_t{0};
@@ -85,6 +96,8 @@ class CDownloadProcedure final : public IUpdater {
     // The last answers the read thread stored.
     std::uint8_t LastOfferStatus() const;
     ContentAnswer LastContentAnswer() const;
+    // For messages only; the update's decisions never read the reject reason.
+    AnswerRecord LastAnswers() const;
 
   private:
     void OnInputReport(const std::uint8_t* report, std::uint16_t count);
@@ -114,6 +127,9 @@ class CDownloadProcedure final : public IUpdater {
     // reader never mixes the fields of two answers.
     std::atomic<std::uint64_t> offerAnswer_{0};
     std::atomic<std::uint64_t> contentAnswer_{0};
+    // Stored before the offer answer it came with, so that a reader that saw
+    // that answer sees its reason (or a later one's).
+    std::atomic<std::uint8_t> offerRejectReason_{0};
     std::atomic<std::uint8_t> offerResponseId_{0};
     std::atomic<std::uint8_t> contentResponseId_{0};
     hid::AutoResetEvent responseEvent_;

@@ -36,6 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(offer == (count > 13), "an offer response needs byte 13");
     Require(offer ? status == report[13] : status == 0xA5, "the offer status is byte 13");
 
+    std::uint8_t reason = 0xA5;
+    const bool hasReason = zelk::engine::ParseOfferRejectReason(report, count, reason);
+    Require(hasReason == (count > 9), "a reject reason needs byte 9");
+    Require(hasReason ? reason == report[9] : reason == 0xA5, "the reject reason is byte 9");
+
     zelk::engine::ContentAnswer answer{0x1234, 0x5A};
     const bool content = zelk::engine::ParseContentResponse(report, count, answer);
     Require(content == (count > 5), "a content response needs byte 5");

@@ -28,6 +28,7 @@ void CfuLibrary::SetUpdateOptions(const UpdateOptions& options) {
 // an endpoint closes its handle.
 void CfuLibrary::DropEndpoints() {
     endpoints_.clear();
+    updateStartCounts_.clear();
 }
 
 // Dropping the endpoints would destroy the running procedure under the

@@ -18,6 +18,17 @@
 
 namespace zelk::cfu {
 
+// What the device last answered on an endpoint during its latest update, for
+// messages that name the device's own reason. Not part of the C interface.
+struct DeviceAnswer {
+    bool OfferSeen = false;  // an offer response arrived during the update
+    std::uint8_t OfferStatus = 0;
+    std::uint8_t RejectReason = 0;
+    bool ContentSeen = false;  // a content response arrived during the update
+    std::uint8_t ContentStatus = 0;
+    std::uint16_t ContentSequence = 0;
+};
+
 class CfuLibrary final : public engine::EngineEnvironment {
   public:
     CfuLibrary(hid::HidBackend& backend, WaitClock& clock);
@@ -68,6 +79,9 @@ class CfuLibrary final : public engine::EngineEnvironment {
     // True while Update runs: the status callback is called from inside it.
     bool UpdateRunning() const { return updateRunning_; }
     std::size_t RegisteredCount() const { return endpoints_.size(); }
+    // The answers of the endpoint's latest Update call (or, before any, since
+    // it was opened); nothing seen for a handle that is not registered.
+    DeviceAnswer LastDeviceAnswer(EndpointHandle handle) const;
 
   private:
     // The registered procedure of `handle`, or a new one working on that handle
@@ -84,6 +98,12 @@ class CfuLibrary final : public engine::EngineEnvironment {
     hid::InterfacePathList interfacePaths_;
     ImageList images_;
     std::map<EndpointHandle, std::unique_ptr<engine::CDownloadProcedure>> endpoints_;
+    // Per endpoint, the answer counts when its latest update began.
+    struct AnswerCounts {
+        std::uint64_t offers = 0;
+        std::uint64_t contents = 0;
+    };
+    std::map<EndpointHandle, AnswerCounts> updateStartCounts_;
     bool updateRunning_ = false;
 };
 

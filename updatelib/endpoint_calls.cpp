@@ -64,6 +64,7 @@ ResultCode CfuLibrary::CloseDeviceEndpoint(EndpointHandle handle) {
     }
     const int result = found->second->CloseDevice();
     endpoints_.erase(found);
+    updateStartCounts_.erase(handle);
     return static_cast<ResultCode>(result);
 }
 
@@ -110,6 +111,8 @@ ResultCode CfuLibrary::Update(EndpointHandle handle) {
         return CFU_RESULT_UPDATE_RUNNING;
     }
     engine::CDownloadProcedure& procedure = Adopt(handle);
+    const engine::AnswerRecord before = procedure.LastAnswers();
+    updateStartCounts_[handle] = {before.OfferAnswers, before.ContentAnswers};
     updateRunning_ = true;
     ResultCode result = CFU_RESULT_INTERNAL_ERROR;
     try {
@@ -123,6 +126,26 @@ ResultCode CfuLibrary::Update(EndpointHandle handle) {
     procedure.EnableTransfer(false);
     updateRunning_ = false;
     return result;
+}
+
+DeviceAnswer CfuLibrary::LastDeviceAnswer(EndpointHandle handle) const {
+    DeviceAnswer answer;
+    const auto found = endpoints_.find(handle);
+    if (found == endpoints_.end()) {
+        return answer;
+    }
+    const engine::AnswerRecord record = found->second->LastAnswers();
+    AnswerCounts start;
+    if (const auto counted = updateStartCounts_.find(handle); counted != updateStartCounts_.end()) {
+        start = counted->second;
+    }
+    answer.OfferSeen = record.OfferAnswers > start.offers;
+    answer.OfferStatus = record.OfferStatus;
+    answer.RejectReason = record.RejectReason;
+    answer.ContentSeen = record.ContentAnswers > start.contents;
+    answer.ContentStatus = record.Content.Status;
+    answer.ContentSequence = record.Content.SequenceNumber;
+    return answer;
 }
 
 }  // namespace zelk::cfu

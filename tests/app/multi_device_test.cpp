@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "captured_lines.h"
 #include "desktop/recording_desktop.h"
 #include "json_lines_sink.h"
 #include "sample_firmware_paths.h"
@@ -46,26 +47,6 @@ VirtualDeviceConfig UnpluggedAtBlock(std::uint16_t block) {
     config.behaviour.contentScript = {rule};
     return config;
 }
-
-// The JSON lines a sink wrote to a temporary file.
-class CapturedLines {
-  public:
-    CapturedLines() : file_(std::tmpfile()) {}
-    ~CapturedLines() { std::fclose(file_); }
-    std::FILE* File() { return file_; }
-    std::vector<nlohmann::json> Events() {
-        std::vector<nlohmann::json> events;
-        std::rewind(file_);
-        char line[8192];
-        while (std::fgets(line, sizeof line, file_) != nullptr) {
-            events.push_back(nlohmann::json::parse(line));  // throws on a broken line
-        }
-        return events;
-    }
-
-  private:
-    std::FILE* file_;
-};
 
 class Several : public ::testing::Test {
   protected:

@@ -183,7 +183,7 @@ TEST_F(Rejected, AFailedUpdateIsNeverASuccess) {
     EXPECT_TRUE(outcome.stepFailed);
     EXPECT_TRUE(desktop.Stdout().ends_with(
         "Update fail, rst 4. CFU_RESULT_LAST_IMAGE_REJECTED: the device rejected the offered "
-        "image.\n"));
+        "image. The device rejected the offer: reason 0x00, old firmware.\n"));
     const auto log = desktop.Log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].text, u"Update fail, rst 4.\n");
@@ -238,7 +238,7 @@ TEST_F(NothingTaken, AnUpdateCallOfZeroWithoutATransferIsNoSuccess) {
     EXPECT_FALSE(outcome.Success());
     EXPECT_TRUE(desktop.Stdout().ends_with(
         "Update fail, no image was transferred, rst 0. The device took no image, so nothing was "
-        "updated.\n"));
+        "updated. The device rejected the offer: reason 0x00, old firmware.\n"));
     for (const auto& [event, lParam] : Broadcasts()) {
         EXPECT_NE(event, ProgressEvent::Succeeded);
     }

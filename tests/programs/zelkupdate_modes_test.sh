@@ -19,12 +19,14 @@ earbud() {  # earbud ROLE [BEHAVIOUR]
         "$1" "${2:+, \"behaviour\": $2}"
 }
 devices() { echo "{ \"devices\": [$(IFS=,; echo "$*")] }"; }
-devices "$(earbud 1)" "$(earbud 1 '{ "offerAnswers": ["reject"] }')" "$(earbud 2)" \
-    > "$work/one-bad.json"
+devices "$(earbud 1)" "$(earbud 1 '{ "offerAnswers": [{ "status": "reject", "rejectReason": 1 }] }')" \
+    "$(earbud 2)" > "$work/one-bad.json"
 devices "$(earbud 1)" "$(earbud 2)" > "$work/two-good.json"
 devices "$(earbud 1 '{ "offerAnswers": ["reject"] }')" > "$work/rejecting.json"
 devices "$(earbud 1 '{ "unplugAtBlock": 3 }')" > "$work/unplugged.json"
 devices "$(earbud 1)" > "$work/one.json"
+devices "$(earbud 1 '{ "contentScript": [{ "block": 37, "status": 4, "times": 0 }] }')" \
+    > "$work/verify-error.json"
 echo '{ "devices": [] }' > "$work/none.json"
 
 # name | arguments
@@ -38,6 +40,7 @@ rows=(
     "none-json|--json --simulate=$work/none.json"
     "rejected-json|--json --simulate=$work/rejecting.json"
     "unplugged-json|--json --simulate=$work/unplugged.json"
+    "verify-error-json|--json --simulate=$work/verify-error.json"
     "offer-without-value|--offer --payload $work/x --simulate"
 )
 pids=()
@@ -81,8 +84,10 @@ check one-bad-all "the bad device's result says why" \
     "[(e['code'], e['codeName'], e['step']) for e in events if e['event'] == 'result' and not e['success']] == [(4, 'CFU_RESULT_LAST_IMAGE_REJECTED', 'Update')]"
 check one-bad-all "the good ones were updated" \
     "sorted(e['path'].split('#')[2] for e in events if e['event'] == 'verification' and e['state'] == 'verified') == ['virtual&0&0000', 'virtual&2&0000']"
-grep -q "FAILED .*virtual&1&0000.*CFU_RESULT_LAST_IMAGE_REJECTED" "$work/one-bad-all.err" ||
-    fail "one-bad-all: the human summary does not name the bad device"
+grep -q "FAILED .*virtual&1&0000.*CFU_RESULT_LAST_IMAGE_REJECTED.*The device rejected the offer: reason 0x01, invalid component." "$work/one-bad-all.err" ||
+    fail "one-bad-all: the human summary does not name the bad device and its reason"
+check one-bad-all "the summary gives the device's reject reason" \
+    "[d['rejectReason'] for e in events if e['event'] == 'summary' for d in e['devices'] if not d['success']] == [{'code': 1, 'name': 'INVALID_COMPONENT'}]"
 
 expect_status two-good-all 0
 grep -q "2 of 2 devices updated." "$work/two-good-all.out" || fail "two-good-all: no summary"
@@ -114,6 +119,12 @@ check unplugged-json "an unplugged device is gone, not a device error" \
     "[(e['deviceGone'], e['step']) for e in events if e['event'] == 'result'] == [(True, 'Update')]"
 grep -q "The device is gone (unplugged or restarted)." "$work/unplugged-json.err" ||
     fail "unplugged-json: no word that the device is gone"
+
+expect_status verify-error-json 1
+check verify-error-json "the device's content status by name, with its block" \
+    "[(e['code'], e['contentStatus']) for e in events if e['event'] == 'result'] == [(20, {'code': 4, 'name': 'VERIFY_ERROR', 'block': 37})]"
+grep -q "CFU_RESULT_CONTENT_FAILED: .* The device reported content status 0x04 (verify error) for block 37\.$" "$work/verify-error-json.err" ||
+    fail "verify-error-json: the console does not name the content status"
 
 expect_status offer-without-value 64
 grep -q "^zelkupdate: --offer needs a value" "$work/offer-without-value.err" ||
