@@ -164,10 +164,11 @@ void CDownloadProcedure::TakeQueuedReports() {
     // a read thread would have done: none of them can pass for its answer.
     // A device that keeps sending is not followed for ever.
     constexpr int kMostQueued = 64;
-    for (int i = 0; i < kMostQueued && device_.IsReadingHeld() &&
-                    device_.ReadHeld(std::chrono::steady_clock::time_point{}) ==
-                        hid::HidReadResult::Data;
-         ++i) {
+    const auto past = std::chrono::steady_clock::time_point{};  // nothing is waited for
+    for (int i = 0; i < kMostQueued && device_.IsReadingHeld(); ++i) {
+        if (device_.ReadHeld(past) != hid::HidReadResult::Data) {
+            break;
+        }
     }
 }
 

@@ -112,7 +112,8 @@ HidReadResult CHIDDevice::ReadHeld(std::chrono::steady_clock::time_point deadlin
         return HidReadResult::DeviceGone;
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    const auto timeoutMs = static_cast<std::uint32_t>(std::clamp<std::int64_t>(left, 0, std::numeric_limits<std::int32_t>::max()));
+    const auto timeoutMs = static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(left, 0, std::numeric_limits<std::int32_t>::max()));
     heldBuffer_.fill(0);
     std::size_t received = 0;
     const HidReadResult result = backend_.ReadInput(deviceHandle_, heldBuffer_.data(),
@@ -129,10 +130,11 @@ HidReadResult CHIDDevice::ReadHeld(std::chrono::steady_clock::time_point deadlin
             break;
         case HidReadResult::Failed: {
             heldRetryPauseMs_ = NextRetryPause(heldRetryPauseMs_);
-            const auto pause = std::min<Clock::duration>(
-                std::chrono::milliseconds{heldRetryPauseMs_}, deadline - Clock::now());
-            if (pause > Clock::duration::zero()) {
-                std::this_thread::sleep_for(pause);
+            // Checked against the clock: a sleep may end early.
+            const auto until =
+                std::min(Clock::now() + std::chrono::milliseconds{heldRetryPauseMs_}, deadline);
+            while (Clock::now() < until) {
+                std::this_thread::sleep_until(until);
             }
             break;
         }

@@ -527,15 +527,13 @@ TEST(Win32HidBackend, InterruptEndsTheWaitingReadOrElseTheNextOne) {
 
     // Used up: the next read waits and takes its report.
     api.read = {.report = Report(64)};
-    EXPECT_EQ(backend.ReadInput(handle, buffer, sizeof buffer, received, 200),
-              HidReadResult::Data);
+    EXPECT_EQ(backend.ReadInput(handle, buffer, sizeof buffer, received, 200), HidReadResult::Data);
     EXPECT_EQ(received, 64u);
     EXPECT_EQ(api.waits, 2);
 
     // A report that completed just as the cancel came is kept.
     api.onWait = [&] { backend.InterruptRead(handle); };
-    EXPECT_EQ(backend.ReadInput(handle, buffer, sizeof buffer, received, 200),
-              HidReadResult::Data);
+    EXPECT_EQ(backend.ReadInput(handle, buffer, sizeof buffer, received, 200), HidReadResult::Data);
     EXPECT_EQ(received, 64u);
 
     // Values it does not know, and query handles, are left alone.
