@@ -51,6 +51,7 @@ CDownloadProcedure::CDownloadProcedure(EngineEnvironment& env, const UpdateConfi
 CDownloadProcedure::~CDownloadProcedure() {
     sendManager_.EnableSend(false);
     responseEventValid_ = false;
+    responseEvent_.AttachSource(nullptr);
     device_.EnableRead(false);
 }
 
@@ -138,16 +139,37 @@ int CDownloadProcedure::QueryFirmwareVersion(std::uint8_t* dest61) {
 
 int CDownloadProcedure::EnableTransfer(bool on) {
     if (on) {
+        // The thread that waits for an answer reads it itself (see
+        // TakeQueuedReports and the event's source): handing each answer over
+        // from the read thread would cost a second thread wake-up per block.
+        device_.HoldReading(true);
         device_.EnableRead(true);
         responseEvent_.Reset();
+        responseEvent_.AttachSource(&device_.HeldReadSource());
         responseEventValid_ = true;
         sendManager_.EnableSend(true);
         return 0;
     }
     sendManager_.EnableSend(false);
     responseEventValid_ = false;
+    responseEvent_.AttachSource(nullptr);
     device_.EnableRead(false);
+    device_.HoldReading(false);
     return 0;
+}
+
+void CDownloadProcedure::TakeQueuedReports() {
+    // Reports that came while nobody read (between two waits, e.g. while the
+    // status callback ran) are handled before the next command goes out, as
+    // a read thread would have done: none of them can pass for its answer.
+    // A device that keeps sending is not followed for ever.
+    constexpr int kMostQueued = 64;
+    const auto past = std::chrono::steady_clock::time_point{};  // nothing is waited for
+    for (int i = 0; i < kMostQueued && device_.IsReadingHeld(); ++i) {
+        if (device_.ReadHeld(past) != hid::HidReadResult::Data) {
+            break;
+        }
+    }
 }
 
 bool CDownloadProcedure::ReportLengthsUsable() const {
@@ -256,6 +278,7 @@ OfferResult CDownloadProcedure::SendOffer(const std::uint8_t* offer, std::int32_
     const std::uint32_t waitMs = ResponseWait(options);
     for (int attempt = 1;; ++attempt) {
         const bool last = attempt >= attempts;
+        TakeQueuedReports();
         responseEvent_.Reset();
         std::uint64_t seen = offerAnswer_.load(std::memory_order_acquire) >> kOfferArrivalShift;
         const auto sent = std::chrono::steady_clock::now();
@@ -366,6 +389,7 @@ ContentResult CDownloadProcedure::SendContent(const std::uint8_t* records, std::
             ContentResult failure = ContentResult::ContentFailed;
             bool done = false;
             for (int attempt = 1; attempt <= attempts && !done; ++attempt) {
+                TakeQueuedReports();
                 responseEvent_.Reset();
                 std::uint64_t seen =
                     contentAnswer_.load(std::memory_order_acquire) >> kContentArrivalShift;

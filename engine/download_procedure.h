@@ -110,6 +110,8 @@ class CDownloadProcedure final : public IUpdater {
     // more than the time it took.
     template <class Accept>
     bool AwaitAnswer(std::uint32_t waitMs, Accept&& accept);
+    // Handles the reports that are waiting to be read, before a command goes out.
+    void TakeQueuedReports();
     // Sleeps for what is left of an attempt's wait that began at `sent`.
     void WaitOutAttempt(std::chrono::steady_clock::time_point sent, std::uint32_t waitMs);
     void AdvanceProgress(std::int32_t index, std::int32_t count);

@@ -5,6 +5,12 @@
 // wait starting (a device that answers at once): there a sleep would add a
 // scheduler wake-up to every block. When answers take longer, a waiter sleeps
 // at once and Set wakes it, so a slow device costs no spinning core.
+//
+// An event may have a Source: something the waiting thread can drive itself
+// to bring the signal about (reading the device whose answers set it). A
+// waiter then does not sleep on the event but in the source (in the device's
+// read), and the answer is taken by the thread that waits for it: no second
+// thread has to be woken to hand it over.
 #pragma once
 
 #include <algorithm>
@@ -25,6 +31,22 @@ class AutoResetEvent {
     // The longest a waiter spins, and the longest a wait may have lasted for
     // the next one to spin at all.
     static constexpr std::chrono::microseconds kSpin{50};
+
+    class Source {
+      public:
+        // Waits at most until `deadline` (it may overrun it by less than a
+        // millisecond) for one thing that may set the event, and handles it.
+        // False when nothing can come this way any more; the waiter then sleeps
+        // on the event until its deadline.
+        virtual bool Pump(Clock::time_point deadline) = 0;
+
+      protected:
+        ~Source() = default;
+    };
+
+    // Null removes it. One waiter at a time drives the source; others sleep
+    // on the event as usual and are woken by what the driving one handles.
+    void AttachSource(Source* source) { source_.store(source, std::memory_order_release); }
 
     void Set() {
         signalled_.store(true, std::memory_order_seq_cst);
@@ -55,6 +77,14 @@ class AutoResetEvent {
         if (Take()) {
             return true;
         }
+        if (Source* source = source_.load(std::memory_order_acquire);
+            source != nullptr && !pumping_.exchange(true, std::memory_order_acquire)) {
+            const bool taken = Drive(*source, deadline);
+            pumping_.store(false, std::memory_order_release);
+            if (taken || Clock::now() >= deadline) {
+                return taken;
+            }
+        }
         if (lastWaitNs_.load(std::memory_order_relaxed) <= SpinNs() &&
             SpinFor(std::min<Clock::duration>(kSpin, deadline - start))) {
             Remember(start);
@@ -68,6 +98,20 @@ class AutoResetEvent {
             Remember(start);
         }
         return taken;
+    }
+
+    // True once the source set the event; false when the deadline passed or
+    // the source has nothing more to give.
+    bool Drive(Source& source, Clock::time_point deadline) {
+        for (;;) {
+            const bool more = source.Pump(deadline);
+            if (Take()) {
+                return true;
+            }
+            if (!more || Clock::now() >= deadline) {
+                return false;
+            }
+        }
     }
 
     static std::int64_t SpinNs() {
@@ -94,6 +138,8 @@ class AutoResetEvent {
     std::condition_variable condition_;
     std::atomic<bool> signalled_{false};
     std::atomic<int> waiters_{0};
+    std::atomic<Source*> source_{nullptr};
+    std::atomic<bool> pumping_{false};
     // How long the last successful wait took; starts at "short" so that the
     // first wait spins.
     std::atomic<std::int64_t> lastWaitNs_{0};

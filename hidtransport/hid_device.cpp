@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace zelk::hid {
@@ -37,6 +39,11 @@ void CHIDDevice::StopReadThread() {
     }
 }
 
+void CHIDDevice::StartReadThread() {
+    stopRequested_ = false;
+    readThread_ = std::thread(&CHIDDevice::ReadThreadProc, this);
+}
+
 int CHIDDevice::Close() {
     StopReadThread();
     if (deviceHandle_ != kInvalidHidHandle) {
@@ -60,8 +67,9 @@ int CHIDDevice::EnableRead(bool on) {
             return 1;
         }
         reading_ = true;
-        stopRequested_ = false;
-        readThread_ = std::thread(&CHIDDevice::ReadThreadProc, this);
+        if (!held_) {
+            StartReadThread();
+        }
         return 0;
     }
     if (!reading_) {
@@ -69,6 +77,87 @@ int CHIDDevice::EnableRead(bool on) {
     }
     StopReadThread();
     return 0;
+}
+
+int CHIDDevice::HoldReading(bool on) {
+    if (held_ == on) {
+        return 1;
+    }
+    if (on) {
+        held_ = true;
+        heldRetryPauseMs_ = 0;
+        heldGone_ = false;
+        if (readThread_.joinable()) {
+            // The thread hands on a report it has already read before it ends,
+            // so reports stay in order.
+            const bool wanted = reading_;
+            StopReadThread();
+            reading_ = wanted;
+        }
+        return 0;
+    }
+    held_ = false;
+    if (reading_ && !readThread_.joinable()) {
+        StartReadThread();
+    }
+    return 0;
+}
+
+HidReadResult CHIDDevice::ReadHeld(std::chrono::steady_clock::time_point deadline) {
+    using Clock = std::chrono::steady_clock;
+    if (!held_ || !reading_) {
+        return HidReadResult::Failed;
+    }
+    if (heldGone_) {
+        return HidReadResult::DeviceGone;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto timeoutMs = static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(left, 0, std::numeric_limits<std::int32_t>::max()));
+    heldBuffer_.fill(0);
+    std::size_t received = 0;
+    const HidReadResult result = backend_.ReadInput(deviceHandle_, heldBuffer_.data(),
+                                                    heldBuffer_.size(), received, timeoutMs);
+    switch (result) {
+        case HidReadResult::DeviceGone:
+            heldGone_ = true;
+            if (receiveCallback_) {
+                receiveCallback_(nullptr, 0);
+            }
+            break;
+        case HidReadResult::TimedOut:
+            heldRetryPauseMs_ = 0;
+            break;
+        case HidReadResult::Failed: {
+            heldRetryPauseMs_ = NextRetryPause(heldRetryPauseMs_);
+            // Checked against the clock: a sleep may end early.
+            const auto until =
+                std::min(Clock::now() + std::chrono::milliseconds{heldRetryPauseMs_}, deadline);
+            while (Clock::now() < until) {
+                std::this_thread::sleep_until(until);
+            }
+            break;
+        }
+        case HidReadResult::Data:
+            heldRetryPauseMs_ = 0;
+            if (receiveCallback_) {
+                const std::size_t count = std::min(received, heldBuffer_.size());
+                receiveCallback_(heldBuffer_.data(), static_cast<std::uint16_t>(count));
+            }
+            break;
+    }
+    return result;
+}
+
+bool CHIDDevice::HeldSource::Pump(AutoResetEvent::Clock::time_point deadline) {
+    if (!device_.held_ || !device_.reading_) {
+        return false;
+    }
+    return device_.ReadHeld(deadline) != HidReadResult::DeviceGone;
+}
+
+std::uint32_t CHIDDevice::NextRetryPause(std::uint32_t previousMs) const {
+    return previousMs == 0 ? 1 : std::min(previousMs * 2, std::max<std::uint32_t>(readWaitMs_, 1));
 }
 
 bool CHIDDevice::PauseBeforeRetry(std::uint32_t pauseMs) {
@@ -112,10 +201,7 @@ void CHIDDevice::ReadThreadProc() {
                 }
                 continue;
             case HidReadResult::Failed:
-                retryPauseMs =
-                    retryPauseMs == 0
-                        ? 1
-                        : std::min(retryPauseMs * 2, std::max<std::uint32_t>(readWaitMs_, 1));
+                retryPauseMs = NextRetryPause(retryPauseMs);
                 if (!PauseBeforeRetry(retryPauseMs)) {
                     return;
                 }

@@ -3,12 +3,15 @@
 // nothing of what they mean.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string_view>
 #include <thread>
 
+#include "auto_reset_event.h"
 #include "hid_platform.h"
 #include "zelk/hid_records.h"
 
@@ -41,6 +44,27 @@ class CHIDDevice {
     int SetRcvCallback(ReceiveCallback callback);
     // Starts (true) or stops (false) the read thread. 0 done, 1 already so.
     int EnableRead(bool on);
+
+    // Reading by a caller's thread instead of the read thread, so that the
+    // thread that waits for an answer takes it itself. While held, no read
+    // thread runs (one that runs is stopped first, after it has handed on what
+    // it read), and ReadHeld reads on the calling thread; reports that come
+    // while nobody reads wait in the system's queue. Released while reading
+    // is enabled, the read thread starts again. 0 done, 1 already so. Called
+    // by the thread that controls reading (as EnableRead).
+    int HoldReading(bool on);
+    bool IsReadingHeld() const { return held_; }
+    // While reading is held and enabled: waits at most until `deadline` (one
+    // look without waiting when it has passed) for one input report and hands
+    // it to the receive callback, exactly as the read thread would. After a
+    // failed read it pauses as the read thread does (never past `deadline`).
+    // Failed at once when reading is not held or not enabled; DeviceGone, once
+    // the device is gone, without reading again. One thread at a time.
+    HidReadResult ReadHeld(std::chrono::steady_clock::time_point deadline);
+    // ReadHeld as the source of an event that the callback sets: a waiter on
+    // that event reads while it waits.
+    AutoResetEvent::Source& HeldReadSource() { return heldSource_; }
+
     // Sends an output report on the caller's thread. 0 sent, 2 failed.
     int WriteOutputReport(const std::uint8_t* report, std::uint16_t length);
     // Gets the feature report whose ID is in buffer[0]. True when it arrived.
@@ -55,7 +79,19 @@ class CHIDDevice {
     bool IsReading() const { return reading_; }
 
   private:
+    class HeldSource final : public AutoResetEvent::Source {
+      public:
+        explicit HeldSource(CHIDDevice& device) : device_(device) {}
+        bool Pump(AutoResetEvent::Clock::time_point deadline) override;
+
+      private:
+        CHIDDevice& device_;
+    };
+
     void ReadThreadProc();
+    // The pause after a failed read: doubling from 1 ms up to one read wait.
+    std::uint32_t NextRetryPause(std::uint32_t previousMs) const;
+    void StartReadThread();
     // Sleeps `pauseMs` unless reading is stopped first; false when stopped.
     bool PauseBeforeRetry(std::uint32_t pauseMs);
     void StopReadThread();
@@ -66,7 +102,13 @@ class CHIDDevice {
     HidHandle deviceHandle_ = kInvalidHidHandle;
     std::atomic<bool> reading_{false};
     std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> held_{false};
     std::thread readThread_;
+    // The held reader's state; used by one thread at a time.
+    std::array<std::uint8_t, kReadBufferSize> heldBuffer_{};
+    std::uint32_t heldRetryPauseMs_ = 0;
+    bool heldGone_ = false;
+    HeldSource heldSource_{*this};
 };
 
 }  // namespace zelk::hid

@@ -11,10 +11,15 @@ CHidSendRcvMgr::~CHidSendRcvMgr() {
 }
 
 int CHidSendRcvMgr::EnableSend(bool on) {
+    std::lock_guard control(controlLock_);
     if (on) {
         if (stopped_) {
             stopped_ = false;
-            worker_ = std::thread(&CHidSendRcvMgr::SendThreadProc, this);
+            // The worker starts with the first report to send: a transfer
+            // that writes its reports itself never needs the thread.
+            if (QueuedCount() > 0) {
+                worker_ = std::thread(&CHidSendRcvMgr::SendThreadProc, this);
+            }
         }
         return 0;
     }
@@ -42,6 +47,14 @@ bool CHidSendRcvMgr::Enqueue(const std::uint8_t* report, std::size_t length, std
     {
         std::lock_guard lock(queueLock_);
         sendQueue_.push_back(std::move(item));
+    }
+    {
+        // A worker that has ended after a failed send is not replaced until
+        // a stop has joined it.
+        std::lock_guard control(controlLock_);
+        if (!stopped_ && !worker_.joinable()) {
+            worker_ = std::thread(&CHidSendRcvMgr::SendThreadProc, this);
+        }
     }
     wakeEvent_.Set();
     return true;

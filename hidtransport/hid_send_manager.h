@@ -33,7 +33,8 @@ class CHidSendRcvMgr {
     CHidSendRcvMgr(const CHidSendRcvMgr&) = delete;
     CHidSendRcvMgr& operator=(const CHidSendRcvMgr&) = delete;
 
-    // Starts (true) or stops (false) the worker. Always 0.
+    // Starts (true) or stops (false) sending. The worker thread runs from the
+    // first report queued while started (at once when some are queued). Always 0.
     int EnableSend(bool on);
     // Appends a report at the back of the queue and wakes the worker. Reports
     // longer than 65535 bytes are not queued (false).
@@ -51,6 +52,8 @@ class CHidSendRcvMgr {
     std::atomic<bool> stopped_{true};
     CHIDDevice& device_;
     std::mutex queueLock_;
+    // Orders starting and joining the worker (EnableSend, Enqueue).
+    std::mutex controlLock_;
     AutoResetEvent wakeEvent_;
 };
 

@@ -411,13 +411,17 @@ HidReadResult Win32HidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
             Report(L"ReadFile", error);
             return IsDeviceGoneError(error) ? HidReadResult::DeviceGone : HidReadResult::Failed;
         }
-        const DWORD waited = api_.WaitForSingleObject(event.get(), timeoutMs);
-        if (waited != WAIT_OBJECT_0) {
+        const bool waiting = BeginWait(handle, &overlapped);
+        const DWORD waited =
+            waiting ? api_.WaitForSingleObject(event.get(), timeoutMs) : WAIT_TIMEOUT;
+        // True when InterruptRead has cancelled the read already.
+        const bool interrupted = waiting && EndWait(handle);
+        if (interrupted || waited != WAIT_OBJECT_0) {
             // Cancel only this read (never a write on the same handle), then
             // wait until the cancel has finished so that nothing lands in
             // `buffer` after the return. A report that completed meanwhile is
-            // kept.
-            if (!api_.CancelIoEx(open.handle, &overlapped)) {
+            // kept; otherwise the read ends as timed out.
+            if (!interrupted && !api_.CancelIoEx(open.handle, &overlapped)) {
                 const DWORD cancelError = api_.GetLastError();
                 if (cancelError != ERROR_NOT_FOUND) {  // NOT_FOUND: it had just finished
                     Report(L"CancelIoEx", cancelError);
@@ -446,6 +450,56 @@ HidReadResult Win32HidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
     }
     received = std::min<std::size_t>(transferred, capacity);
     return HidReadResult::Data;
+}
+
+bool Win32HidBackend::BeginWait(HidHandle handle, OVERLAPPED* overlapped) {
+    std::lock_guard lock(mutex_);
+    const auto found = open_.find(handle);
+    if (found == open_.end()) {
+        return true;
+    }
+    if (found->second.interruptNext) {
+        found->second.interruptNext = false;
+        return false;
+    }
+    found->second.pendingRead = overlapped;
+    found->second.readInterrupted = false;
+    return true;
+}
+
+bool Win32HidBackend::EndWait(HidHandle handle) {
+    std::lock_guard lock(mutex_);
+    const auto found = open_.find(handle);
+    if (found == open_.end()) {
+        return false;
+    }
+    found->second.pendingRead = nullptr;
+    const bool interrupted = found->second.readInterrupted;
+    found->second.readInterrupted = false;
+    return interrupted;
+}
+
+void Win32HidBackend::InterruptRead(HidHandle handle) {
+    std::lock_guard lock(mutex_);
+    const auto found = open_.find(handle);
+    if (found == open_.end() || found->second.mode != HidOpenMode::Io) {
+        return;
+    }
+    OpenHandle& open = found->second;
+    if (open.pendingRead == nullptr) {
+        open.interruptNext = true;
+        return;
+    }
+    // Under the lock: the waiting read unregisters its record, which lives in
+    // its frame, before it returns, so the record is alive here. The cancel
+    // ends the wait; a read that had just finished is not affected.
+    open.readInterrupted = true;
+    if (!api_.CancelIoEx(open.handle, open.pendingRead)) {
+        const DWORD error = api_.GetLastError();
+        if (error != ERROR_NOT_FOUND) {
+            Report(L"CancelIoEx", error);
+        }
+    }
 }
 
 }  // namespace zelk::hid::win32

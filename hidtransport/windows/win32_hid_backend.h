@@ -29,12 +29,25 @@ class Win32HidBackend final : public HidBackend {
     bool GetFeature(HidHandle handle, std::uint8_t* buffer, std::size_t length) override;
     HidReadResult ReadInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity,
                             std::size_t& received, std::uint32_t timeoutMs) override;
+    // Cancels the read that waits on `handle` (only that read, never a write),
+    // or makes the next one end at once.
+    void InterruptRead(HidHandle handle) override;
 
   private:
     struct OpenHandle {
         HANDLE handle = INVALID_HANDLE_VALUE;
         HidOpenMode mode = HidOpenMode::Query;
+        // The read that is waiting, while one is; InterruptRead cancels it.
+        OVERLAPPED* pendingRead = nullptr;
+        bool readInterrupted = false;  // the pending read was cancelled by InterruptRead
+        bool interruptNext = false;    // InterruptRead came while no read waited
     };
+
+    // Registers the read of `overlapped` as the one waiting on `handle`; false
+    // (nothing registered) when an interrupt is already due for it.
+    bool BeginWait(HidHandle handle, OVERLAPPED* overlapped);
+    // Unregisters it; true when InterruptRead cancelled it.
+    bool EndWait(HidHandle handle);
 
     // The system handle behind a value this backend returned; false for any
     // other value.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -78,9 +79,14 @@ TEST_F(MainDialogTest, ASecondStartDuringARunNeverReachesTheLibrary) {
     dialog.OnStart();
     dialog.OnStart();  // the first run waits 10 s (10 ms here) at its end at least
     dialog.WaitForRun();
+    // The refusal comes after the ready line; where among the running
+    // update's own lines depends on how far that run has got.
     const auto log = desktop.Log();
     ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[1].text, u"An update is already running; wait for it to finish\n");
+    const auto busy = std::find_if(log.begin() + 1, log.end(), [](const auto& line) {
+        return line.text == u"An update is already running; wait for it to finish\n";
+    });
+    EXPECT_NE(busy, log.end());
     EXPECT_EQ(backend.Device(0).OfferCount(), 1u);
     EXPECT_EQ(backend.Device(0).CompletedTransfers(), 1u);
 }

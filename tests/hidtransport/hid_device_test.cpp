@@ -178,6 +178,69 @@ TEST_F(CHIDDeviceTest, StoppingEndsAWaitingReadAtOnceAndReadingCanResume) {
     EXPECT_EQ(received.goneNotices, 0);
 }
 
+// Reading passes from the read thread to a caller's thread and back in the
+// middle of a stream of reports: every report arrives once, in order.
+TEST_F(CHIDDeviceTest, HeldReadingTakesOverFromTheThreadAndGivesBackInOrder) {
+    Received received;
+    CHIDDevice device(backend, kFastReadWaitMs);
+    device.SetRcvCallback(received.Callback());
+    ASSERT_EQ(device.Open(path), 0);
+    ASSERT_EQ(device.EnableRead(true), 0);
+    EXPECT_EQ(device.HoldReading(false), 1);
+    const auto inject = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            backend.Device(0).InjectInputReport(
+                {0x22, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)});
+        }
+    };
+    inject(0, 300);
+    ASSERT_EQ(device.HoldReading(true), 0);  // the thread may be anywhere in the 300
+    EXPECT_EQ(device.HoldReading(true), 1);
+    const std::size_t byThread = received.Count();
+    inject(300, 400);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(received.Count(), byThread);  // nobody reads while nobody waits
+    const auto soon = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (received.Count() < 400 && std::chrono::steady_clock::now() < soon) {
+        ASSERT_NE(device.ReadHeld(soon), HidReadResult::DeviceGone);
+    }
+    EXPECT_EQ(device.ReadHeld(std::chrono::steady_clock::now()), HidReadResult::TimedOut);
+    ASSERT_EQ(device.HoldReading(false), 0);  // reading is still enabled: the thread reads again
+    inject(400, 500);
+    ASSERT_TRUE(WaitUntil([&] { return received.Count() == 500; }));
+    device.Close();
+    EXPECT_EQ(device.ReadHeld(std::chrono::steady_clock::now()), HidReadResult::Failed);
+    for (int i = 0; i < 500; ++i) {
+        const auto& report = received.reports[static_cast<std::size_t>(i)];
+        ASSERT_EQ(report[1] | (report[2] << 8), i);
+    }
+}
+
+TEST_F(CHIDDeviceTest, HeldReadingSeesTheDeviceGoOnceAndReadsNothingWhenNotEnabled) {
+    Received received;
+    CHIDDevice device(backend);
+    device.SetRcvCallback(received.Callback());
+    ASSERT_EQ(device.Open(path), 0);
+    ASSERT_EQ(device.HoldReading(true), 0);
+    backend.Device(0).InjectInputReport({0x22, 1});
+    // Not enabled: nothing is read, and no thread starts once it is.
+    EXPECT_EQ(device.ReadHeld(std::chrono::steady_clock::now()), HidReadResult::Failed);
+    ASSERT_EQ(device.EnableRead(true), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(received.Count(), 0u);
+    EXPECT_EQ(device.ReadHeld(std::chrono::steady_clock::now()), HidReadResult::Data);
+    backend.Device(0).Unplug();
+    const auto later = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    EXPECT_EQ(device.ReadHeld(later), HidReadResult::DeviceGone);
+    EXPECT_EQ(device.ReadHeld(later), HidReadResult::DeviceGone);
+    EXPECT_EQ(received.goneNotices, 1);
+    EXPECT_EQ(received.Count(), 1u);
+    EXPECT_EQ(device.EnableRead(false), 0);
+    EXPECT_EQ(device.HoldReading(false), 0);  // not enabled: no thread
+    EXPECT_EQ(device.Close(), 0);
+    EXPECT_EQ(received.goneNotices, 1);
+}
+
 TEST_F(CHIDDeviceTest, ALastingReadFailureMakesTheThreadPauseNotSpin) {
     struct FailingReads final : public HidBackend {
         std::atomic<int> reads{0};
@@ -217,6 +280,21 @@ TEST_F(CHIDDeviceTest, ALastingReadFailureMakesTheThreadPauseNotSpin) {
     EXPECT_LT(stopMs, 1000);  // the pause still notices a stop
     EXPECT_EQ(received.goneNotices, 0);
     EXPECT_EQ(received.Count(), 0u);
+
+    // The same fault met by a caller that holds the reading and waits for an
+    // answer: it pauses the same way, and its wait still ends on time.
+    failing.reads = 0;
+    AutoResetEvent answer;
+    answer.AttachSource(&device.HeldReadSource());
+    ASSERT_EQ(device.HoldReading(true), 0);
+    ASSERT_EQ(device.EnableRead(true), 0);
+    const auto waiting = std::chrono::steady_clock::now();
+    EXPECT_FALSE(answer.WaitFor(std::chrono::milliseconds(300)));
+    EXPECT_LT(std::chrono::steady_clock::now() - waiting, std::chrono::seconds(1));
+    EXPECT_GE(failing.reads, 2);
+    EXPECT_LT(failing.reads, 60);
+    EXPECT_EQ(device.EnableRead(false), 0);
+    answer.AttachSource(nullptr);
 }
 
 TEST_F(CHIDDeviceTest, ResolveReportSpecFindsIdAndLengthByUsage) {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,6 +64,8 @@ class FakeApi final : public Win32HidApi {
     int eventsCreated = 0;
     int eventsClosed = 0;
     int reportCalls = 0;
+    int waits = 0;
+    std::function<void()> onWait;  // runs while a read waits
     BOOLEAN reportReturns = TRUE;
     DWORD reportError = 0;
 
@@ -179,7 +183,13 @@ class FakeApi final : public Win32HidApi {
         lastError = read.readError;
         return FALSE;
     }
-    DWORD WaitForSingleObject(HANDLE, DWORD) override { return read.waitResult; }
+    DWORD WaitForSingleObject(HANDLE, DWORD) override {
+        ++waits;
+        if (onWait) {
+            onWait();
+        }
+        return read.waitResult;
+    }
     BOOL GetOverlappedResult(HANDLE, OVERLAPPED* overlapped, DWORD* transferred,
                              BOOL wait) override {
         EXPECT_EQ(overlapped, readOverlapped);
@@ -490,6 +500,51 @@ TEST(Win32HidBackend, OverlappedReadOutcomes) {
     }
 }
 
+// InterruptRead cancels only the waiting read's own record and that read ends
+// as timed out; one that comes while no read waits ends the next read at once.
+TEST(Win32HidBackend, InterruptEndsTheWaitingReadOrElseTheNextOne) {
+    FakeApi api;
+    api.read = {.resultReturns = FALSE, .resultError = ERROR_OPERATION_ABORTED};
+    Win32HidBackend backend(api);
+    const HidHandle handle = backend.Open(kPath, HidOpenMode::Io);
+    std::uint8_t buffer[64] = {};
+    std::size_t received = 99;
+
+    api.onWait = [&] { backend.InterruptRead(handle); };
+    EXPECT_EQ(backend.ReadInput(handle, buffer, sizeof buffer, received, 200),
+              HidReadResult::TimedOut);
+    ASSERT_EQ(api.cancelled.size(), 1u);
+    EXPECT_EQ(api.cancelled[0], api.readOverlapped);
+    EXPECT_TRUE(api.resultWaited);
+    EXPECT_EQ(received, 0u);
+
+    api.onWait = nullptr;
+    backend.InterruptRead(handle);
+    EXPECT_EQ(backend.ReadInput(handle, buffer, sizeof buffer, received, 200),
+              HidReadResult::TimedOut);
+    EXPECT_EQ(api.waits, 1) << "the second read must not wait at all";
+    EXPECT_EQ(api.cancelled.size(), 2u);
+
+    // Used up: the next read waits and takes its report.
+    api.read = {.report = Report(64)};
+    EXPECT_EQ(backend.ReadInput(handle, buffer, sizeof buffer, received, 200), HidReadResult::Data);
+    EXPECT_EQ(received, 64u);
+    EXPECT_EQ(api.waits, 2);
+
+    // A report that completed just as the cancel came is kept.
+    api.onWait = [&] { backend.InterruptRead(handle); };
+    EXPECT_EQ(backend.ReadInput(handle, buffer, sizeof buffer, received, 200), HidReadResult::Data);
+    EXPECT_EQ(received, 64u);
+
+    // Values it does not know, and query handles, are left alone.
+    api.onWait = nullptr;
+    const std::size_t cancels = api.cancelled.size();
+    backend.InterruptRead(0x4242);
+    backend.InterruptRead(backend.Open(kPath, HidOpenMode::Query));
+    EXPECT_EQ(api.cancelled.size(), cancels);
+    EXPECT_EQ(api.eventsCreated, api.eventsClosed);
+}
+
 TEST(Win32HidBackend, QueryHandleIsNeverReadFrom) {
     FakeApi api;
     Win32HidBackend backend(api);
@@ -633,6 +688,22 @@ TEST(Win32HidBackendOnSystemIo, ReportsArriveTimeOutsLoseNothingAndTheReadNeverO
     EXPECT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 2000),
               HidReadResult::Data);
     EXPECT_EQ(received, report.size());
+
+    // Told to stop, a read that would wait a minute ends at once, and the
+    // report sent afterwards is still read.
+    std::thread stopper([&] {
+        Sleep(100);
+        backend.InterruptRead(handle);
+    });
+    const auto waiting = std::chrono::steady_clock::now();
+    EXPECT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 60000),
+              HidReadResult::TimedOut);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - waiting, std::chrono::seconds(10));
+    ASSERT_TRUE(device.Send(shorter));
+    EXPECT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 2000),
+              HidReadResult::Data);
+    EXPECT_EQ(received, shorter.size());
 
     // The far end goes away: the read ends at once, without data.
     device.Unplug();

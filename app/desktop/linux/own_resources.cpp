@@ -1,8 +1,13 @@
 // The package appended to the running program (see resource_bundle.h). The
 // file is read and checked once per process; every look-up answers from that.
-#include <array>
-#include <fstream>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -20,24 +25,51 @@ struct OwnPackage {
     std::vector<BundleEntry> entries;
 };
 
-OwnPackage LoadOwnPackage() {
-    // The kernel's link opens the program that runs, even when its file has
-    // been renamed or replaced since.
-    std::vector<std::uint8_t> file;
-    {
-        std::ifstream in("/proc/self/exe", std::ios::in | std::ios::binary);
-        if (!in.is_open()) {
-            return {};
+// The running program's file, mapped read-only: only the pages that are
+// looked at (the trailer and the package at the end, or the ELF headers) are
+// ever read into memory, not the whole program with its debug information.
+class MappedProgram {
+  public:
+    MappedProgram() {
+        // The kernel's link opens the program that runs, even when its file
+        // has been renamed or replaced since.
+        const int fd = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return;
         }
-        std::array<char, 1 << 16> chunk{};
-        while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
-            const auto* begin = reinterpret_cast<const std::uint8_t*>(chunk.data());
-            file.insert(file.end(), begin, begin + in.gcount());
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+            void* at = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
+                              MAP_PRIVATE, fd, 0);
+            if (at != MAP_FAILED) {
+                data_ = static_cast<const std::uint8_t*>(at);
+                size_ = static_cast<std::size_t>(info.st_size);
+            }
         }
-        if (in.bad()) {
-            return {};
+        ::close(fd);
+    }
+    ~MappedProgram() {
+        if (data_ != nullptr) {
+            ::munmap(const_cast<std::uint8_t*>(data_), size_);
         }
     }
+    MappedProgram(const MappedProgram&) = delete;
+    MappedProgram& operator=(const MappedProgram&) = delete;
+
+    bool ok() const { return data_ != nullptr; }
+    std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+
+  private:
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+OwnPackage LoadOwnPackage() {
+    const MappedProgram program;
+    if (!program.ok()) {
+        return {};
+    }
+    const std::span<const std::uint8_t> file = program.bytes();
     BundleReadResult read = ReadBundle(file);
     OwnPackage package;
     if (read.ok) {
