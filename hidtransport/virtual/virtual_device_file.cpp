@@ -129,8 +129,21 @@ class DeviceFileReader {
     const std::string& Error() const { return error_; }
 
   private:
+    // The message quotes keys and names from the file; control characters in
+    // them are shown as \xNN so that the refusal stays one printable line.
     bool Fail(const std::string& where, const std::string& what) {
-        error_ = where.empty() ? what : where + ": " + what;
+        const std::string message = where.empty() ? what : where + ": " + what;
+        error_.clear();
+        for (const char c : message) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte == 0x7F) {
+                char escaped[5];
+                std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+                error_ += escaped;
+            } else {
+                error_ += c;
+            }
+        }
         return false;
     }
 

@@ -254,6 +254,8 @@ TEST(VirtualDeviceFile, MalformedFilesGiveOneLineNamingFileAndPlace) {
          "/tmp/x.json: devices[0].name: expected a string"},
         {R"({"devices": [{"vendorId": 1, "productId": 1, "behavior": {}}]})",
          "/tmp/x.json: devices[0].behavior: unknown field"},
+        {R"({"devices": [{"vendorId": 1, "productId": 1, "v\ndor\u007fId": 2}]})",
+         "/tmp/x.json: devices[0].v\\x0Ador\\x7FId: unknown field"},
         {R"({"devices": [{"vendorId": 1, "productId": 1, "reports": {"offer": {"size": 0}}}]})",
          "/tmp/x.json: devices[0].reports.offer.size: expected a size from 1 to 4096"},
         {R"({"devices": [{"vendorId": 1, "productId": 1, "reports": {"content": {"id": 0}}}]})",
