@@ -185,11 +185,8 @@ int main(int argc, char** argv) {
             stderr);
         return kExitNoDisplay;
     }
-    options = Options{};
+    // The options were read above; Qt takes its own out of argv here.
     QApplication application(argc, argv);
-    if (const auto answer = AnswerWithoutWindow(argc, argv, options)) {
-        return *answer;
-    }
     // Before anything opens a HID device.
     if (options.simulate) {
         std::string error;

@@ -473,10 +473,6 @@ void CDownloadProcedure::UnregisterCallback() {
     callback_ = nullptr;
 }
 
-std::uint8_t CDownloadProcedure::LastOfferStatus() const {
-    return static_cast<std::uint8_t>(offerAnswer_.load(std::memory_order_acquire));
-}
-
 AnswerRecord CDownloadProcedure::LastAnswers() const {
     AnswerRecord record;
     const std::uint64_t offer = offerAnswer_.load(std::memory_order_acquire);
@@ -488,14 +484,6 @@ AnswerRecord CDownloadProcedure::LastAnswers() const {
     record.Content.Status = static_cast<std::uint8_t>(content >> kContentStatusShift);
     record.ContentAnswers = content >> kContentArrivalShift;
     return record;
-}
-
-ContentAnswer CDownloadProcedure::LastContentAnswer() const {
-    const std::uint64_t word = contentAnswer_.load(std::memory_order_acquire);
-    ContentAnswer answer;
-    answer.SequenceNumber = static_cast<std::uint16_t>(word);
-    answer.Status = static_cast<std::uint8_t>(word >> kContentStatusShift);
-    return answer;
 }
 
 void CDownloadProcedure::OnInputReport(const std::uint8_t* report, std::uint16_t count) {

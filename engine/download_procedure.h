@@ -93,10 +93,8 @@ class CDownloadProcedure final : public IUpdater {
     const UpdateConfig& Config() const { return config_; }
     const VersionResponse& StoredVersionResponse() const { return versionResponse_; }
     UpdateStatus CurrentStatus() const { return status_; }
-    // The last answers the read thread stored.
-    std::uint8_t LastOfferStatus() const;
-    ContentAnswer LastContentAnswer() const;
-    // For messages only; the update's decisions never read the reject reason.
+    // The last answers stored and how many of each arrived. For messages and
+    // tests; the update's decisions never read the reject reason.
     AnswerRecord LastAnswers() const;
 
   private:

@@ -531,7 +531,7 @@ TEST(DownloadProcedure, AnswerThatCameBeforeTheOfferIsNotItsAnswer) {
     accept[13] = 0x01;
     rig.Device().InjectInputReport(accept);
     EXPECT_EQ(rig.procedure.SendOffer(image->Offer.data(), 16), OfferResult::NoResponse);
-    EXPECT_EQ(rig.procedure.LastOfferStatus(), 0x01);
+    EXPECT_EQ(rig.procedure.LastAnswers().OfferStatus, 0x01);
 
     // A content answer arriving while an offer waits is no verdict on the offer.
     std::vector<std::uint8_t> content(17, 0);
@@ -539,7 +539,7 @@ TEST(DownloadProcedure, AnswerThatCameBeforeTheOfferIsNotItsAnswer) {
     content[1] = 0x42;
     rig.Device().InjectInputReport(content, std::chrono::milliseconds(2));
     EXPECT_EQ(rig.procedure.SendOffer(image->Offer.data(), 16), OfferResult::NoResponse);
-    EXPECT_EQ(rig.procedure.LastContentAnswer().SequenceNumber, 0x42);
+    EXPECT_EQ(rig.procedure.LastAnswers().Content.SequenceNumber, 0x42);
 }
 
 // --- Content -------------------------------------------------------------
