@@ -47,12 +47,31 @@ void MainDialog::UpdateWorker() {
         std::lock_guard lock(runMutex_);
         lastOutcome_ = outcome;
     }
-    const bool close = HideWindow();
-    runActive_ = false;
-    if (close) {
+    // Read before the lock: the box lives on the UI thread, which may be
+    // waiting for this lock in OnStart or CloseWhenRunEnds.
+    const bool hidden = HideWindow();
+    bool asked = false;
+    {
+        std::lock_guard lock(runMutex_);
+        asked = closeAfterRun_;
+        closeAfterRun_ = false;
+        runActive_ = false;
+    }
+    if (hidden) {
         driver_.Clock().SleepFor(50);
+    }
+    if (hidden || asked) {
         desktop_.CloseMainWindow();
     }
+}
+
+bool MainDialog::CloseWhenRunEnds() {
+    std::lock_guard lock(runMutex_);
+    if (!runActive_) {
+        return false;
+    }
+    closeAfterRun_ = true;
+    return true;
 }
 
 void MainDialog::WaitForRun() {

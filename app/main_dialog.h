@@ -35,6 +35,11 @@ class MainDialog {
     // thread. While a run is going a press only says so and starts nothing.
     void OnStart();
     bool RunActive() const { return runActive_; }
+    // The user asked to close the window. True when a run is going: the
+    // window is then closed (CloseMainWindow) as soon as that run has ended,
+    // and the caller keeps it open until then. False when no run is going:
+    // the caller closes it now.
+    bool CloseWhenRunEnds();
     // Waits until the current run (if any) has ended.
     void WaitForRun();
     // How the last finished run went.
@@ -66,6 +71,7 @@ class MainDialog {
     std::mutex runMutex_;
     std::thread worker_;
     std::atomic<bool> runActive_{false};
+    bool closeAfterRun_ = false;  // guarded by runMutex_
     RunOutcome lastOutcome_;
 };
 

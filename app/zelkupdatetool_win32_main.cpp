@@ -40,7 +40,6 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 64;
 constexpr UINT_PTR kScreenshotTimer = 1;
 constexpr UINT kScreenshotDelayMs = 1500;
-constexpr LONG kLogHeightTwips = 222;
 
 struct Options {
     std::optional<std::string> simulate;
@@ -177,12 +176,29 @@ std::wstring Wide(const std::u16string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
+// What the password dialog works with; the owner of message boxes is put
+// back when it ends.
+struct PasswordContext {
+    CAdminPassword& password;
+    Win32Desktop& desktop;
+    HWND previousOwner = nullptr;
+};
+
+void EndPasswordDialog(HWND window, PasswordContext& context, INT_PTR result) {
+    context.desktop.SetMessageOwner(context.previousOwner);
+    EndDialog(window, result);
+}
+
 INT_PTR CALLBACK PasswordProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* password = reinterpret_cast<CAdminPassword*>(GetWindowLongPtrW(window, DWLP_USER));
+    auto* context = reinterpret_cast<PasswordContext*>(GetWindowLongPtrW(window, DWLP_USER));
+    CAdminPassword* password = context != nullptr ? &context->password : nullptr;
     switch (message) {
         case WM_INITDIALOG: {
             SetWindowLongPtrW(window, DWLP_USER, lParam);
-            password = reinterpret_cast<CAdminPassword*>(lParam);
+            context = reinterpret_cast<PasswordContext*>(lParam);
+            password = &context->password;
+            // "Wrong Password!" stays modal over this dialog, not the main window.
+            context->previousOwner = context->desktop.SetMessageOwner(window);
             const auto& texts = password->Texts();
             SetWindowTextW(window, Wide(texts.caption).c_str());
             const std::wstring label = Wide(texts.label);
@@ -191,7 +207,9 @@ INT_PTR CALLBACK PasswordProc(HWND window, UINT message, WPARAM wParam, LPARAM l
             SetDlgItemTextW(window, IDCANCEL, Wide(texts.quit).c_str());
             SendDlgItemMessageW(window, ZELK_IDC_PASSWORD_EDIT, EM_LIMITTEXT,
                                 zelk::app::kPasswordMaxLength, 0);
-            return TRUE;
+            // Typing goes into the password at once; FALSE keeps this focus.
+            SetFocus(GetDlgItem(window, ZELK_IDC_PASSWORD_EDIT));
+            return FALSE;
         }
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK) {
@@ -199,12 +217,12 @@ INT_PTR CALLBACK PasswordProc(HWND window, UINT message, WPARAM wParam, LPARAM l
                 GetDlgItemTextW(window, ZELK_IDC_PASSWORD_EDIT, typed, 64);
                 const std::wstring text = typed;
                 if (password->Check(std::u16string(text.begin(), text.end()))) {
-                    EndDialog(window, IDOK);
+                    EndPasswordDialog(window, *context, IDOK);
                 }
                 return TRUE;
             }
             if (LOWORD(wParam) == IDCANCEL) {
-                EndDialog(window, IDCANCEL);
+                EndPasswordDialog(window, *context, IDCANCEL);
                 return TRUE;
             }
             break;
@@ -217,18 +235,6 @@ INT_PTR CALLBACK PasswordProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 std::u16string CloseRefusedText(bool chinese) {
     return chinese ? u"正在升级，升级完成后窗口才会关闭。"
                    : u"An update is running; the window closes when it has finished.";
-}
-
-// The log pane: read-only, bold, 222 twips high by default.
-void PrepareLogPane(HWND window) {
-    const HWND pane = GetDlgItem(window, control::kLog);
-    SendMessageW(pane, EM_SETREADONLY, TRUE, 0);
-    CHARFORMAT2W format{};
-    format.cbSize = sizeof format;
-    format.dwMask = CFM_BOLD | CFM_SIZE;
-    format.dwEffects = CFE_BOLD;
-    format.yHeight = kLogHeightTwips;
-    SendMessageW(pane, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
 }
 
 void AddAboutEntry(HWND window, HINSTANCE instance) {
@@ -268,7 +274,7 @@ void PaintMinimised(HWND window, HICON icon) {
 // Closing by the user waits for a running update: the worker reports to
 // this window.
 void AskToClose(HWND window, Context& context) {
-    if (context.dialog.RunActive()) {
+    if (context.dialog.CloseWhenRunEnds()) {
         context.desktop.MessageBox(CloseRefusedText(context.dialog.Texts().ChineseUi));
         return;
     }
@@ -285,7 +291,7 @@ INT_PTR CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         AddAboutEntry(window, desktop.Instance());
         SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(context->icon));
         SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(context->icon));
-        PrepareLogPane(window);
+        desktop.PrepareLogPane();
         context->dialog.Initialize();
         if (context->dialog.HideWindow()) {
             HideForGood(window);
@@ -312,9 +318,10 @@ INT_PTR CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
                     return TRUE;
                 case control::kAdmin: {
                     CAdminPassword password(context->desktop, context->dialog.Texts().ChineseUi);
+                    PasswordContext passwordContext{password, context->desktop};
                     if (DialogBoxParamW(context->desktop.Instance(),
                                         MAKEINTRESOURCEW(ZELK_IDD_PASSWORD), window, PasswordProc,
-                                        reinterpret_cast<LPARAM>(&password)) == IDOK) {
+                                        reinterpret_cast<LPARAM>(&passwordContext)) == IDOK) {
                         zelk::app::RevealAdminControls(context->desktop);
                     }
                     return TRUE;
@@ -328,7 +335,16 @@ INT_PTR CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
                 case control::kSet:
                     zelk::app::WriteDeviceInfo(context->dialog);
                     return TRUE;
-                case IDOK:
+                case IDOK: {
+                    // Return: the hidden OK button is the template's default,
+                    // so Return would end the program. It presses the focused
+                    // button instead (Start, as the focus is at start).
+                    if (const int command = Win32Desktop::ReturnKeyCommand(window)) {
+                        SendMessageW(window, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED),
+                                     reinterpret_cast<LPARAM>(GetDlgItem(window, command)));
+                    }
+                    return TRUE;
+                }
                 case IDCANCEL:
                     AskToClose(window, *context);
                     return TRUE;

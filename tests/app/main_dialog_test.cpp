@@ -107,6 +107,25 @@ TEST_F(MainDialogTest, HiddenModeStartsByItselfInTheChosenLanguageAndCloses) {
     EXPECT_EQ(clock.Sleeps().back(), 50u);
 }
 
+// Closing the window while a run is going keeps it open until the run has
+// ended, then closes it once; with no run going the caller closes at once.
+TEST_F(MainDialogTest, AskingToCloseDuringARunClosesWhenTheRunEnds) {
+    MainDialog dialog(desktop, driver);
+    dialog.Initialize();
+    EXPECT_FALSE(dialog.CloseWhenRunEnds());  // idle: close now
+
+    dialog.OnStart();
+    EXPECT_TRUE(dialog.CloseWhenRunEnds());
+    dialog.WaitForRun();
+    EXPECT_EQ(desktop.CloseRequests(), 1);
+    EXPECT_TRUE(dialog.LastOutcome().Success());
+
+    // The request was for that run only.
+    dialog.OnStart();
+    dialog.WaitForRun();
+    EXPECT_EQ(desktop.CloseRequests(), 1);
+}
+
 TEST(LanguageChoice, ChineseOnlyForTheChineseIdentifiers) {
     for (std::uint32_t id : {1028u, 2052u, 3076u, 4100u, 5124u}) {
         EXPECT_TRUE(ChooseLanguage(id).ChineseUi) << id;

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace zelk::app::win32 {
 namespace {
@@ -56,6 +58,15 @@ class Win32DesktopTest : public ::testing::Test {
         return format.crTextColor;
     }
 
+    CHARFORMAT2W FormatAt(LONG position) {
+        const HWND pane = GetDlgItem(window_, control::kLog);
+        SendMessageW(pane, EM_SETSEL, position, position + 1);
+        CHARFORMAT2W format{};
+        format.cbSize = sizeof format;
+        SendMessageW(pane, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+        return format;
+    }
+
     std::wstring LogText() {
         const HWND pane = GetDlgItem(window_, control::kLog);
         std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(pane)) + 1, L'\0');
@@ -81,6 +92,83 @@ TEST_F(Win32DesktopTest, EachAppendKeepsItsOwnColour) {
     EXPECT_EQ(ColourAt(0), RGB(0, 0, 0));
     EXPECT_EQ(ColourAt(static_cast<LONG>(second)), RGB(255, 140, 30));
     EXPECT_EQ(ColourAt(static_cast<LONG>(third)), RGB(40, 255, 120));
+}
+
+// The log pane reads bold at 11.1 pt (222 twips), whatever the dialog's own
+// font, in every colour.
+TEST_F(Win32DesktopTest, TheLogPaneIsBoldAt222Twips) {
+    SendMessageW(GetDlgItem(window_, control::kLog), WM_SETFONT,
+                 reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    desktop_.PrepareLogPane();
+    desktop_.AppendLog(u"Ready to Update\n", kBlack);
+    desktop_.AppendLog(u"Update fail, rst 4.\n", kRed);
+    const std::wstring text = LogText();
+    const auto second = text.find(L"Update fail");
+    ASSERT_NE(second, std::wstring::npos);
+    for (const LONG position : {0L, static_cast<LONG>(second)}) {
+        const CHARFORMAT2W format = FormatAt(position);
+        EXPECT_TRUE(format.dwEffects & CFE_BOLD) << "at " << position;
+        EXPECT_EQ(format.yHeight, 222) << "at " << position;
+    }
+    EXPECT_EQ(ColourAt(static_cast<LONG>(second)), RGB(255, 0, 0));
+}
+
+// A box raised while another window of the program is the message owner (the
+// password dialog) is owned by that window, not by the main window.
+TEST_F(Win32DesktopTest, MessageBoxesBelongToTheWindowThatRaisedThem) {
+    const HWND password = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                                          window_, nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(password, nullptr);
+    static HWND owner;
+    static HWND box;
+    // Runs inside the box's own message loop: notes its owner and dismisses it.
+    const auto dismiss = [](HWND, UINT, UINT_PTR timer, DWORD) {
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND candidate, LPARAM) -> BOOL {
+                wchar_t name[16] = {};
+                GetClassNameW(candidate, name, 16);
+                if (lstrcmpW(name, L"#32770") != 0 || !IsWindowVisible(candidate)) {
+                    return TRUE;
+                }
+                box = candidate;
+                owner = GetWindow(candidate, GW_OWNER);
+                PostMessageW(candidate, WM_COMMAND, IDOK, 0);
+                return FALSE;
+            },
+            0);
+        if (box != nullptr) {
+            KillTimer(nullptr, timer);
+        }
+    };
+    for (const auto& [messageOwner, expected] :
+         std::vector<std::pair<HWND, HWND>>{{password, password}, {nullptr, window_}}) {
+        owner = box = nullptr;
+        desktop_.SetMessageOwner(messageOwner);
+        SetTimer(nullptr, 0, 50, dismiss);
+        desktop_.MessageBox(u"Wrong Password!");
+        EXPECT_NE(box, nullptr);
+        EXPECT_EQ(owner, expected);
+    }
+    desktop_.SetMessageOwner(nullptr);
+    DestroyWindow(password);
+}
+
+// Return presses the focused push button; on anything else, and on the
+// hidden OK button, it does nothing (it never ends the dialog).
+TEST_F(Win32DesktopTest, ReturnPressesTheFocusedButtonOnly) {
+    Child(L"BUTTON", IDOK, BS_DEFPUSHBUTTON);
+    ShowWindow(GetDlgItem(window_, IDOK), SW_HIDE);
+    struct Row {
+        int focused;
+        int command;
+    };
+    for (const Row row : {Row{control::kStart, control::kStart}, Row{control::kVidEdit, 0},
+                          Row{control::kHideWindow, 0}, Row{control::kLog, 0}}) {
+        SetFocus(GetDlgItem(window_, row.focused));
+        ASSERT_EQ(GetFocus(), GetDlgItem(window_, row.focused));
+        EXPECT_EQ(Win32Desktop::ReturnKeyCommand(window_), row.command) << "focus " << row.focused;
+    }
 }
 
 TEST_F(Win32DesktopTest, ControlCallsFromAWorkerRunOnTheUiThread) {

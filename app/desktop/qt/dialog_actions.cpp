@@ -34,7 +34,7 @@ void AttachDialogActions(QtDesktop& desktop, MainDialog& dialog, std::string_vie
         });
     };
     window.closeGuard = [&desktop, &dialog] {
-        if (!dialog.RunActive()) {
+        if (!dialog.CloseWhenRunEnds()) {
             return true;
         }
         desktop.MessageBox(CloseRefusedText(dialog.Texts().ChineseUi));

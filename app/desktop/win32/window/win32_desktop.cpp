@@ -18,6 +18,20 @@ std::u16string Narrow16(std::wstring_view text) {
 }
 
 constexpr UINT kRunMessage = WM_APP + 1;
+constexpr LONG kLogHeightTwips = 222;
+
+// Bold at 222 twips with the given colour: every append carries the whole
+// format, as a rich-edit control takes the format of inserted text from the
+// text beside it rather than from its default format.
+CHARFORMAT2W LogFormat(COLORREF colour) {
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof format;
+    format.dwMask = CFM_COLOR | CFM_BOLD | CFM_SIZE;
+    format.dwEffects = CFE_BOLD;  // automatic colour off
+    format.yHeight = kLogHeightTwips;
+    format.crTextColor = colour;
+    return format;
+}
 constexpr wchar_t kCallsClass[] = L"ZelkUpdateToolUiCalls";
 
 LRESULT CALLBACK RunCalls(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -141,11 +155,7 @@ void Win32Desktop::AppendLog(std::u16string_view text, Rgb colour) {
         const LRESULT end =
             SendMessageW(pane, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
         SendMessageW(pane, EM_SETSEL, static_cast<WPARAM>(end), end);
-        CHARFORMAT2W format{};
-        format.cbSize = sizeof format;
-        format.dwMask = CFM_COLOR;
-        format.dwEffects = 0;  // automatic colour off
-        format.crTextColor = RGB(colour.red, colour.green, colour.blue);
+        CHARFORMAT2W format = LogFormat(RGB(colour.red, colour.green, colour.blue));
         SendMessageW(pane, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
         SendMessageW(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
         const LRESULT lines = SendMessageW(pane, EM_GETLINECOUNT, 0, 0);
@@ -156,7 +166,47 @@ void Win32Desktop::AppendLog(std::u16string_view text, Rgb colour) {
 void Win32Desktop::MessageBox(std::u16string_view text) {
     const std::wstring wide = Wide(text);
     const std::wstring caption = MessageCaption();
-    OnUi([&] { MessageBoxW(dialog_, wide.c_str(), caption.c_str(), MB_OK); });
+    OnUi([&] {
+        const HWND owner =
+            messageOwner_ != nullptr && IsWindow(messageOwner_) ? messageOwner_ : dialog_.load();
+        MessageBoxW(owner, wide.c_str(), caption.c_str(), MB_OK);
+    });
+}
+
+HWND Win32Desktop::SetMessageOwner(HWND owner) {
+    const HWND previous = messageOwner_;
+    messageOwner_ = owner;
+    return previous;
+}
+
+void Win32Desktop::PrepareLogPane() {
+    const HWND pane = GetDlgItem(dialog_, control::kLog);
+    if (pane == nullptr) {
+        return;
+    }
+    SendMessageW(pane, EM_SETREADONLY, TRUE, 0);
+    CHARFORMAT2W format = LogFormat(RGB(0, 0, 0));
+    format.dwMask = CFM_BOLD | CFM_SIZE;
+    SendMessageW(pane, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+    SendMessageW(pane, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
+}
+
+int Win32Desktop::ReturnKeyCommand(HWND dialog) {
+    const HWND focus = GetFocus();
+    // The control's own visibility: the hidden OK button never counts.
+    if (focus == nullptr || GetParent(focus) != dialog ||
+        (GetWindowLongPtrW(focus, GWL_STYLE) & WS_VISIBLE) == 0 || !IsWindowEnabled(focus)) {
+        return 0;
+    }
+    wchar_t className[16] = {};
+    GetClassNameW(focus, className, 16);
+    const LONG_PTR type = GetWindowLongPtrW(focus, GWL_STYLE) & BS_TYPEMASK;
+    if (lstrcmpiW(className, L"Button") != 0 ||
+        (type != BS_PUSHBUTTON && type != BS_DEFPUSHBUTTON)) {
+        return 0;
+    }
+    const int id = GetDlgCtrlID(focus);
+    return id == IDOK ? 0 : id;
 }
 
 std::optional<std::u16string> Win32Desktop::OpenFile(const OpenFileRequest& request) {

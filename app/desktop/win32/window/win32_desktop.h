@@ -57,6 +57,19 @@ class Win32Desktop final : public Desktop, public OsServices {
     // The private message that ends the dialog without asking.
     static UINT CloseMessage();
 
+    // Message boxes belong to the window that raised them: while a dialog of
+    // its own (the password dialog) is open over the main window, boxes are
+    // owned by it, so they stay modal over it. Returns the previous owner;
+    // null means the main window. UI thread only.
+    HWND SetMessageOwner(HWND owner);
+    // Makes the log pane read-only with its default character format, bold
+    // at 222 twips (11.1 pt); AppendLog keeps that format for every append.
+    void PrepareLogPane();
+    // What Return means in `dialog`: the id of the push button that has the
+    // focus (visible and enabled), or 0 for nothing. The template's OK button
+    // is hidden, so Return must never end the dialog through it.
+    static int ReturnKeyCommand(HWND dialog);
+
   private:
     // Runs `work` on the UI thread and waits for it; dropped when the window
     // is gone.
@@ -66,6 +79,7 @@ class Win32Desktop final : public Desktop, public OsServices {
     std::atomic<HWND> dialog_ = nullptr;
     // A message-only window of the UI thread that runs the workers' requests.
     std::atomic<HWND> calls_ = nullptr;
+    HWND messageOwner_ = nullptr;  // UI thread only
     std::thread::id uiThread_;
 };
 
