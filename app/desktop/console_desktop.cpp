@@ -46,6 +46,10 @@ ConsoleDesktop::ConsoleDesktop(ConsoleOptions options)
       out_(options.out),
       err_(options.err),
       colourLog_(options.colourLog.value_or(options.err == stderr && platform::StderrIsTerminal())),
+      outTerminal_(
+          options.outIsTerminal.value_or(options.out == stdout && platform::StdoutIsTerminal())),
+      errTerminal_(
+          options.errIsTerminal.value_or(options.err == stderr && platform::StderrIsTerminal())),
       onClose_(std::move(options.onClose)) {}
 
 void ConsoleDesktop::SetControlText(int id, std::u16string_view text) {
@@ -82,8 +86,9 @@ void ConsoleDesktop::SetChecked(int id, bool checked) {
 }
 
 void ConsoleDesktop::AppendLog(std::u16string_view text, Rgb colour) {
-    const std::string bytes = ConsoleText(text);
-    Write(err_, colourLog_ ? Coloured(bytes, colour) : bytes);
+    // The driver prints a message, then logs its copy: on one terminal that
+    // would show it twice.
+    Write(err_, ConsoleText(text), colourLog_ ? std::optional(colour) : std::nullopt, true);
 }
 
 // One line, so that a message meant for a box reads as one entry in a log.
@@ -98,7 +103,7 @@ void ConsoleDesktop::MessageBox(std::u16string_view text) {
         }
     }
     line += '\n';
-    Write(err_, line);
+    Write(err_, line, std::nullopt, false);
 }
 
 std::optional<std::u16string> ConsoleDesktop::OpenFile(const OpenFileRequest&) {
@@ -106,7 +111,7 @@ std::optional<std::u16string> ConsoleDesktop::OpenFile(const OpenFileRequest&) {
 }
 
 void ConsoleDesktop::WriteStdout(std::string_view bytes) {
-    Write(out_, bytes);
+    Write(out_, bytes, std::nullopt, false);
 }
 
 void ConsoleDesktop::CloseMainWindow() {
@@ -124,11 +129,60 @@ bool ConsoleDesktop::CloseRequested() {
     return closeRequested_;
 }
 
+ConsoleDesktop::Terminal* ConsoleDesktop::TerminalOf(std::FILE* stream) {
+    if (stream == out_ && outTerminal_) {
+        return &outScreen_;
+    }
+    if (stream == err_ && errTerminal_) {
+        return outTerminal_ ? &outScreen_ : &errScreen_;
+    }
+    return nullptr;
+}
+
+// A progress line ends in a carriage return so that the next progress line
+// overwrites it; any other text after it, or after a text without a line
+// end, starts a new line. A text that starts with a line end or a blank (an
+// explanation that continues the message before it) needs none.
+std::string ConsoleDesktop::OnOwnLine(const Terminal& terminal, std::string_view bytes) {
+    std::string result;
+    if (!bytes.empty() && terminal.lastByte != 0 && terminal.lastByte != '\n') {
+        const bool progressAfterProgress = terminal.lastByte == '\r' && bytes.back() == '\r';
+        const bool continues =
+            bytes.front() == '\n' || (bytes.front() == ' ' && terminal.lastByte != '\r');
+        if (!progressAfterProgress && !continues) {
+            result.push_back('\n');
+        }
+    }
+    result.append(bytes);
+    return result;
+}
+
 // Flushed at once: stdout and stderr may be the same pipe, and the run's lines
 // must arrive in the order they were written.
-void ConsoleDesktop::Write(std::FILE* stream, std::string_view bytes) {
+void ConsoleDesktop::Write(std::FILE* stream, std::string_view bytes, std::optional<Rgb> colour,
+                           bool logCopy) {
     std::lock_guard lock(outputMutex_);
-    platform::WriteConsoleText(stream, bytes);
+    Terminal* terminal = TerminalOf(stream);
+    if (terminal == nullptr || bytes.empty()) {
+        if (colour) {
+            platform::WriteConsoleText(stream, Coloured(std::string(bytes), *colour));
+        } else {
+            platform::WriteConsoleText(stream, bytes);
+        }
+        return;
+    }
+    if (logCopy && outTerminal_ && errTerminal_ && terminal->consoleMessagePending) {
+        terminal->consoleMessagePending = false;
+        return;
+    }
+    std::string shown = OnOwnLine(*terminal, bytes);
+    if (colour) {
+        const std::size_t separator = shown.size() - bytes.size();
+        shown = shown.substr(0, separator) + Coloured(std::string(bytes), *colour);
+    }
+    platform::WriteConsoleText(stream, shown);
+    terminal->lastByte = bytes.back();
+    terminal->consoleMessagePending = stream == out_ && bytes.back() != '\r';
 }
 
 }  // namespace zelk::app

@@ -22,6 +22,15 @@ struct ConsoleOptions {
     // Colour escapes in the log; unset: when `err` is the process's stderr
     // and that is a terminal.
     std::optional<bool> colourLog;
+    // Whether `out` and `err` show on a terminal; unset: detected for the
+    // process's stdout and stderr, false for any other stream. On a terminal
+    // every message starts on a line of its own (after a console text without
+    // a line end, or a progress line ending in a carriage return). When both
+    // are terminals they are taken for the same one, where the log's copy of
+    // a console message is left out so the message shows once. Redirected
+    // streams get their bytes unchanged.
+    std::optional<bool> outIsTerminal;
+    std::optional<bool> errIsTerminal;
     // Run by CloseMainWindow before it returns, on the caller's thread.
     std::function<void()> onClose;
     // Null: platform::CreateProgressBroadcaster().
@@ -58,11 +67,28 @@ class ConsoleDesktop final : public Desktop, public OsServices {
         bool checked = false;
     };
 
-    void Write(std::FILE* stream, std::string_view bytes);
+    // `colour`: the log's colour escapes; `logCopy`: a log text, left out on
+    // a terminal shared with stdout right after a console message.
+    void Write(std::FILE* stream, std::string_view bytes, std::optional<Rgb> colour, bool logCopy);
+    // Where the cursor of one terminal is: the last byte written there (0
+    // before any), and whether the last text was a console message whose log
+    // copy is still to come.
+    struct Terminal {
+        char lastByte = 0;
+        bool consoleMessagePending = false;
+    };
+    // The terminal `stream` shows on; null when it is redirected.
+    Terminal* TerminalOf(std::FILE* stream);
+    // `bytes` as they go to `terminal`: on a line of their own.
+    static std::string OnOwnLine(const Terminal& terminal, std::string_view bytes);
 
     std::FILE* out_;
     std::FILE* err_;
     bool colourLog_;
+    bool outTerminal_;
+    bool errTerminal_;
+    Terminal outScreen_;  // also stderr's when both are terminals
+    Terminal errScreen_;
     std::function<void()> onClose_;
 
     std::mutex controlsMutex_;

@@ -114,6 +114,73 @@ TEST_F(ConsoleDesktopTest, ConsoleLinesAreOnStdoutAtOnceAndInOrder) {
     EXPECT_EQ(out_.Written(), std::string("FW version: 1.2.3\n\0raw", 22));
 }
 
+// stdout and stderr on one terminal, as a person runs the console program:
+// each message once (the log's copy of a console message is left out) and on
+// a line of its own, while progress lines still overwrite each other.
+TEST(ConsoleDesktopOnATerminal, EachMessageOnceOnALineOfItsOwn) {
+    struct Step {
+        bool console;  // WriteStdout, else AppendLog
+        const char16_t* text;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+        std::string shown;
+    };
+    const std::vector<Case> cases{
+        {"a failed step with its explanation",
+         {{true, u"Update fail, rst 4."},
+          {false, u"Update fail, rst 4.\n"},
+          {true, u" CFU_TIMEOUT: no answer.\n"},
+          {false, u"CFU_TIMEOUT: no answer.\n"},
+          {false, u"a log line of its own\n"}},
+         "Update fail, rst 4. CFU_TIMEOUT: no answer.\na log line of its own\n"},
+        {"progress, then success and a verified read-back",
+         {{true, u"09:59:58.001    HANDLE 1: percentage: 50, status: 0. \r"},
+          {true, u"09:59:59.978    HANDLE 1: percentage: 100, status: 0. \r"},
+          {false, u"Success\n"},
+          {true, u"Verified: 1.0.4.2.\n"},
+          {false, u"Verified: 1.0.4.2.\n"}},
+         "09:59:58.001    HANDLE 1: percentage: 50, status: 0. \r"
+         "09:59:59.978    HANDLE 1: percentage: 100, status: 0. \r"
+         "\nSuccess\nVerified: 1.0.4.2.\n"},
+        {"no device",
+         {{true, u"Find no device."}, {false, u"Find no device\n"}, {true, u"\nheader\n"}},
+         "Find no device.\nheader\n"},
+    };
+    for (const Case& c : cases) {
+        OutputFile screen("terminal");
+        std::vector<std::pair<ProgressEvent, std::int64_t>> sent;
+        ConsoleOptions options;
+        options.out = options.err = screen.Stream();
+        options.outIsTerminal = options.errIsTerminal = true;
+        options.colourLog = false;
+        options.broadcaster = std::make_unique<RecordingBroadcaster>(sent);
+        ConsoleDesktop desktop(std::move(options));
+        for (const Step& step : c.steps) {
+            if (step.console) {
+                const std::u16string text = step.text;
+                desktop.WriteStdout(std::string(text.begin(), text.end()));
+            } else {
+                desktop.AppendLog(step.text, kRed);
+            }
+        }
+        EXPECT_EQ(screen.Written(), c.shown) << c.name;
+    }
+}
+
+// Redirected, the console text keeps its specified bytes (no line end added)
+// and the log keeps every copy.
+TEST_F(ConsoleDesktopTest, RedirectedOutputKeepsItsBytes) {
+    ConsoleDesktop desktop = MakeDesktop(false);
+    desktop.WriteStdout("1%\r");
+    desktop.WriteStdout("Update fail, rst 4.");
+    desktop.AppendLog(u"Update fail, rst 4.\n", kRed);
+    desktop.WriteStdout("Update fail, rst 4.");
+    EXPECT_EQ(out_.Written(), "1%\rUpdate fail, rst 4.Update fail, rst 4.");
+    EXPECT_EQ(err_.Written(), "Update fail, rst 4.\n");
+}
+
 TEST_F(ConsoleDesktopTest, ControlsKeepTextVisibilityAndCheck) {
     ConsoleDesktop desktop = MakeDesktop(false);
     EXPECT_EQ(desktop.ControlText(control::kPidEdit), u"");
