@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -58,6 +59,9 @@ class MainDialog {
     // Chosen by the administrator for packaging (empty until then).
     std::u16string AdminOfferPath;
     std::u16string AdminPayloadPath;
+    // The device information as the administrator last saw it in the window
+    // (KeepAdministratorValues): what the packaging tool gets.
+    std::optional<std::u16string> AdminDeviceInfo;
 
   private:
     void UpdateWorker();

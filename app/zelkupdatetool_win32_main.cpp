@@ -390,6 +390,9 @@ INT_PTR CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
             }
             return FALSE;
         case WM_DESTROY:
+            // The controls still exist: the packaging tool gets what the
+            // administrator saw last.
+            zelk::app::KeepAdministratorValues(context->dialog);
             context->desktop.DetachWindow();
             PostQuitMessage(0);
             return FALSE;

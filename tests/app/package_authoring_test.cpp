@@ -113,6 +113,42 @@ TEST_F(PackageAuthoringTest, OnlyFilesOfOneByteToJustUnderOneMebibyteAreTaken) {
     }
 }
 
+// Whatever is not taken, or will be refused by the packaging tool, is said
+// at once, in the window's language; a file the tool takes is not.
+TEST_F(PackageAuthoringTest, FilesThatCannotBePackagedAreSaid) {
+    struct Case {
+        void (*choose)(MainDialog&);
+        std::uintmax_t size;
+        std::u16string message;
+    };
+    const Case cases[] = {
+        {ChooseOffer, 16, u""},
+        {ChoosePayload, 57 * 3, u""},
+        {ChooseOffer, 17,
+         u"The packaging tool will refuse this offer: an offer is exactly 16 bytes, this file "
+         u"has 17."},
+        {ChoosePayload, 1000,
+         u"The packaging tool will refuse this payload: 1000 bytes is not a whole number of "
+         u"57-byte records."},
+        {ChoosePayload, 1048576,
+         u"This file has 1048576 bytes; a package file has 1 to 1048575 bytes. It was not taken."},
+        {ChooseOffer, 0, u"This file is empty or cannot be read; it was not taken."},
+    };
+    for (const Case& c : cases) {
+        RecordingDesktop fresh;
+        fresh.tempDirectory = desktop.tempDirectory;
+        MainDialog other(fresh, driver);
+        fresh.openFileAnswers = {MakeFile("file " + std::to_string(c.size), c.size)};
+        c.choose(other);
+        const std::vector<std::u16string> expected = c.message.empty()
+                                                         ? std::vector<std::u16string>{}
+                                                         : std::vector<std::u16string>{c.message};
+        EXPECT_EQ(fresh.MessageBoxes(), expected) << c.size;
+    }
+    EXPECT_EQ(PackagingRefusal(true, 1000, true),
+              u"打包工具将拒绝此 payload 文件：1000 字节不是整数个 57 字节的记录。");
+}
+
 TEST_F(PackageAuthoringTest, DialogStartsAtTheCurrentChoiceWithTheFirmwareFilters) {
     dialog.AdminOfferPath = u"/firmware/old.offer.bin";
     desktop.openFileAnswers = {std::nullopt};
@@ -225,8 +261,8 @@ class PackagingCheckTest : public PackageAuthoringTest {
     void SetUp() override {
         PackageAuthoringTest::SetUp();
         desktop.ownPath = PathOf("zelkupdate");
-        offer = MakeFile("new offer.bin", 100);
-        payload = MakeFile("new payload.bin", 2000);
+        offer = MakeFile("new offer.bin", 16);
+        payload = MakeFile("new payload.bin", 35 * 57);
         desktop.openFileAnswers = {offer, payload};
         ChooseOffer(dialog);
         ChoosePayload(dialog);
@@ -240,14 +276,32 @@ class PackagingCheckTest : public PackageAuthoringTest {
     std::u16string tool;
 };
 
+// The tool gets the device information of its own file, as the
+// administrator saw it when the window closed: identifiers edited after the
+// payload choice are in, and another run that rewrites the shared
+// DeviceInfo.txt meanwhile changes nothing.
 TEST_F(PackagingCheckTest, AllThreeFilesAndTheToolStartItWithWholeArguments) {
     desktop.existingFiles = {offer, payload, deviceInfo, tool};
+    desktop.SetControlText(control::kPidEdit, u"0x6000");
+    KeepAdministratorValues(dialog);
+    desktop.SetControlText(control::kPidEdit, u"");  // the window is gone
+    std::ofstream(Native("DeviceInfo.txt"), std::ios::binary) << "0x1111\r\n0x2222\r\n";
     EXPECT_TRUE(RunPackagingCheck(dialog));
     const auto started = desktop.StartedPrograms();
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0].first, tool);
-    const std::vector<std::u16string> arguments{desktop.ownPath, offer, payload, deviceInfo};
-    EXPECT_EQ(started[0].second, arguments);
+    ASSERT_EQ(started[0].second.size(), 4u);
+    const std::vector<std::u16string> first{desktop.ownPath, offer, payload};
+    EXPECT_EQ(std::vector(started[0].second.begin(), started[0].second.begin() + 3), first);
+    const std::u16string own = started[0].second[3];
+    EXPECT_NE(own, deviceInfo);
+    const fs::path ownPath(own);
+    std::ifstream in(ownPath, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+              "0x320f\r\n0x6000\r\n0xff0b\r\n0x0104\r\n0x02\r\n0\r\n");
+    EXPECT_EQ(fs::status(ownPath.parent_path()).permissions() & fs::perms::all,
+              fs::perms::owner_all);
+    EXPECT_TRUE(desktop.MessageBoxes().empty());
 }
 
 TEST_F(PackagingCheckTest, AnyMissingPieceStartsNothing) {
