@@ -252,6 +252,15 @@ std::string NoMatchingDeviceText(const DeviceIdentity& identity, bool chinese) {
     return buffer;
 }
 
+std::string NoDeviceIdentityText(bool chinese) {
+    return chinese ? "\u672A\u80FD\u8BFB\u53D6\u8BBE\u5907\u4FE1\u606F\uFF08\u7A0B\u5E8F"
+                     "\u5185\u7684\u56FA\u4EF6\u5305\u6216\u4E34\u65F6\u6587\u4EF6\u5939"
+                     "\u6709\u95EE\u9898\uFF0C\u89C1\u4E0A\u6587\uFF09\uFF0C\u672A\u67E5"
+                     "\u627E\u8BBE\u5907\u3002"
+                   : "No device information could be read (see above: the program's firmware "
+                     "package or the temporary folder), so no device was searched for.";
+}
+
 std::string CannotOpenText(bool chinese) {
     return chinese ? "\u627E\u5230\u4E86\u5339\u914D\u7684\u8BBE\u5907\uFF0C\u4F46\u65E0\u6CD5"
                      "\u6253\u5F00\u5B83\u3002"

@@ -20,6 +20,8 @@ std::string ResultMeaning(std::int64_t code, bool chinese);
 
 // "No HID device matches VID 0x320F, PID 0x5055, usage page 0xFF00, usage 0x0001, MI 0."
 std::string NoMatchingDeviceText(const DeviceIdentity& identity, bool chinese);
+// Said instead of searching when no device information could be read.
+std::string NoDeviceIdentityText(bool chinese);
 
 // A matching device is present but may not be opened.
 std::string CannotOpenText(bool chinese);

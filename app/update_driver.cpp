@@ -175,24 +175,27 @@ void UpdateDriver::Explain(const char* consoleFormat, ResultCode rst, bool logLi
     std::string english =
         rst == 0 ? " " + NothingTransferredText(false)
                  : Format(" %s: %s.", ResultCodeName(rst), ResultMeaning(rst, false).c_str());
-    std::string local =
-        rst == 0 ? " " + NothingTransferredText(chinese)
-                 : Format(" %s: %s.", ResultCodeName(rst), ResultMeaning(rst, chinese).c_str());
+    // Chinese sentences end in the Chinese full stop and follow each other
+    // without a blank.
+    const std::string next = chinese ? "" : " ";
+    std::string local = rst == 0 ? " " + NothingTransferredText(chinese)
+                                 : Format(chinese ? " %s\uFF1A%s\u3002" : " %s: %s.",
+                                          ResultCodeName(rst), ResultMeaning(rst, chinese).c_str());
     if (step == "Update" && DeviceAnswerTells(outcome_.deviceAnswer)) {
         english += " " + DeviceAnswerText(outcome_.deviceAnswer, false);
-        local += " " + DeviceAnswerText(outcome_.deviceAnswer, chinese);
+        local += next + DeviceAnswerText(outcome_.deviceAnswer, chinese);
     }
     std::string hint;
     if (step == "Open device endpoint") {
         outcome_.cannotOpen = true;
         english += " " + CannotOpenText(false);
-        local += " " + CannotOpenText(chinese);
+        local += next + CannotOpenText(chinese);
         hint = hid::ActiveHidAccessProblem();
     } else if ((step == "Update" || step == "Get device description") && !path_.empty() &&
                !StillPresent(path_)) {
         outcome_.deviceGone = true;
         english += " " + DeviceGoneText(false);
-        local += " " + DeviceGoneText(chinese);
+        local += next + DeviceGoneText(chinese);
     }
     Print(english + "\n");
     // The log's explanation goes on the step's line when that has no line end.
@@ -231,6 +234,17 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
 
     Print(Format("\n================================= Test %d =================================\n",
                  1));
+    if (input.identity.VendorId == 0 && input.identity.ProductId == 0) {
+        // No device information was read (a damaged package, a temporary
+        // folder that could not be used, which the start has reported):
+        // searching for vendor 0 would only blame a missing device.
+        outcome_.failedStep = "Read device information";
+        Broadcast(ProgressEvent::StepFailed, 0);
+        Print(NoDeviceIdentityText(false) + "\n");
+        desktop_.AppendLog(Utf8ToUtf16(NoDeviceIdentityText(input.texts.ChineseUi) + "\n"), kRed);
+        EndRun();
+        return outcome_;
+    }
     const UpdateConfig config = RunConfigFor(input.identity);
     config_ = config;
     library_.SetConfig(config);

@@ -34,9 +34,11 @@ class DriverTest : public ::testing::Test {
     explicit DriverTest(std::vector<VirtualDeviceConfig> devices = {DefaultEarbud()})
         : backend(std::move(devices)) {}
 
-    RunOutcome Run(std::u16string offer = Utf16(ZELK_SAMPLE_OFFER)) {
-        RunInput input{EarbudIdentity(), std::move(offer), Utf16(ZELK_SAMPLE_PAYLOAD),
-                       ChooseLanguage(std::nullopt)};
+    RunOutcome Run(std::u16string offer = Utf16(ZELK_SAMPLE_OFFER),
+                   DeviceIdentity identity = EarbudIdentity(),
+                   std::optional<std::uint32_t> language = std::nullopt) {
+        RunInput input{identity, std::move(offer), Utf16(ZELK_SAMPLE_PAYLOAD),
+                       ChooseLanguage(language)};
         return driver.RunUpdate(input);
     }
 
@@ -189,6 +191,39 @@ TEST_F(Rejected, AFailedUpdateIsNeverASuccess) {
     EXPECT_EQ(log[0].text, u"Update fail, rst 4.\n");
     EXPECT_EQ(Broadcasts(), (std::vector<std::pair<ProgressEvent, std::int64_t>>{
                                 {ProgressEvent::StepFailed, 0}, {ProgressEvent::RunEnded, 0}}));
+}
+
+// The Chinese explanation is Chinese throughout: full-width colon and full
+// stop, no ASCII ". " between its sentences.
+TEST_F(Rejected, TheChineseExplanationUsesTheChineseFullStop) {
+    Run(Utf16(ZELK_SAMPLE_OFFER), EarbudIdentity(), 2052);
+    const auto log = desktop.Log();
+    ASSERT_GE(log.size(), 2u);
+    const std::string explanation = Utf16ToUtf8(log[1].text);
+    EXPECT_EQ(explanation.find(". "), std::string::npos) << explanation;
+    EXPECT_EQ(explanation.find(": "), std::string::npos) << explanation;
+    EXPECT_NE(explanation.find("\u3002\u8BBE\u5907"), std::string::npos) << explanation;
+    EXPECT_TRUE(explanation.ends_with("\u3002\n")) << explanation;
+}
+
+// Without device information (a damaged package, an unusable temporary
+// folder) the run says so and searches for nothing; it never blames a
+// missing device with vendor 0.
+TEST_F(DriverTest, NoDeviceInformationIsSaidAndNothingIsSearched) {
+    const RunOutcome outcome = Run(Utf16(ZELK_SAMPLE_OFFER), DeviceIdentity{});
+    EXPECT_FALSE(outcome.Success());
+    EXPECT_FALSE(outcome.noDevice);
+    EXPECT_EQ(desktop.Stdout().find("VID 0x0000"), std::string::npos);
+    EXPECT_EQ(desktop.Stdout().find("Find no device"), std::string::npos);
+    const auto log = desktop.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].text,
+              u"No device information could be read (see above: the program's firmware package "
+              u"or the temporary folder), so no device was searched for.\n");
+    EXPECT_EQ(
+        Broadcasts(),
+        (std::vector<std::pair<ProgressEvent, std::int64_t>>{{ProgressEvent::StepFailed, 0}}));
+    EXPECT_EQ(backend.Device(0).OfferCount(), 0u);
 }
 
 VirtualDeviceConfig NeverApplies() {
