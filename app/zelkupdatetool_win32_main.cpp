@@ -337,11 +337,14 @@ INT_PTR CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
                     return TRUE;
                 case IDOK: {
                     // Return: the hidden OK button is the template's default,
-                    // so Return would end the program. It presses the focused
-                    // button instead (Start, as the focus is at start).
+                    // so Return on Start would end the program. On a focused
+                    // push button it presses that button (Start, as the focus
+                    // is at start); elsewhere it is the dialog's OK.
                     if (const int command = Win32Desktop::ReturnKeyCommand(window)) {
                         SendMessageW(window, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED),
                                      reinterpret_cast<LPARAM>(GetDlgItem(window, command)));
+                    } else {
+                        AskToClose(window, *context);  // the dialog's own OK
                     }
                     return TRUE;
                 }

@@ -154,8 +154,8 @@ TEST_F(Win32DesktopTest, MessageBoxesBelongToTheWindowThatRaisedThem) {
     DestroyWindow(password);
 }
 
-// Return presses the focused push button; on anything else, and on the
-// hidden OK button, it does nothing (it never ends the dialog).
+// Return presses the focused push button, never the hidden default OK
+// button; elsewhere (0) it stays the dialog's OK.
 TEST_F(Win32DesktopTest, ReturnPressesTheFocusedButtonOnly) {
     Child(L"BUTTON", IDOK, BS_DEFPUSHBUTTON);
     ShowWindow(GetDlgItem(window_, IDOK), SW_HIDE);
@@ -169,6 +169,25 @@ TEST_F(Win32DesktopTest, ReturnPressesTheFocusedButtonOnly) {
         ASSERT_EQ(GetFocus(), GetDlgItem(window_, row.focused));
         EXPECT_EQ(Win32Desktop::ReturnKeyCommand(window_), row.command) << "focus " << row.focused;
     }
+}
+
+// A path too long for its box shows its end, the file name.
+TEST_F(Win32DesktopTest, APathBoxShowsTheEndOfItsPath) {
+    const HWND box = CreateWindowExW(
+        0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL | ES_READONLY, 10, 300, 80, 20,
+        window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(control::kPayloadPathEdit)),
+        GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(box, nullptr);
+    const std::u16string path =
+        u"C:\\Users\\administrator\\Documents\\firmware\\release 2\\new.payload.bin";
+    desktop_.SetControlText(control::kPayloadPathEdit, path);
+    RECT client{};
+    GetClientRect(box, &client);
+    const LRESULT last = SendMessageW(box, EM_POSFROMCHAR, path.size() - 1, 0);
+    const LRESULT first = SendMessageW(box, EM_CHARFROMPOS, 0, MAKELPARAM(2, 2));
+    EXPECT_NE(last, -1);  // the last character is in view
+    EXPECT_LT(static_cast<short>(LOWORD(last)), client.right);
+    EXPECT_GT(LOWORD(first), 10);  // the start scrolled out
 }
 
 TEST_F(Win32DesktopTest, ControlCallsFromAWorkerRunOnTheUiThread) {

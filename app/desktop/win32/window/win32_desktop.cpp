@@ -105,7 +105,17 @@ void Win32Desktop::OnUi(const std::function<void()>& work) {
 
 void Win32Desktop::SetControlText(int id, std::u16string_view text) {
     const std::wstring wide = Wide(text);
-    OnUi([&] { SetDlgItemTextW(dialog_, id, wide.c_str()); });
+    OnUi([&] {
+        SetDlgItemTextW(dialog_, id, wide.c_str());
+        // A path box shows the end of its path: the file name, not the
+        // start of a long directory.
+        if (id == control::kOfferPathEdit || id == control::kPayloadPathEdit) {
+            const HWND edit = GetDlgItem(dialog_, id);
+            const int length = GetWindowTextLengthW(edit);
+            SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(length), length);
+            SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+        }
+    });
 }
 
 std::u16string Win32Desktop::ControlText(int id) {

@@ -65,9 +65,10 @@ class Win32Desktop final : public Desktop, public OsServices {
     // Makes the log pane read-only with its default character format, bold
     // at 222 twips (11.1 pt); AppendLog keeps that format for every append.
     void PrepareLogPane();
-    // What Return means in `dialog`: the id of the push button that has the
-    // focus (visible and enabled), or 0 for nothing. The template's OK button
-    // is hidden, so Return must never end the dialog through it.
+    // What Return presses in `dialog`: the id of the push button that has the
+    // focus (visible and enabled), or 0 when the focus is elsewhere (then
+    // Return is the dialog's OK). The template's hidden OK button is the
+    // default button, which would otherwise take Return from Start.
     static int ReturnKeyCommand(HWND dialog);
 
   private:
