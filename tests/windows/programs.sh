@@ -109,6 +109,20 @@ bash -c '
 diff -u "$(dirname "$0")/main_dialog_controls.txt" "$work/controls.txt" > "$work/controls.diff" ||
     fail "the dialog's controls differ: $(cat "$work/controls.diff")"
 
+# The dialog used with keys and buttons as a person would (--simulate: the
+# run takes its real 2 s and 10 s waits, time for the password dialog).
+bash -c '
+    work=$1 build=$2
+    (cd "$build/app" && timeout 90 wine ./ZelkUpdateTool.exe --simulate > "$work/person.out" 2>&1
+     echo $? > "$work/person.status") &
+    wine "$build/tests/dialog_probe.exe" --person "$work/person.txt"
+    wait
+' _ "$work" "$build" 2>/dev/null
+diff -u "$(dirname "$0")/main_dialog_person.txt" <(tr -d '\r' < "$work/person.txt" 2>/dev/null) \
+    > "$work/person.diff" || fail "the dialog as a person uses it: $(cat "$work/person.diff")"
+[ "$(cat "$work/person.status" 2>/dev/null)" = 0 ] ||
+    fail "ZelkUpdateTool.exe did not end with 0 after closing during its run"
+
 # The dialog copy in hidden mode, heard by a listener window.
 bash -c '
     work=$1 listener=$2 build=$3
