@@ -179,7 +179,8 @@ cp "$kdir"/modules/*.ko "$root/modules/"
 if [[ -n $run ]]; then
   # the HID modules first (their numbers restart in the second set)
   for m in "$kdir"/modules-host/*.ko; do
-    [[ -e $root/modules/$(basename "$m" | cut -d- -f2-) ]] && continue
+    name=$(basename "$m" | cut -d- -f2-)
+    compgen -G "$root/modules/[0-9][0-9]-$name" >/dev/null && continue
     cp "$m" "$root/modules/9$(basename "$m")"
   done
 fi

@@ -48,6 +48,15 @@ int main(int argc, char** argv) {
     if (count > 0) {
         HIDDeviceInfo* records = calloc((size_t)count, sizeof(HIDDeviceInfo));
         CHECK(HIDGetAllDeviceInfo(records) == 0);
+        /* Each record, so that a failure shows what the system listed. */
+        for (int64_t i = 0; i < count; ++i) {
+            printf("record %d: usage page 0x%04X, usage 0x%04X, path ", (int)i,
+                   records[i].UsagePage, records[i].Usage);
+            for (size_t c = 0; c < 260 && records[i].Path[c] != 0; ++c) {
+                putchar(records[i].Path[c] < 0x80 ? (int)records[i].Path[c] : '?');
+            }
+            putchar('\n');
+        }
         CHECK(PathContains(records[0].Path, "VID_320F&PID_5055&MI_02"));
         CHECK(records[0].UsagePage == 0xFF0B);
         CHECK(records[0].Usage == 0x0104);

@@ -73,6 +73,18 @@ flash() {  # flash NAME: the device's flash against the sample image
     fail "$1: the earbud's flash differs from the sample image"
   fi
 }
+# listed NAME: waits (up to 60 s) until Wine has installed a device plugged
+# in while it runs, that is until zelkupdate.exe --list finds it (a
+# device's Plug and Play install takes Wine seconds under emulation)
+listed() {
+  local t0=$EPOCHREALTIME n=0
+  while [ $n -lt 12 ]; do
+    (cd /tmp/bin && timeout 120 wine zelkupdate.exe --list >"$out/$1.out" 2>"$out/$1.err") &&
+      { echo "   ($1: listed $(since "$t0") s after it came up)"; return 0; }
+    sleep 2; n=$((n + 1))
+  done
+  return 1
+}
 # blocks per second from a run's progress lines ("hh:mm:ss.mmm HANDLE h:
 # percentage: p, ..."): from the 1 % line to the 100 % one, as update_bench
 # counts them (the first notification comes as blocks/99 have gone out)
@@ -96,7 +108,7 @@ win c-hid-exports 0 "hid exports: 0 failed" hid_exports_check.exe 1
 win update 0 "Verified: the device now reports version" zelkupdate.exe
 windows_rate=$(rate "$out/update.out" "$blocks")
 unplug earbud
-flash update
+flash earbud
 
 echo "== the earbud is gone: Wine drops it"
 sleep 2
@@ -104,7 +116,7 @@ win list-removed 2 "No HID device matches" zelkupdate.exe --list
 
 echo "== plugged in while Wine runs: two top-level collections, and an interface without report IDs"
 device hotplug wine-hotplug.json || exit 1
-sleep 3
+listed wait-hotplug
 if win list-hotplug 0 '\\?\hid#vid_320f&pid_5055&mi_02#' zelkupdate.exe --list; then
   listed=$(grep -c '^\\\\?\\hid#' "$out/list-hotplug.out")
   [ "$listed" -eq 1 ] && pass "list-hotplug: the CFU collection only" ||
@@ -116,7 +128,7 @@ flash hotplug
 
 echo "== the earbud is unplugged in the middle of the transfer"
 device unplug unplug-mid-transfer.json || exit 1
-sleep 3
+listed wait-unplug
 win unplug-mid-transfer 1 "The device is gone" zelkupdate.exe &&
   grep -q "rst 20" "$out/unplug-mid-transfer.out" || fail "unplug: not rst 20"
 echo "   (10 s of that the run's closing wait)"
