@@ -9,10 +9,9 @@
 // interface at once.
 //
 // Exit status: 0 the device confirmed the update (with --all: every device); 1 the update failed,
-// the program's package is missing or damaged, or --list met an interface it could not describe; 2
-// no matching device was found; 3 (only with
-// --verify) the whole image was sent but the device, read again, does not report the offered
-// version; 64 the command line was wrong.
+// the program's package is missing or damaged, or --list met an interface it could not describe;
+// 2 no matching device was found; 3 (only with --verify) the whole image was sent but the device,
+// read again, does not report the offered version; 64 the command line was wrong.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
