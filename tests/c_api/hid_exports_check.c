@@ -1,7 +1,8 @@
 /* Uses the two exported HID calls exactly as another program would: through
  * the public C header and the shared library, on the devices that
  * ZELK_VIRTUAL_DEVICES names (or the real ones: scripts/wine-hid-tests.sh).
- * Usage: hid_exports_check <expected interfaces> */
+ * Usage: hid_exports_check <expected interfaces>; -1: any number (a real system
+ * lists other HID devices too), the earbud's among them */
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
     CHECK(sizeof(UpdateConfig) == 190);
 
     const int64_t count = HIDGetAllDeviceNumber();
-    CHECK(count == expected);
+    CHECK(expected < 0 ? count >= 1 : count == expected);
     if (count > 0) {
         HIDDeviceInfo* records = calloc((size_t)count, sizeof(HIDDeviceInfo));
         CHECK(HIDGetAllDeviceInfo(records) == 0);
@@ -57,13 +58,18 @@ int main(int argc, char** argv) {
             }
             putchar('\n');
         }
-        CHECK(PathContains(records[0].Path, "VID_320F&PID_5055&MI_02"));
-        CHECK(records[0].UsagePage == 0xFF0B);
-        CHECK(records[0].Usage == 0x0104);
-        CHECK(records[0].FeatureReportByteLength == 61);
-        CHECK(records[0].OutputReportByteLength == 61);
-        CHECK(records[0].InputReportByteLength == 17);
-        CHECK(records[0].ReportListCount == 3);
+        /* The earbud's record: the first whose path names it. */
+        int64_t at = 0;
+        while (at + 1 < count && !PathContains(records[at].Path, "VID_320F&PID_5055&MI_02")) {
+            ++at;
+        }
+        CHECK(PathContains(records[at].Path, "VID_320F&PID_5055&MI_02"));
+        CHECK(records[at].UsagePage == 0xFF0B);
+        CHECK(records[at].Usage == 0x0104);
+        CHECK(records[at].FeatureReportByteLength == 61);
+        CHECK(records[at].OutputReportByteLength == 61);
+        CHECK(records[at].InputReportByteLength == 17);
+        CHECK(records[at].ReportListCount == 3);
         free(records);
     } else {
         CHECK(HIDGetAllDeviceInfo(NULL) == 0);
