@@ -122,7 +122,7 @@ win unplug-mid-transfer 1 "The device is gone" zelkupdate.exe &&
 echo "   (10 s of that the run's closing wait)"
 unplug unplug
 
-echo "== an interface without report IDs beside the earbud"
+echo "== an interface without report IDs beside the earbud (plugged in while Wine runs); the C interface updates the earbud"
 device noids wine-no-report-ids.json || exit 1
 if listed wait-noids; then
   cp "$out/wait-noids.out" "$out/list-noids.out"
@@ -130,23 +130,30 @@ if listed wait-noids; then
   [ "$listed" -eq 1 ] && grep -qi 'vid_320f&pid_5055&mi_02#' "$out/list-noids.out" &&
     pass "no report IDs: the earbud is listed, the interface without report IDs passed over" ||
     { cat "$out/list-noids.out"; fail "no report IDs: $listed interfaces listed, expected the earbud's"; }
+  win c-cfu-update 0 "cfu update: 0 failed" cfu_update_check.exe sample.offer.bin sample.payload.bin
+  unplug noids
+  flash noids
 else
   fail "no report IDs: the earbud beside it is not listed"
-fi
-unplug noids
-echo "== two top-level collections (plugged in while Wine runs): the C interface updates through the second"
-device collections two-collections.json || exit 1
-if listed wait-collections; then
-  win c-cfu-update 0 "cfu update: 0 failed" cfu_update_check.exe sample.offer.bin sample.payload.bin
-  unplug collections
-  flash collections
-else
-  # what Wine presents of it at all, whatever its identity
-  (cd /tmp/bin && timeout 120 wine hid_exports_check.exe -1 2>&1 | grep '^record')
-  fail "two collections: the device is not listed"
-  unplug collections
+  unplug noids
 fi
 
+echo "== two top-level collections (plugged in while Wine runs)"
+device collections two-collections.json || exit 1
+sleep 10
+# every HID interface Wine presents, whatever its identity
+(cd /tmp/bin && timeout 120 wine hid_exports_check.exe -1 2>&1 | grep '^record') >"$out/collections.records"
+if grep -qi 'usage page 0xFF0B.*vid_320f&pid_5055&mi_02' "$out/collections.records"; then
+  win list-collections 0 '\\?\hid#vid_320f&pid_5055&mi_02' zelkupdate.exe --list
+elif grep -qi 'usage page 0x000C.*vid_320f&pid_5055&mi_02' "$out/collections.records"; then
+  echo "SKIP: two top-level collections: Wine 8.0 presents the device as one interface with its" \
+    "first collection only (usage page 0x000C), so its CFU collection cannot be reached through Wine:"
+  cat "$out/collections.records"
+else
+  cat "$out/collections.records"
+  fail "two collections: Wine presents no interface of the device"
+fi
+unplug collections
 wineserver -k; wineserver -w
 
 echo "SKIP: the backend conformance suite on Wine's stack: it makes its devices through /dev/uhid" \
