@@ -7,7 +7,7 @@
 # removal, a device plugged in while Wine runs (two top-level collections,
 # beside an interface without report IDs), an unplug mid-transfer, and the
 # blocks per second against the Linux build on the same guest and device
-# (tests/kernel/wine-guest-tests.sh). About 3 to 4 minutes under emulation.
+# (tests/kernel/wine-guest-tests.sh). About 5 minutes under emulation.
 #
 # Usage: scripts/wine-hid-tests.sh [LINUX-BUILD] [WINDOWS-BUILD]
 #        (default: build/default and build/windows)
