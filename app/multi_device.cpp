@@ -137,6 +137,15 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library
         devices.push_back(std::move(device));
     }
     library.Uninitialize();
+    // A stale interface (one the system still lists after its device went)
+    // or a device that does not answer is not a device that was listed: the
+    // listing says so, and the program exits with a failure for it.
+    const auto undescribed = static_cast<std::size_t>(std::count_if(
+        devices.begin(), devices.end(), [](const ListedDevice& d) { return !d.described; }));
+    if (undescribed > 0) {
+        desktop.WriteStdout(std::to_string(undescribed) + " of " + std::to_string(devices.size()) +
+                            " matching interfaces could not be described.\n");
+    }
     return devices;
 }
 

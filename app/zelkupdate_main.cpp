@@ -9,9 +9,10 @@
 // interface at once.
 //
 // Exit status: 0 the device confirmed the update (with --all: every device); 1 the update failed,
-// or the program's package is missing or damaged; 2 no matching device was found; 3 (only with
-// --verify) the whole image was sent but the device, read again, does not report the offered
-// version; 64 the command line was wrong.
+// the program's package is missing or damaged, or --list met an interface it could not describe;
+// 2 no matching device was found; 3 (only with --verify) the whole image was sent but the device,
+// read again, does not report the offered version; 64 the command line was wrong.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -203,7 +204,12 @@ int main(int argc, char** argv) {
     if (options.list) {
         const auto devices = app::ListDevices(desktop, cfu::ProcessLibrary(), dialog.Identity(),
                                               dialog.Texts().ChineseUi, sink.get());
-        return finish(devices.empty() ? kExitNoDevice : kExitSuccess);
+        if (devices.empty()) {
+            return finish(kExitNoDevice);
+        }
+        const bool allDescribed = std::all_of(
+            devices.begin(), devices.end(), [](const app::ListedDevice& d) { return d.described; });
+        return finish(allDescribed ? kExitSuccess : kExitFailed);
     }
     if (options.all) {
         const std::vector<std::u16string> interfaces =

@@ -45,3 +45,26 @@ install_missing --recommends wine64 wine fonts-wqy-microhei
 if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
   localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
+
+# systemd-udevd for the Wine HID tests (scripts/wine-hid-tests.sh): in the
+# guest it passes the kernel's hotplug events on to Wine's winebus. Debian's
+# udev package of the installed libudev's version, fetched with apt-get
+# download and unpacked (never installed: the machine's own device manager is
+# left alone) into /opt/zelk-udev.
+udev_root=/opt/zelk-udev
+udev_version=$(dpkg-query -W -f='${Version}' libudev1 2>/dev/null || true)
+if [[ -n $udev_version && $(cat "$udev_root/version" 2>/dev/null) != "$udev_version" ]]; then
+  udev_tmp=$(mktemp -d /tmp/zelk-udev.XXXXXX)
+  chmod 755 "$udev_tmp"; chown _apt "$udev_tmp" 2>/dev/null || true  # apt downloads as _apt
+  if (cd "$udev_tmp" && apt-get download -q "udev=$udev_version" >/dev/null 2>&1 ||
+        { apt-get update -qq && apt-get download -q "udev=$udev_version"; }); then
+    rm -rf "$udev_root"
+    dpkg-deb -x "$udev_tmp"/udev_*.deb "$udev_root"
+    # systemd-udevd is udevadm under another name; the package's link is absolute
+    ln -sf ../../bin/udevadm "$udev_root/lib/systemd/systemd-udevd"
+    echo "$udev_version" >"$udev_root/version"
+  else
+    echo "install-deps: could not fetch udev $udev_version; the Wine HID tests will be skipped" >&2
+  fi
+  rm -rf "$udev_tmp"
+fi

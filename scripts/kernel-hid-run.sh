@@ -6,11 +6,19 @@
 # status.
 #
 # Usage: scripts/kernel-hid-run.sh [-t SECONDS] [-f PATH[:GUEST]]... PROGRAM [ARGS...]
+#        scripts/kernel-hid-run.sh -r RUN [-t SECONDS] [-m MEMORY] PROGRAM [ARGS...]
 #   -f PATH[:GUEST]  copy a file or folder into the guest (default: /test/<name>);
 #                    the shared libraries of every ELF file come along
+#   -r RUN           the host's root file system instead of a busybox initramfs:
+#                    shared read-only over virtio-9p, with RUN (a folder under
+#                    /tmp) read-write at the same path; the program (a host path)
+#                    runs chrooted there, in RUN, so the host's own programs
+#                    (Wine) run unchanged. /tmp, /run and /dev/shm are the
+#                    guest's own tmpfs apart from RUN.
+#   -m MEMORY        guest memory (default 256M, with -r 2G)
 #   -t SECONDS       time limit for the whole guest (default 300)
 #   -v               show the guest's whole console
-# In the guest the program runs as root in /test, with /dev, /sys, /proc and a
+# Without -r the program runs as root in /test, with /dev, /sys, /proc and a
 # writable /tmp; there is no network and no udev.
 #
 # Exit status: the program's; 77 when QEMU cannot run here (SKIP, not a pass);
@@ -31,9 +39,13 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 limit=300
 verbose=0
 copies=()
-while getopts ':f:t:vh' opt; do
+run=''
+memory=''
+while getopts ':f:t:r:m:vh' opt; do
   case $opt in
     f) copies+=("$OPTARG") ;;
+    r) run=$OPTARG ;;
+    m) memory=$OPTARG ;;
     t) limit=$OPTARG ;;
     v) verbose=1 ;;
     h) sed -n '2,/^set -E/{/^set -E/d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
@@ -45,6 +57,13 @@ shift $((OPTIND - 1))
 program=$(readlink -f -- "$1") || die "no program $1"
 [[ -f $program && -x $program ]] || die "$1 is not an executable file"
 shift
+if [[ -n $run ]]; then
+  run=$(readlink -f -- "$run") || die "no folder $run"
+  [[ -d $run && $run == /tmp/?* ]] || die "RUN must be a folder under /tmp (the guest mounts it inside its own /tmp)"
+  ((${#copies[@]} == 0)) || die "-f and -r do not go together"
+  [[ $(id -u) == 0 ]] || skip "sharing the host's root with the guest needs root"
+fi
+[[ -n $memory ]] || { [[ -n $run ]] && memory=2G || memory=256M; }
 
 # ------------------------------------------------------------ can QEMU run?
 command -v qemu-system-x86_64 >/dev/null ||
@@ -61,7 +80,9 @@ command -v depmod >/dev/null || skip "depmod (package kmod) is not installed"
 if [[ -w /dev/kvm && ( -d /sys/module/kvm_intel || -d /sys/module/kvm_amd ) ]]; then
   accel=(-enable-kvm -cpu host)
 else
-  accel=(-accel tcg -cpu max)
+  # No SMAP under emulation: with QEMU 7.2's "max", every Wine process dies
+  # with a kernel oops (a supervisor read in user mode at an IRETQ).
+  accel=(-accel tcg -cpu max,-smap)
 fi
 
 # ------------------------------------------------------- the guest kernel
@@ -81,7 +102,8 @@ if [[ -z $package ]]; then  # no apt lists: take any kernel already in the cache
 fi
 [[ -n $package ]] || die "cannot tell which kernel package to use (apt-cache knows no linux-image-amd64)"
 kdir="$cache/${package/=/_}"
-if [[ ! -e $kdir/ready ]]; then
+# "ready2": the cache also holds virtio-pci and 9p for -r.
+if [[ ! -e $kdir/ready2 ]]; then
   say "fetching $package into $kdir (once)"
   rm -rf "$kdir" "$cache"/tmp.*
   tmp=$(mktemp -d "$cache/tmp.XXXXXX")
@@ -92,7 +114,10 @@ if [[ ! -e $kdir/ready ]]; then
   dpkg-deb --fsys-tarfile "$tmp"/*.deb |
     tar -x -C "$tmp/root" --wildcards './boot/vmlinuz-*' './boot/config-*' \
       './lib/modules/*/modules.*' './lib/modules/*/kernel/drivers/hid' \
-      './lib/modules/*/kernel/drivers/input' || die "cannot unpack the kernel package"
+      './lib/modules/*/kernel/drivers/input' './lib/modules/*/kernel/drivers/virtio' \
+      './lib/modules/*/kernel/net/9p' './lib/modules/*/kernel/fs/9p' \
+      './lib/modules/*/kernel/fs/netfs' './lib/modules/*/kernel/fs/fscache' ||
+    die "cannot unpack the kernel package"
   kver=$(ls "$tmp/root/lib/modules")
   mods="$tmp/root/lib/modules/$kver"
   depmod -b "$tmp/root" "$kver" || die "depmod failed"
@@ -107,13 +132,20 @@ if [[ ! -e $kdir/ready ]]; then
     for dep in $(modinfo -b "$tmp/root" -k "$kver" -F depends "$m" | tr ',' ' '); do add "$dep"; done
     [[ " ${order[*]-} " == *" $file "* ]] || order+=("$file")
   }
+  keep() {  # keep DIR: the modules of `order`, numbered in load order
+    local n=0 file base dest
+    mkdir -p "$1"
+    for file in "${order[@]}"; do
+      n=$((n + 1)); base=$(basename "$file"); dest="$1/$(printf %02d $n)-${base%%.ko*}.ko"
+      case $file in *.xz) xz -dc "$file" >"$dest" ;; *.zst) zstd -qdc "$file" >"$dest" ;; *) cp "$file" "$dest" ;; esac
+    done
+  }
   add uhid; add hid-generic
-  n=0
-  for file in "${order[@]}"; do
-    n=$((n + 1)); base=$(basename "$file"); dest="$tmp/keep/modules/$(printf %02d $n)-${base%%.ko*}.ko"
-    case $file in *.xz) xz -dc "$file" >"$dest" ;; *.zst) zstd -qdc "$file" >"$dest" ;; *) cp "$file" "$dest" ;; esac
-  done
-  ((n > 0)) || die "the kernel has neither uhid nor hid-generic as modules"
+  ((${#order[@]} > 0)) || die "the kernel has neither uhid nor hid-generic as modules"
+  keep "$tmp/keep/modules"
+  # for -r: the same, then what reaches the host's file system over 9p
+  add virtio_pci; add 9pnet_virtio; add 9p
+  keep "$tmp/keep/modules-host"
   # The bare ELF kernel boots through PVH without decompressing under emulation
   # (about 3 s faster); fall back to vmlinuz when that is not possible.
   at=$({ LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$tmp/keep/vmlinuz" || true; } | head -n 1 | cut -d: -f1)
@@ -123,7 +155,7 @@ if [[ ! -e $kdir/ready ]]; then
      [[ $(head -c 4 "$tmp/keep/vmlinux" | od -An -tx1 | tr -d ' ') == 7f454c46 ]]; then :
   else rm -f "$tmp/keep/vmlinux"; fi
   echo "$kver" >"$tmp/keep/kver"
-  touch "$tmp/keep/ready"
+  touch "$tmp/keep/ready" "$tmp/keep/ready2"
   mv "$tmp/keep" "$kdir"
   rm -rf "$tmp"
 fi
@@ -144,6 +176,14 @@ root="$work/root"
 mkdir -p "$root"/{bin,sbin,dev,etc,proc,sys,tmp,test,modules,usr/bin,usr/sbin}
 cp "$busybox" "$root/bin/busybox"
 cp "$kdir"/modules/*.ko "$root/modules/"
+if [[ -n $run ]]; then
+  # the HID modules first (their numbers restart in the second set)
+  for m in "$kdir"/modules-host/*.ko; do
+    name=$(basename "$m" | cut -d- -f2-)
+    compgen -G "$root/modules/[0-9][0-9]-$name" >/dev/null && continue
+    cp "$m" "$root/modules/9$(basename "$m")"
+  done
+fi
 libs() {  # the shared libraries of an ELF file, at the same paths
   local file=$1 lib
   [[ $(head -c 4 "$file" | od -An -tx1 | tr -d ' ') == 7f454c46 ]] || return 0
@@ -154,8 +194,7 @@ libs() {  # the shared libraries of an ELF file, at the same paths
     cp -L "$lib" "$root$lib"
   done
 }
-cp -L "$program" "$root/test/"
-libs "$program"
+[[ -n $run ]] || { cp -L "$program" "$root/test/"; libs "$program"; }
 for copy in ${copies[@]+"${copies[@]}"}; do
   src=${copy%%:*}; dst=/test/$(basename "$src"); [[ $copy == *:* ]] && dst=${copy#*:}
   [[ -e $src ]] || die "nothing to copy at $src"
@@ -165,7 +204,27 @@ for copy in ${copies[@]+"${copies[@]}"}; do
 done
 # the command line, quoted for the guest's shell
 command="'/test/$(basename "$program")'"
+[[ -z $run ]] || command="'$program'"
 for arg in "$@"; do command+=" '${arg//\'/\'\\\'\'}'"; done
+hostroot=''
+if [[ -n $run ]]; then
+  # the host's root read-only, RUN read-write, the guest's own tmpfs and
+  # devices; the command then runs chrooted there
+  command="chroot /newroot /bin/sh -c \"cd '$run' && $(printf %s "$command" | sed 's/[\\"$`]/\\&/g')\""
+  hostroot="opts=trans=virtio,version=9p2000.L,msize=512000
+mkdir -p /newroot
+mount -t 9p -o \$opts,ro,cache=loose hostroot /newroot || echo 'ZELK-GUEST-SETUP-FAILED cannot mount the host root'
+mount -t proc proc /newroot/proc
+mount -t sysfs sysfs /newroot/sys
+mount -t devtmpfs devtmpfs /newroot/dev
+mkdir -p /newroot/dev/shm /newroot/dev/pts
+mount -t tmpfs shm /newroot/dev/shm
+mount -t devpts devpts /newroot/dev/pts
+mount -t tmpfs tmpfs /newroot/tmp
+mount -t tmpfs tmpfs /newroot/run
+mkdir -p '/newroot$run'
+mount -t 9p -o \$opts,cache=mmap run '/newroot$run' || echo 'ZELK-GUEST-SETUP-FAILED cannot mount $run'"
+fi
 cat >"$root/init" <<EOF
 #!/bin/busybox sh
 /bin/busybox --install -s
@@ -179,12 +238,14 @@ exec </dev/console >/dev/console 2>&1
 for m in /modules/*.ko; do insmod \$m || echo "ZELK-GUEST-SETUP-FAILED insmod \$m"; done
 n=0; while [ ! -c /dev/uhid ] && [ \$n -lt 50 ]; do sleep 0.1; n=\$((n + 1)); done
 [ -c /dev/uhid ] || echo "ZELK-GUEST-SETUP-FAILED no /dev/uhid"
+$hostroot
 cd /test
 echo ZELK-GUEST-BEGIN
 $command
 status=\$?
 echo
 echo "ZELK-GUEST-STATUS=\$status"
+sync
 poweroff -f
 EOF
 chmod 755 "$root/init"
@@ -195,9 +256,13 @@ chmod 755 "$root/init"
 started=$(date +%s%N)
 append="console=ttyS0 panic=-1 rdinit=/init"
 [[ $verbose == 1 ]] || append+=" quiet loglevel=3"
-timeout -k 5 "$limit" qemu-system-x86_64 "${accel[@]}" -m 256M -smp 1 -nographic -nodefaults \
+shares=()
+[[ -z $run ]] || shares=(
+  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap
+  -virtfs "local,path=$run,mount_tag=run,security_model=passthrough,multidevs=remap")
+timeout -k 5 "$limit" qemu-system-x86_64 "${accel[@]}" -m "$memory" -smp 1 -nographic -nodefaults \
   -no-reboot -serial stdio -kernel "$kernel" -initrd "$work/initrd" -append "$append" \
-  </dev/null >"$work/console" 2>&1 &
+  ${shares[@]+"${shares[@]}"} </dev/null >"$work/console" 2>&1 &
 qemu_pid=$!
 status=0; wait "$qemu_pid" || status=$?
 qemu_pid=''

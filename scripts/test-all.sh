@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds every configuration once and runs every test:
 # the plain build, AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer
-# on the threaded parts, and the Windows cross build, run under Wine.
+# on the threaded parts, and the Windows cross build, run under Wine; last the
+# tests on a real kernel HID stack in a QEMU guest: the Linux build on hidraw,
+# then the Windows build through Wine's HID stack.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -38,4 +40,12 @@ if [[ $kernel_status == 77 ]]; then
   echo "SKIP: the kernel HID tests could not run on this machine (not counted as passed)"
 elif [[ $kernel_status != 0 ]]; then
   exit "$kernel_status"
+fi
+echo "== Wine HID tests: the Windows build through Wine's HID stack in a guest kernel (QEMU)"
+wine_hid_status=0
+bash scripts/wine-hid-tests.sh build/default build/windows || wine_hid_status=$?
+if [[ $wine_hid_status == 77 ]]; then
+  echo "SKIP: the Wine HID tests could not run on this machine (not counted as passed)"
+elif [[ $wine_hid_status != 0 ]]; then
+  exit "$wine_hid_status"
 fi

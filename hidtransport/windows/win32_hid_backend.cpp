@@ -174,24 +174,6 @@ class Win32HidDescriptor final : public HidDescriptor {
     PHIDP_PREPARSED_DATA data_;
 };
 
-// An event that is closed with the object.
-class ScopedEvent {
-  public:
-    ScopedEvent(Win32HidApi& api) : api_(api), handle_(api.NewEvent()) {}
-    ~ScopedEvent() {
-        if (handle_ != nullptr) {
-            api_.CloseHandle(handle_);
-        }
-    }
-    ScopedEvent(const ScopedEvent&) = delete;
-    ScopedEvent& operator=(const ScopedEvent&) = delete;
-    HANDLE get() const { return handle_; }
-
-  private:
-    Win32HidApi& api_;
-    HANDLE handle_;
-};
-
 }  // namespace
 
 bool IsDeviceGoneError(DWORD error) {
@@ -209,10 +191,41 @@ bool IsDeviceGoneError(DWORD error) {
     }
 }
 
+bool IsRefusedOpenError(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
 Win32HidBackend::~Win32HidBackend() {
     for (const auto& [value, open] : open_) {
         api_.CloseHandle(open.handle);
+        if (open.event != nullptr) {
+            api_.CloseHandle(open.event);
+        }
     }
+}
+
+std::string Win32HidBackend::AccessProblem() const {
+    std::lock_guard lock(mutex_);
+    return accessProblem_;
+}
+
+void Win32HidBackend::NoteRefusedOpen(DWORD error, std::u16string_view path) {
+    std::string line = "The HID interface ";
+    for (const char16_t c : path) {  // interface paths are ASCII
+        line += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    if (error == ERROR_SHARING_VIOLATION) {
+        line +=
+            " is there but another program holds it open without sharing it (error 32). "
+            "Close the program that uses the earbud (a companion app, a second updater), "
+            "then try again.";
+    } else {
+        line +=
+            " is there but Windows refused to open it (access denied, error 5). Close "
+            "programs that may hold the earbud, or run the updater as administrator.";
+    }
+    std::lock_guard lock(mutex_);
+    accessProblem_ = std::move(line);
 }
 
 void Win32HidBackend::Report(const wchar_t* call, DWORD error, std::u16string_view detail) {
@@ -301,12 +314,28 @@ HidHandle Win32HidBackend::Open(std::u16string_view path, HidOpenMode mode) {
                       FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
                       io ? FILE_FLAG_OVERLAPPED : FILE_ATTRIBUTE_NORMAL);
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
-        Report(L"CreateFileW", api_.GetLastError(), path);
+        const DWORD error = api_.GetLastError();
+        Report(L"CreateFileW", error, path);
+        // There, but not for us: told apart from an interface that is missing.
+        if (IsRefusedOpenError(error)) {
+            NoteRefusedOpen(error, path);
+        }
         return kInvalidHidHandle;
+    }
+    // One event for every read on the handle: a read per block must not cost
+    // an event's creation and closing.
+    HANDLE event = nullptr;
+    if (io) {
+        event = api_.NewEvent();
+        if (event == nullptr) {
+            Report(L"CreateEventW", api_.GetLastError(), path);
+            api_.CloseHandle(handle);
+            return kInvalidHidHandle;
+        }
     }
     const HidHandle value = ValueOf(handle);
     std::lock_guard lock(mutex_);
-    open_[value] = OpenHandle{handle, mode};
+    open_[value] = OpenHandle{handle, mode, event};
     return value;
 }
 
@@ -323,6 +352,9 @@ bool Win32HidBackend::Close(HidHandle handle) {
     }
     if (!api_.CloseHandle(open.handle)) {
         Report(L"CloseHandle", api_.GetLastError());
+    }
+    if (open.event != nullptr) {
+        api_.CloseHandle(open.event);
     }
     return true;
 }
@@ -350,7 +382,9 @@ bool Win32HidBackend::SetOutputReport(HidHandle handle, const std::uint8_t* repo
     // The call takes a writable pointer but only reads the report.
     if (!api_.SetOutputReport(open.handle, const_cast<std::uint8_t*>(report),
                               static_cast<ULONG>(length))) {
-        Report(L"HidD_SetOutputReport", api_.GetLastError());
+        const DWORD error = api_.GetLastError();
+        Report(L"HidD_SetOutputReport", error);
+        NoteFailedTransfer(handle, error);
         return false;
     }
     return true;
@@ -364,7 +398,9 @@ bool Win32HidBackend::SetFeature(HidHandle handle, const std::uint8_t* report, s
     }
     if (!api_.SetFeature(open.handle, const_cast<std::uint8_t*>(report),
                          static_cast<ULONG>(length))) {
-        Report(L"HidD_SetFeature", api_.GetLastError());
+        const DWORD error = api_.GetLastError();
+        Report(L"HidD_SetFeature", error);
+        NoteFailedTransfer(handle, error);
         return false;
     }
     return true;
@@ -377,7 +413,9 @@ bool Win32HidBackend::GetFeature(HidHandle handle, std::uint8_t* buffer, std::si
         return false;
     }
     if (!api_.GetFeature(open.handle, buffer, static_cast<ULONG>(length))) {
-        Report(L"HidD_GetFeature", api_.GetLastError());
+        const DWORD error = api_.GetLastError();
+        Report(L"HidD_GetFeature", error);
+        NoteFailedTransfer(handle, error);
         return false;
     }
     return true;
@@ -395,13 +433,12 @@ HidReadResult Win32HidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
         // A query handle is not overlapped: a read on it could block for ever.
         return HidReadResult::Failed;
     }
-    const ScopedEvent event(api_);
-    if (event.get() == nullptr) {
-        Report(L"CreateEventW", api_.GetLastError());
-        return HidReadResult::Failed;
+    if (open.gone) {
+        return HidReadResult::DeviceGone;
     }
+    // The read resets the event as it starts.
     OVERLAPPED overlapped{};
-    overlapped.hEvent = event.get();
+    overlapped.hEvent = open.event;
     const DWORD length = static_cast<DWORD>(std::min<std::size_t>(capacity, MAXDWORD));
 
     DWORD transferred = 0;
@@ -413,7 +450,7 @@ HidReadResult Win32HidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
         }
         const bool waiting = BeginWait(handle, &overlapped);
         const DWORD waited =
-            waiting ? api_.WaitForSingleObject(event.get(), timeoutMs) : WAIT_TIMEOUT;
+            waiting ? api_.WaitForSingleObject(open.event, timeoutMs) : WAIT_TIMEOUT;
         // True when InterruptRead has cancelled the read already.
         const bool interrupted = waiting && EndWait(handle);
         if (interrupted || waited != WAIT_OBJECT_0) {
@@ -432,7 +469,7 @@ HidReadResult Win32HidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
                 return HidReadResult::Data;
             }
             const DWORD error2 = api_.GetLastError();
-            if (IsDeviceGoneError(error2)) {
+            if (IsDeviceGoneError(error2) || Gone(handle)) {
                 Report(L"ReadFile", error2);
                 return HidReadResult::DeviceGone;
             }
@@ -442,7 +479,7 @@ HidReadResult Win32HidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
     if (!api_.GetOverlappedResult(open.handle, &overlapped, &transferred, TRUE)) {
         const DWORD error = api_.GetLastError();
         Report(L"GetOverlappedResult", error);
-        if (IsDeviceGoneError(error)) {
+        if (IsDeviceGoneError(error) || Gone(handle)) {
             return HidReadResult::DeviceGone;
         }
         // A read that completed with an error: delivered with no bytes.
@@ -450,6 +487,36 @@ HidReadResult Win32HidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
     }
     received = std::min<std::size_t>(transferred, capacity);
     return HidReadResult::Data;
+}
+
+void Win32HidBackend::NoteFailedTransfer(HidHandle handle, DWORD error) {
+    if (!IsDeviceGoneError(error)) {
+        return;
+    }
+    // The device is gone: a read waiting on it may never end (a stack that
+    // has dropped the device need not complete it), so it is cancelled, and
+    // it and every later read say so.
+    std::lock_guard lock(mutex_);
+    const auto found = open_.find(handle);
+    if (found == open_.end()) {
+        return;
+    }
+    found->second.gone = true;
+    if (found->second.pendingRead != nullptr) {
+        found->second.readInterrupted = true;
+        if (!api_.CancelIoEx(found->second.handle, found->second.pendingRead)) {
+            const DWORD cancelError = api_.GetLastError();
+            if (cancelError != ERROR_NOT_FOUND) {
+                Report(L"CancelIoEx", cancelError);
+            }
+        }
+    }
+}
+
+bool Win32HidBackend::Gone(HidHandle handle) {
+    std::lock_guard lock(mutex_);
+    const auto found = open_.find(handle);
+    return found != open_.end() && found->second.gone;
 }
 
 bool Win32HidBackend::BeginWait(HidHandle handle, OVERLAPPED* overlapped) {

@@ -126,6 +126,32 @@ TEST_F(OneBadAmongGood, AListDescribesEveryDeviceAndSendsNothing) {
     EXPECT_EQ(events[0]["components"][0]["id"], 15);
 }
 
+VirtualDeviceConfig Unanswering() {
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.behaviour.versionFailures = 1000;  // its version report never comes
+    return config;
+}
+
+class OneUndescribedBesideAGoodOne : public Several {
+  protected:
+    OneUndescribedBesideAGoodOne() : Several({DefaultEarbud(), Unanswering()}) {}
+};
+
+// An interface the system still lists but that cannot be described (a stale
+// one, as Wine keeps after an unplug) is not a listed device: the listing
+// says how many could not be described, beside the device that was.
+TEST_F(OneUndescribedBesideAGoodOne, AListSaysHowManyCouldNotBeDescribed) {
+    cfu::CfuLibrary library(backend, clock);
+    const std::vector<ListedDevice> devices =
+        ListDevices(desktop, library, EarbudIdentity(), false, &sink);
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_TRUE(devices[0].described);
+    EXPECT_FALSE(devices[1].described);
+    EXPECT_NE(desktop.Stdout().find("1 of 2 matching interfaces could not be described.\n"),
+              std::string::npos)
+        << desktop.Stdout();
+}
+
 class NoneThere : public Several {
   protected:
     NoneThere() : Several({}) {}

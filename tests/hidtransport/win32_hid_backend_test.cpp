@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -168,7 +169,11 @@ class FakeApi final : public Win32HidApi {
     BOOLEAN SetOutputReport(HANDLE, void*, ULONG) override { return Reported(); }
     BOOLEAN SetFeature(HANDLE, void*, ULONG) override { return Reported(); }
     BOOLEAN GetFeature(HANDLE, void*, ULONG) override { return Reported(); }
+    bool eventFails = false;
     HANDLE NewEvent() override {
+        if (eventFails) {
+            return nullptr;
+        }
         ++eventsCreated;
         return kEvent;
     }
@@ -183,8 +188,10 @@ class FakeApi final : public Win32HidApi {
         lastError = read.readError;
         return FALSE;
     }
-    DWORD WaitForSingleObject(HANDLE, DWORD) override {
+    std::vector<HANDLE> waitedOn;
+    DWORD WaitForSingleObject(HANDLE handle, DWORD) override {
         ++waits;
+        waitedOn.push_back(handle);
         if (onWait) {
             onWait();
         }
@@ -473,7 +480,8 @@ TEST(Win32HidBackend, OverlappedReadOutcomes) {
     for (const ReadCase& c : cases) {
         FakeApi api;
         api.read = c.script;
-        Win32HidBackend backend(api);
+        auto owned = std::make_unique<Win32HidBackend>(api);
+        Win32HidBackend& backend = *owned;
         const HidHandle handle = backend.Open(kPath, HidOpenMode::Io);
         std::uint8_t buffer[255] = {};
         std::size_t received = 99;
@@ -495,8 +503,9 @@ TEST(Win32HidBackend, OverlappedReadOutcomes) {
         } else {
             EXPECT_TRUE(api.cancelled.empty()) << c.what;
         }
-        EXPECT_EQ(api.eventsCreated, api.eventsClosed) << c.what;
         EXPECT_TRUE(api.closed.empty()) << c.what << ": a read never closes the device";
+        owned.reset();
+        EXPECT_EQ(api.eventsCreated, api.eventsClosed) << c.what;
     }
 }
 
@@ -542,7 +551,125 @@ TEST(Win32HidBackend, InterruptEndsTheWaitingReadOrElseTheNextOne) {
     backend.InterruptRead(0x4242);
     backend.InterruptRead(backend.Open(kPath, HidOpenMode::Query));
     EXPECT_EQ(api.cancelled.size(), cancels);
+    backend.Close(handle);
     EXPECT_EQ(api.eventsCreated, api.eventsClosed);
+}
+
+// A block costs a report and a read: the read must not also cost an event's
+// creation and closing. One event serves every read of an I/O handle and goes
+// with it; query handles, never read from, have none.
+TEST(Win32HidBackend, EveryReadOfAHandleWaitsOnItsOneEvent) {
+    FakeApi api;
+    Win32HidBackend backend(api);
+    const HidHandle query = backend.Open(kPath, HidOpenMode::Query);
+    EXPECT_EQ(api.eventsCreated, 0);
+    const HidHandle handle = backend.Open(kPath, HidOpenMode::Io);
+    std::uint8_t buffer[64] = {};
+    std::size_t received = 0;
+    const ReadScript reads[] = {
+        {.report = Report(17)},
+        {.waitResult = WAIT_TIMEOUT,
+         .resultReturns = FALSE,
+         .resultError = ERROR_OPERATION_ABORTED},
+        {.report = Report(17)},
+    };
+    for (const ReadScript& read : reads) {
+        api.read = read;
+        backend.ReadInput(handle, buffer, sizeof buffer, received, 200);
+        EXPECT_EQ(api.readOverlapped->hEvent, kEvent);
+    }
+    EXPECT_EQ(api.eventsCreated, 1);
+    EXPECT_EQ(api.eventsClosed, 0);
+    EXPECT_EQ(api.waitedOn, std::vector<HANDLE>(3, kEvent));
+    EXPECT_TRUE(backend.Close(handle));
+    EXPECT_EQ(api.eventsClosed, 1);
+    EXPECT_TRUE(backend.Close(query));
+    EXPECT_EQ(api.eventsClosed, 1);
+}
+
+TEST(Win32HidBackend, EventThatCannotBeMadeFailsTheOpenAndClosesTheDevice) {
+    FakeApi api;
+    api.eventFails = true;
+    Win32HidBackend backend(api);
+    EXPECT_EQ(backend.Open(kPath, HidOpenMode::Io), kInvalidHidHandle);
+    EXPECT_EQ(api.closed.size(), 1u);
+}
+
+// An interface that is there but may not be opened is told apart from one
+// that is missing: the backend's access note names it and says why.
+TEST(Win32HidBackend, RefusedOpenLeavesANoteThatAMissingInterfaceDoesNot) {
+    struct Case {
+        const char* what;
+        DWORD error;
+        const char* note;  // nullptr: no note
+    };
+    const Case cases[] = {
+        {"access denied", ERROR_ACCESS_DENIED, "refused to open it (access denied, error 5)"},
+        {"held unshared by another program", ERROR_SHARING_VIOLATION,
+         "another program holds it open without sharing it (error 32)"},
+        {"missing", ERROR_FILE_NOT_FOUND, nullptr},
+        {"removed", ERROR_DEVICE_NOT_CONNECTED, nullptr},
+    };
+    for (const Case& c : cases) {
+        FakeApi api;
+        api.openError = c.error;
+        Win32HidBackend backend(api);
+        EXPECT_EQ(backend.Open(kPath, HidOpenMode::Query), kInvalidHidHandle) << c.what;
+        const std::string note = backend.AccessProblem();
+        if (c.note == nullptr) {
+            EXPECT_EQ(note, "") << c.what;
+            continue;
+        }
+        EXPECT_NE(note.find(c.note), std::string::npos) << c.what << ": " << note;
+        EXPECT_NE(note.find(std::string(kPath.begin(), kPath.end())), std::string::npos)
+            << c.what << ": the note names the interface (and so its VID and PID)";
+    }
+}
+
+// A stack that has dropped the device may leave a pending read pending for
+// ever; the failed write is then the only sign. Its error marks the handle
+// gone: the waiting read ends as gone, and so does every later one.
+TEST(Win32HidBackend, WriteThatFindsTheDeviceGoneEndsTheReadsAsGone) {
+    struct Case {
+        const char* what;
+        DWORD writeError;
+        bool gone;
+    };
+    const Case cases[] = {
+        {"not connected", ERROR_DEVICE_NOT_CONNECTED, true},
+        {"device no longer exists", ERROR_DEV_NOT_EXIST, true},
+        {"a refused report on a present device", ERROR_INVALID_PARAMETER, false},
+    };
+    for (const Case& c : cases) {
+        FakeApi api;
+        Win32HidBackend backend(api);
+        const HidHandle handle = backend.Open(kPath, HidOpenMode::Io);
+        const std::uint8_t report[4] = {0x21, 1, 2, 3};
+        std::uint8_t buffer[64] = {};
+        std::size_t received = 0;
+        // The write fails while the read waits; the stack completes the read
+        // only through the cancel.
+        api.read = {.resultReturns = FALSE, .resultError = ERROR_OPERATION_ABORTED};
+        api.reportReturns = FALSE;
+        api.reportError = c.writeError;
+        api.onWait = [&] { EXPECT_FALSE(backend.SetOutputReport(handle, report, sizeof report)); };
+        const HidReadResult waiting =
+            backend.ReadInput(handle, buffer, sizeof buffer, received, 200);
+        api.onWait = nullptr;
+        const int readsBefore = api.readCalls;
+        const HidReadResult later = backend.ReadInput(handle, buffer, sizeof buffer, received, 200);
+        if (c.gone) {
+            EXPECT_EQ(waiting, HidReadResult::DeviceGone) << c.what;
+            ASSERT_EQ(api.cancelled.size(), 1u) << c.what;
+            EXPECT_EQ(api.cancelled[0], api.readOverlapped) << c.what;
+            EXPECT_EQ(later, HidReadResult::DeviceGone) << c.what;
+            EXPECT_EQ(api.readCalls, readsBefore) << c.what << ": no read on a gone device";
+        } else {
+            EXPECT_NE(waiting, HidReadResult::DeviceGone) << c.what;
+            EXPECT_TRUE(api.cancelled.empty()) << c.what;
+            EXPECT_NE(later, HidReadResult::DeviceGone) << c.what;
+        }
+    }
 }
 
 TEST(Win32HidBackend, QueryHandleIsNeverReadFrom) {

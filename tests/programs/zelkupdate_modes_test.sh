@@ -25,6 +25,7 @@ devices "$(earbud 1)" "$(earbud 2)" > "$work/two-good.json"
 devices "$(earbud 1 '{ "offerAnswers": ["reject"] }')" > "$work/rejecting.json"
 devices "$(earbud 1 '{ "unplugAtBlock": 3 }')" > "$work/unplugged.json"
 devices "$(earbud 1)" > "$work/one.json"
+devices "$(earbud 1)" "$(earbud 2 '{ "versionFailures": 1000 }')" > "$work/undescribed.json"
 devices "$(earbud 1 '{ "contentScript": [{ "block": 37, "status": 4, "times": 0 }] }')" \
     > "$work/verify-error.json"
 echo '{ "devices": [] }' > "$work/none.json"
@@ -37,6 +38,7 @@ rows=(
     "list|--list --simulate=$work/one-bad.json"
     "list-json|--list --json --simulate=$work/one-bad.json"
     "list-none|--list --json --simulate=$work/none.json"
+    "list-undescribed|--list --simulate=$work/undescribed.json"
     "none-json|--json --simulate=$work/none.json"
     "rejected-json|--json --simulate=$work/rejecting.json"
     "unplugged-json|--json --simulate=$work/unplugged.json"
@@ -99,6 +101,12 @@ expect_status list-json 0
 check list-json "three devices, their roles" \
     "[c['budRole'] for e in events if e['event'] == 'device' for c in e['components']] == [1, 1, 2]"
 grep -q "percentage" "$work/list.out" "$work/list.err" && fail "list: something was sent"
+
+# An interface that matches but cannot be described (as a stale one Wine
+# still lists) is not a listed device: said so, and the run fails.
+expect_status list-undescribed 1
+grep -q "^1 of 2 matching interfaces could not be described.$" "$work/list-undescribed.out" ||
+    fail "list-undescribed: no line saying how many could not be described"
 
 expect_status list-none 2
 check list-none "no device, with the identity" \
