@@ -76,11 +76,13 @@ void ExtractOne(Desktop& desktop, const PackageFile& file, const std::u16string&
     const ResourceLookup lookup = desktop.FindResource(file.type, file.id, bytes);
     if (lookup == ResourceLookup::NotFound) {
         Report(desktop, kNotFoundText);
+        paths.PackageDamaged = true;
         RemoveStale(directory, file.fileName);
         return;
     }
     if (lookup != ResourceLookup::Found || bytes.empty()) {
         Report(desktop, kUnusableText);
+        paths.PackageDamaged = true;
         RemoveStale(directory, file.fileName);
         return;
     }
@@ -217,6 +219,7 @@ RunDirectory::~RunDirectory() {
 void ExtractPackage(Desktop& desktop, PackagePaths& paths) {
     const std::u16string directory = desktop.TempDirectory();
     paths.Run = RunDirectory::Create(directory);
+    paths.PackageDamaged = false;
     for (const PackageFile& file : kPackageFiles) {
         ExtractOne(desktop, file, directory, paths);
     }

@@ -189,10 +189,12 @@ int main(int argc, char** argv) {
     if (paths.DeviceInfoPath.empty() ||
         (!options.list && !options.offer &&
          (paths.OfferTempPath.empty() || paths.PayloadTempPath.empty()))) {
-        std::fputs(
-            "zelkupdate: the firmware package in this program is missing or damaged; nothing was "
-            "sent to any device\n",
-            stderr);
+        std::fputs(paths.PackageDamaged
+                       ? "zelkupdate: the firmware package in this program is missing or damaged; "
+                         "nothing was sent to any device\n"
+                       : "zelkupdate: the firmware package could not be written to the temporary "
+                         "directory (see above); nothing was sent to any device\n",
+                   stderr);
         return finish(kExitFailed);
     }
     if (options.offer) {
