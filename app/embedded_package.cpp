@@ -14,6 +14,7 @@
 #include <system_error>
 #include <vector>
 
+#include "desktop/interrupt.h"
 #include "desktop/platform.h"
 #include "text_encoding.h"
 
@@ -201,7 +202,9 @@ std::shared_ptr<RunDirectory> RunDirectory::Create(const std::u16string& parent)
             fs::permissions(fs::path(path), fs::perms::owner_all, fs::perm_options::replace, error);
             // Same separator as the temporary directory's own.
             const char16_t separator = parent.back() == u'\\' ? u'\\' : u'/';
-            return std::shared_ptr<RunDirectory>(new RunDirectory(path + separator));
+            auto run = std::shared_ptr<RunDirectory>(new RunDirectory(path + separator));
+            RegisterRunDirectory(run->Path());
+            return run;
         }
     } catch (const std::exception&) {
     }
@@ -209,6 +212,7 @@ std::shared_ptr<RunDirectory> RunDirectory::Create(const std::u16string& parent)
 }
 
 RunDirectory::~RunDirectory() {
+    UnregisterRunDirectory(path_);
     try {
         std::error_code ignored;
         fs::remove_all(fs::path(path_), ignored);

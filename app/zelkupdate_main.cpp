@@ -21,6 +21,7 @@
 
 #include "cfu_library.h"
 #include "desktop/console_desktop.h"
+#include "desktop/interrupt.h"
 #include "hid_platform.h"
 #include "json_lines_sink.h"
 #include "main_dialog.h"
@@ -159,6 +160,9 @@ int main(int argc, char** argv) {
         sink = std::make_unique<app::JsonLinesSink>(stdout);
         sink->Start(options.list ? "list" : options.all ? "all" : "update");
     }
+    // Ctrl+C, kill, a closed terminal or a reader that went away end the run
+    // with its directory removed and a conventional status.
+    app::InstallInterruptCleanup(options.json);
     auto finish = [&](int status) {
         if (sink) {
             sink->Exit(status);
