@@ -14,6 +14,7 @@
 #include <system_error>
 #include <vector>
 
+#include "desktop/interrupt.h"
 #include "desktop/platform.h"
 #include "text_encoding.h"
 
@@ -76,11 +77,13 @@ void ExtractOne(Desktop& desktop, const PackageFile& file, const std::u16string&
     const ResourceLookup lookup = desktop.FindResource(file.type, file.id, bytes);
     if (lookup == ResourceLookup::NotFound) {
         Report(desktop, kNotFoundText);
+        paths.PackageDamaged = true;
         RemoveStale(directory, file.fileName);
         return;
     }
     if (lookup != ResourceLookup::Found || bytes.empty()) {
         Report(desktop, kUnusableText);
+        paths.PackageDamaged = true;
         RemoveStale(directory, file.fileName);
         return;
     }
@@ -199,7 +202,9 @@ std::shared_ptr<RunDirectory> RunDirectory::Create(const std::u16string& parent)
             fs::permissions(fs::path(path), fs::perms::owner_all, fs::perm_options::replace, error);
             // Same separator as the temporary directory's own.
             const char16_t separator = parent.back() == u'\\' ? u'\\' : u'/';
-            return std::shared_ptr<RunDirectory>(new RunDirectory(path + separator));
+            auto run = std::shared_ptr<RunDirectory>(new RunDirectory(path + separator));
+            RegisterRunDirectory(run->Path());
+            return run;
         }
     } catch (const std::exception&) {
     }
@@ -207,6 +212,7 @@ std::shared_ptr<RunDirectory> RunDirectory::Create(const std::u16string& parent)
 }
 
 RunDirectory::~RunDirectory() {
+    UnregisterRunDirectory(path_);
     try {
         std::error_code ignored;
         fs::remove_all(fs::path(path_), ignored);
@@ -217,6 +223,7 @@ RunDirectory::~RunDirectory() {
 void ExtractPackage(Desktop& desktop, PackagePaths& paths) {
     const std::u16string directory = desktop.TempDirectory();
     paths.Run = RunDirectory::Create(directory);
+    paths.PackageDamaged = false;
     for (const PackageFile& file : kPackageFiles) {
         ExtractOne(desktop, file, directory, paths);
     }

@@ -50,6 +50,10 @@ struct PackagePaths {
     std::u16string DeviceInfoPath;
     // Holds the offer, the payload and a copy of DeviceInfo.txt of this run.
     std::shared_ptr<RunDirectory> Run;
+    // A resource of the package was missing, empty or damaged; a path left
+    // empty without it means the file could not be written (temporary
+    // directory missing, full, refused), which is to be told apart.
+    bool PackageDamaged = false;
 };
 
 inline constexpr char16_t kOfferFileName[] = u"ImgPacketFile.offer.bin";

@@ -22,6 +22,7 @@
 
 #include "cfu_library.h"
 #include "desktop/console_desktop.h"
+#include "desktop/interrupt.h"
 #include "hid_platform.h"
 #include "json_lines_sink.h"
 #include "main_dialog.h"
@@ -160,6 +161,9 @@ int main(int argc, char** argv) {
         sink = std::make_unique<app::JsonLinesSink>(stdout);
         sink->Start(options.list ? "list" : options.all ? "all" : "update");
     }
+    // Ctrl+C, kill, a closed terminal or a reader that went away end the run
+    // with its directory removed and a conventional status.
+    app::InstallInterruptCleanup(options.json);
     auto finish = [&](int status) {
         if (sink) {
             sink->Exit(status);
@@ -190,10 +194,12 @@ int main(int argc, char** argv) {
     if (paths.DeviceInfoPath.empty() ||
         (!options.list && !options.offer &&
          (paths.OfferTempPath.empty() || paths.PayloadTempPath.empty()))) {
-        std::fputs(
-            "zelkupdate: the firmware package in this program is missing or damaged; nothing was "
-            "sent to any device\n",
-            stderr);
+        std::fputs(paths.PackageDamaged
+                       ? "zelkupdate: the firmware package in this program is missing or damaged; "
+                         "nothing was sent to any device\n"
+                       : "zelkupdate: the firmware package could not be written to the temporary "
+                         "directory (see above); nothing was sent to any device\n",
+                   stderr);
         return finish(kExitFailed);
     }
     if (options.offer) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cfu_library.h"
+#include "desktop/interrupt.h"
 #include "desktop/qt/dialog_actions.h"
 #include "desktop/qt/qt_desktop.h"
 #include "desktop/qt/run_wait.h"
@@ -187,6 +188,8 @@ int main(int argc, char** argv) {
     }
     // The options were read above; Qt takes its own out of argv here.
     QApplication application(argc, argv);
+    // Also while the window waits: an interrupt removes the run's files.
+    app::InstallInterruptCleanup(false);
     // Before anything opens a HID device.
     if (options.simulate) {
         std::string error;

@@ -328,6 +328,7 @@ TEST_F(EmbeddedPackageTest, MissingOrUnusableResourceIsReportedAndSkipped) {
         EXPECT_EQ(Utf16ToUtf8(desktop.Log()[0].text), expected) << c.file;
         EXPECT_EQ(desktop.Log()[0].colour, kRed);
         EXPECT_TRUE((paths.*c.member).empty()) << c.file;
+        EXPECT_TRUE(paths.PackageDamaged) << c.file;
         // Nothing of that name where this run would read it.
         ASSERT_TRUE(paths.Run);
         EXPECT_FALSE(fs::exists(fs::path(paths.Run->Path()) / c.file)) << c.file;
@@ -368,6 +369,8 @@ TEST_F(EmbeddedPackageTest, NoTemporaryDirectoryWritesNothing) {
     EXPECT_NE(log.find(u"can't write ImgPacketFile.offer.bin"), std::u16string::npos);
     EXPECT_NE(log.find(u"can't write DeviceInfo.txt"), std::u16string::npos);
     EXPECT_NE(desktop_.Stdout().find("can't write ImgPacketFile.payload.bin"), std::string::npos);
+    // The package itself is whole: nothing may say it is damaged.
+    EXPECT_FALSE(paths.PackageDamaged);
 }
 
 TEST_F(EmbeddedPackageTest, UnwritableDirectoryLeavesNoFileAndNoPath) {
@@ -382,6 +385,7 @@ TEST_F(EmbeddedPackageTest, UnwritableDirectoryLeavesNoFileAndNoPath) {
               std::u16string::npos);
     EXPECT_EQ(desktop_.Log().size(), 3u);
     EXPECT_TRUE(Names().empty());
+    EXPECT_FALSE(paths.PackageDamaged);
 }
 
 #ifndef _WIN32

@@ -42,6 +42,13 @@ class LinuxTempDirectory : public testing::TestWithParam<Base> {
         }
     }
 
+    // What a refused name gives: the runtime directory is the user's own, so
+    // whatever is at its name is reported; in the shared directory another
+    // account may hold the name, and the user's runs go on in a spare one.
+    std::u16string Refused() const {
+        return GetParam() == Base::RuntimeDirectory ? u"" : Utf8ToUtf16(expected_ + "-1/");
+    }
+
     static mode_t Mode(const std::string& path) {
         struct stat info {};
         EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
@@ -72,7 +79,7 @@ TEST_P(LinuxTempDirectory, RefusesASymlinkPlantedAtTheName) {
     const std::string target = scratch_.Path() + "/elsewhere";
     ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
     ASSERT_EQ(symlink(target.c_str(), expected_.c_str()), 0);
-    EXPECT_EQ(platform::TempDirectory(), u"");
+    EXPECT_EQ(platform::TempDirectory(), Refused());
     EXPECT_TRUE(S_ISLNK(Mode(expected_)));
 }
 
@@ -81,7 +88,7 @@ TEST_P(LinuxTempDirectory, RefusesADirectoryOthersCanUse) {
     for (const mode_t mode : {0750, 0705, 0701, 0770, 0777}) {
         SCOPED_TRACE(mode);
         ASSERT_EQ(chmod(expected_.c_str(), mode), 0);
-        EXPECT_EQ(platform::TempDirectory(), u"");
+        EXPECT_EQ(platform::TempDirectory(), Refused());
     }
     ASSERT_EQ(chmod(expected_.c_str(), 0700), 0);
     EXPECT_NE(platform::TempDirectory(), u"");
@@ -89,7 +96,7 @@ TEST_P(LinuxTempDirectory, RefusesADirectoryOthersCanUse) {
 
 TEST_P(LinuxTempDirectory, RefusesAFileAtTheName) {
     std::ofstream(expected_) << "not a directory";
-    EXPECT_EQ(platform::TempDirectory(), u"");
+    EXPECT_EQ(platform::TempDirectory(), Refused());
 }
 
 TEST_P(LinuxTempDirectory, RefusesADirectoryOfAnotherUser) {
@@ -98,7 +105,7 @@ TEST_P(LinuxTempDirectory, RefusesADirectoryOfAnotherUser) {
     }
     ASSERT_EQ(mkdir(expected_.c_str(), 0700), 0);
     ASSERT_EQ(chown(expected_.c_str(), 65534, 65534), 0);
-    EXPECT_EQ(platform::TempDirectory(), u"");
+    EXPECT_EQ(platform::TempDirectory(), Refused());
 }
 
 INSTANTIATE_TEST_SUITE_P(Bases, LinuxTempDirectory,
@@ -114,6 +121,50 @@ TEST(LinuxTempDirectoryBase, ARuntimeDirectoryThatIsNotThereIsPassedOver) {
     environment.Set("TMPDIR", scratch.Path());
     EXPECT_EQ(platform::TempDirectory(),
               Utf8ToUtf16(scratch.Path() + "/zelkupdate-" + std::to_string(geteuid()) + "/"));
+}
+
+// A base directory the later reads and writes could reach under another name
+// (bytes that are not UTF-8), or that another account could swap (a parent
+// anyone may rename entries of), is passed over for the next one; a link to a
+// good directory is followed to it.
+TEST(LinuxTempDirectoryBase, OnlyABaseThatStaysTheCheckedOneIsUsed) {
+    ScratchDirectory scratch;
+    const std::string root = scratch.Path();
+    const std::string own = root + "/own";
+    const std::string notUtf8 = root + "/bad\xff";
+    const std::string open = root + "/open";
+    for (const std::string& dir : {own, notUtf8, open, open + "/inner"}) {
+        ASSERT_EQ(mkdir(dir.c_str(), 0700), 0) << dir;
+    }
+    ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+    ASSERT_EQ(symlink(own.c_str(), (root + "/link").c_str()), 0);
+    const std::string uid = std::to_string(geteuid());
+    const std::string shared = "/tmp/zelkupdate-" + uid + "/";
+    struct Row {
+        const char* name;
+        std::string runtimeDir;
+        std::string tmpDir;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"runtime dir not UTF-8", notUtf8, own, own + "/zelkupdate-" + uid + "/"},
+        {"TMPDIR not UTF-8", "", notUtf8, shared},
+        {"TMPDIR under a world-writable parent", "", open + "/inner", shared},
+        {"TMPDIR a link to an own directory", "", root + "/link", own + "/zelkupdate-" + uid + "/"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScopedEnvironment environment;
+        environment.Set("XDG_RUNTIME_DIR",
+                        row.runtimeDir.empty() ? nullptr : row.runtimeDir.c_str());
+        environment.Set("TMPDIR", row.tmpDir);
+        const std::u16string result = platform::TempDirectory();
+        EXPECT_EQ(result, Utf8ToUtf16(row.expected));
+        // What the rest of the program opens is what was checked.
+        struct stat info {};
+        ASSERT_EQ(lstat(Utf16ToUtf8(result).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+    }
 }
 
 }  // namespace

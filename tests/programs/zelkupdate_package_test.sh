@@ -71,6 +71,16 @@ for damaged in cut altered; do
     grep -q "Test 1" "$work/$damaged.out" && fail "$damaged copy started a run"
 done
 
+# A temporary directory that cannot be used is named as the reason, not the
+# package (here something else sits where the run's directory goes).
+mkdir -m 700 "$work/runtime" && : > "$work/runtime/zelkupdate"
+XDG_RUNTIME_DIR="$work/runtime" "$packaged" --simulate > "$work/notmp.out" 2> "$work/notmp.err"
+status=$?
+[ "$status" -eq 1 ] || fail "an unusable temporary directory exited with $status, not 1"
+grep -q "cannot use the temporary directory $work/runtime/zelkupdate" "$work/notmp.err" ||
+    fail "no reason for the unusable temporary directory"
+grep -q "missing or damaged" "$work/notmp.err" && fail "a whole package was called damaged"
+
 # A device that stores the image but never switches to it: the transfer
 # succeeds, and --verify turns the unchanged version into exit status 3.
 cat > "$work/stays-old.json" <<'JSON'

@@ -12,11 +12,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "linux/no_follow_file.h"
 #include "linux/uhid_device.h"
 #include "virtual/virtual_device_file.h"
 
@@ -37,13 +37,6 @@ constexpr const char* kUsage =
     "Prints one line per device: its hidraw node, vendor:product and name.\n"
     "Needs write access to /dev/uhid (root) and the uhid module.\n"
     "Exit status: 0 stopped, 1 a device could not be created, 64 usage error.\n";
-
-bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
-}
 
 }  // namespace
 
@@ -110,7 +103,10 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
     if (!readyFile.empty()) {
-        std::ofstream(readyFile).put('\n');
+        if (!tools::WriteNewFile(readyFile, {'\n'})) {
+            std::fprintf(stderr, "zelk-uhid-device: cannot write %s\n", readyFile.c_str());
+            return 1;
+        }
     }
 
     for (;;) {
@@ -134,8 +130,9 @@ int main(int argc, char** argv) {
             for (const auto& component : model.Config().components) {
                 char name[64];
                 std::snprintf(name, sizeof name, "/device%zu-component%02X.bin", i, component.id);
-                if (!WriteFile(flashDir + name,
-                               model.ReadFlash(component.id, 0, hid::virt::kFlashCapacity))) {
+                if (!tools::WriteNewFile(
+                        flashDir + name,
+                        model.ReadFlash(component.id, 0, hid::virt::kFlashCapacity))) {
                     std::fprintf(stderr, "zelk-uhid-device: cannot write %s%s\n", flashDir.c_str(),
                                  name);
                     status = 1;
