@@ -82,6 +82,14 @@ std::int32_t ReadPayloadFile(ImageEntry& entry, std::u16string_view path) {
     if (bytes.size() % kPayloadRecordSize != 0) {
         return -2;
     }
+    // A record that says it carries no data, or more than a block holds, is
+    // not a block a device can take: refuse the image before anything is sent.
+    for (std::size_t offset = 0; offset < bytes.size(); offset += kPayloadRecordSize) {
+        const std::uint8_t length = RecordLength(bytes.data() + offset);
+        if (length == 0 || length > kPayloadDataSize) {
+            return kBadRecordLength;
+        }
+    }
     entry.Records = std::move(bytes);
     return 0;
 }

@@ -30,9 +30,13 @@ std::int32_t ReadExactly(std::istream& in, std::uint32_t size, std::vector<std::
 // replaces Offer and sets OfferBank from byte 12 bits 4-5.
 std::int32_t ReadOfferFile(ImageEntry& entry, std::u16string_view path);
 
+// What ReadPayloadFile returns for a record whose length byte is 0 or above 52.
+inline constexpr std::int32_t kBadRecordLength = -4;
+
 // ReadWholeFile's failures pass through, leaving RecordCount alone. Otherwise
 // RecordCount takes size / 57 even when the size is then refused: a size that
-// is not a whole number of records is -2 and leaves Records alone.
+// is not a whole number of records is -2, and a record whose length byte is 0
+// or above 52 is kBadRecordLength; both leave Records alone.
 std::int32_t ReadPayloadFile(ImageEntry& entry, std::u16string_view path);
 
 }  // namespace zelk::engine

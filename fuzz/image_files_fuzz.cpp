@@ -39,8 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "an empty payload is -2 and leaves the count alone");
     } else {
         Require(payload.RecordCount == size / record, "the count is size / 57");
+        bool badLength = false;
+        for (std::size_t offset = 0; offset + record <= size; offset += record) {
+            badLength = badLength || data[offset + 4] == 0 || data[offset + 4] > 52;
+        }
         if (size % record != 0) {
             Require(payloadResult == -2 && payload.Records.empty(), "a partial record is -2");
+        } else if (badLength) {
+            Require(payloadResult == zelk::engine::kBadRecordLength && payload.Records.empty(),
+                    "a record of no or more than 52 bytes is refused");
         } else {
             Require(payloadResult == 0 && payload.Records.size() == size &&
                         std::memcmp(payload.Records.data(), data, size) == 0,

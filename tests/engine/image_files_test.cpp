@@ -58,6 +58,16 @@ Bytes Counting(std::size_t size) {
     return bytes;
 }
 
+// Counting bytes whose whole records each say they carry `length` bytes.
+Bytes Records(std::size_t size, std::uint8_t length = 52) {
+    Bytes bytes = Counting(size);
+    for (std::size_t offset = 0; offset + kPayloadRecordSize <= size;
+         offset += kPayloadRecordSize) {
+        bytes[offset + 4] = length;
+    }
+    return bytes;
+}
+
 Bytes OfferWithByte12(std::uint8_t value) {
     Bytes offer = Counting(16);
     offer[12] = value;
@@ -118,10 +128,14 @@ TEST_F(ImageFilesTest, ReadPayloadFile) {
     const Case cases[] = {
         {"missing", std::nullopt, -1, 7},
         {"empty", Bytes{}, -2, 7},
-        {"one record", Counting(57), 0, 1},
-        {"one record and a byte", Counting(58), -2, 1},
-        {"two records less a byte", Counting(113), -2, 1},
-        {"ten records", Counting(570), 0, 10},
+        {"one record", Records(57), 0, 1},
+        {"one record and a byte", Records(58), -2, 1},
+        {"two records less a byte", Records(113), -2, 1},
+        {"ten records", Records(570), 0, 10},
+        {"a record of one byte", Records(57, 1), 0, 1},
+        {"a record of no bytes", Records(114, 0), kBadRecordLength, 2},
+        {"a record of 53 bytes", Records(57, 53), kBadRecordLength, 1},
+        {"a record of 255 bytes", Records(57, 255), kBadRecordLength, 1},
     };
     int index = 0;
     for (const Case& c : cases) {
@@ -138,7 +152,7 @@ TEST_F(ImageFilesTest, ReadPayloadFile) {
 }
 
 TEST_F(ImageFilesTest, RecordsReadBackFieldByField) {
-    Bytes payload = Counting(2 * kPayloadRecordSize);
+    Bytes payload = Records(2 * kPayloadRecordSize);
     payload[57 + 0] = 0x78;  // second record: address 0x12345678, length 0x2A
     payload[57 + 1] = 0x56;
     payload[57 + 2] = 0x34;
@@ -157,7 +171,7 @@ TEST_F(ImageFilesTest, PathsOutsideAsciiWork) {
     const std::u16string sub = u"gr\u00F6\u00DFe \u30D5\u30A1\u30FC\u30E0 \U0001F600";
     ASSERT_TRUE(std::filesystem::create_directory(dir_ / std::filesystem::path(sub)));
     const Bytes offer = OfferWithByte12(0x14);
-    const Bytes payload = Counting(3 * kPayloadRecordSize);
+    const Bytes payload = Records(3 * kPayloadRecordSize);
     ImageEntry entry;
     EXPECT_EQ(ReadOfferFile(entry, Write(sub + u"/\u00E9.offer.bin", offer)), 0);
     EXPECT_EQ(ReadPayloadFile(entry, Write(sub + u"/\u00E9.payload.bin", payload)), 0);

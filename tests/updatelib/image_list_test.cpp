@@ -18,6 +18,10 @@ Bytes Counting(std::size_t size, std::uint8_t seed = 0) {
     for (std::size_t i = 0; i < size; ++i) {
         bytes[i] = static_cast<std::uint8_t>(i * 7 + seed);
     }
+    // Every whole record says it carries a full block.
+    for (std::size_t offset = 0; offset + 57 <= size; offset += 57) {
+        bytes[offset + 4] = 52;
+    }
     return bytes;
 }
 
@@ -58,6 +62,9 @@ TEST_F(ImageListTest, AddTakesAnImageOnlyWhenBothFilesAreWhole) {
     const std::u16string emptyPayload = Write("empty", {});
     const std::u16string payload58 = Write("payload58", Counting(58));
     const std::u16string payload570 = Write("payload570", Counting(570, 5));
+    Bytes emptyRecord = Counting(2 * 57);
+    emptyRecord[57 + 4] = 0;
+    const std::u16string noBytes = Write("nobytes", emptyRecord);
     const std::u16string missing = PathOf("missing");
     struct Case {
         const char* name;
@@ -74,6 +81,7 @@ TEST_F(ImageListTest, AddTakesAnImageOnlyWhenBothFilesAreWhole) {
         {"missing offer", missing, payload_, 10, 0},
         {"empty payload", offer_, emptyPayload, 10, 0},
         {"payload of 58 bytes", offer_, payload58, 10, 0},
+        {"a record of no bytes", offer_, noBytes, 10, 0},
         {"missing payload", offer_, missing, 10, 0},
         {"empty paths", u"", u"", 10, 0},
         {"default views", std::u16string_view{}, std::u16string_view{}, 10, 0},
