@@ -258,6 +258,14 @@ std::string CannotOpenText(bool chinese) {
                    : "A matching device was found but cannot be opened.";
 }
 
+std::string NotOpenableText(bool chinese) {
+    return chinese ? "\u6B64\u63A5\u53E3\u4E0E\u8BBE\u5907\u5339\u914D\uFF0C\u4F46\u65E0\u6CD5"
+                     "\u6253\u5F00\u6216\u8BFB\u53D6\u5176\u63CF\u8FF0\uFF1B\u672A\u5411\u5176"
+                     "\u53D1\u9001\u4EFB\u4F55\u5185\u5BB9\u3002"
+                   : "This interface matches but cannot be opened or described; nothing was "
+                     "sent to it.";
+}
+
 std::string NothingTransferredText(bool chinese) {
     return chinese ? "\u8BBE\u5907\u672A\u63A5\u53D7\u4EFB\u4F55\u955C\u50CF\uFF0C\u672A\u66F4"
                      "\u65B0\u4EFB\u4F55\u5185\u5BB9\u3002"

@@ -24,6 +24,10 @@ std::string NoMatchingDeviceText(const DeviceIdentity& identity, bool chinese);
 // A matching device is present but may not be opened.
 std::string CannotOpenText(bool chinese);
 
+// One interface of the searched-for device that cannot be opened or
+// described: it was not updated (--all) or could not be shown (--list).
+std::string NotOpenableText(bool chinese);
+
 // The update call ended well but the device took no image whole.
 std::string NothingTransferredText(bool chinese);
 
