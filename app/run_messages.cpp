@@ -266,6 +266,15 @@ std::string NotOpenableText(bool chinese) {
                      "sent to it.";
 }
 
+std::string DeviceBusyText(std::uint64_t waitMs, bool chinese) {
+    const std::string seconds = std::to_string((waitMs + 999) / 1000);
+    return chinese ? "\u8BBE\u5907\u6B63\u5FD9\uFF1B\u66F4\u65B0\u5C06\u7EE7\u7EED\u63D0\u4F9B"
+                     "\u955C\u50CF\uFF0C\u6700\u591A\u7B49\u5F85 " +
+                         seconds + " \u79D2\u540E\u653E\u5F03\u3002"
+                   : "The device is busy; the update keeps offering the image for up to " +
+                         seconds + " s before it gives up.";
+}
+
 std::string NothingTransferredText(bool chinese) {
     return chinese ? "\u8BBE\u5907\u672A\u63A5\u53D7\u4EFB\u4F55\u955C\u50CF\uFF0C\u672A\u66F4"
                      "\u65B0\u4EFB\u4F55\u5185\u5BB9\u3002"
