@@ -165,7 +165,7 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library
         devices.push_back(std::move(device));
     }
     if (!unopenable.empty()) {
-        const std::string access = hid::ActiveHidAccessProblem();
+        const std::string access = library.Backend().AccessProblem();
         if (!access.empty()) {
             desktop.WriteStdout(access + "\n");
             desktop.AppendLog(Utf8ToUtf16(access + "\n"), kRed);
