@@ -65,6 +65,8 @@ json OutcomeFields(const RunOutcome& outcome) {
     } else if (outcome.noDevice) {
         fields["meaning"] =
             outcome.cannotOpen ? CannotOpenText(false) : std::string("no matching device");
+    } else if (outcome.cannotOpen) {
+        fields["meaning"] = NotOpenableText(false);
     }
     if (!outcome.reportedVersion.empty()) {
         fields["reportedVersion"] = outcome.reportedVersion;
@@ -166,7 +168,10 @@ void JsonLinesSink::Start(const char* mode) {
 
 void JsonLinesSink::Listed(const ListedDevice& device) {
     json object = {{"event", "device"}, {"path", device.path}, {"described", device.described}};
-    if (device.described) {
+    if (!device.openable) {
+        object["openable"] = false;
+        object["meaning"] = NotOpenableText(false);
+    } else if (device.described) {
         object["componentCount"] = device.description.ComponentCount;
         object["components"] = Components(device.description);
     } else {

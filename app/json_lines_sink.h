@@ -20,6 +20,7 @@ inline constexpr int kJsonSchemaVersion = 1;
 struct ListedDevice {
     std::string path;
     bool described = false;       // opened and described
+    bool openable = true;         // false: matches, but cannot be opened or described
     std::int64_t resultCode = 0;  // of the failed open or description
     DeviceDescription description{};
 };

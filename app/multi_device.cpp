@@ -6,6 +6,7 @@
 #include <memory>
 #include <thread>
 
+#include "device_discovery.h"
 #include "hid_backend_factory.h"
 #include "run_messages.h"
 #include "text_encoding.h"
@@ -35,6 +36,9 @@ std::string DescriptionText(const DeviceDescription& description) {
 std::string FailureText(const RunOutcome& outcome) {
     if (outcome.noDevice) {
         return "the device was not found";
+    }
+    if (outcome.cannotOpen && outcome.failedStep.empty()) {
+        return NotOpenableText(false);
     }
     if (outcome.failedStep.empty()) {
         if (outcome.Success()) {
@@ -84,12 +88,24 @@ std::vector<std::u16string> MatchingInterfaces(cfu::CfuLibrary& library,
     return paths;
 }
 
+std::vector<std::u16string> UnopenableInterfaces(hid::HidBackend& backend,
+                                                 const DeviceIdentity& identity) {
+    hid::MatchCriteria criteria;
+    criteria.VendorId = identity.VendorId;
+    criteria.ProductId = identity.ProductId;
+    criteria.UsagePage = identity.UsagePage;
+    criteria.Usage = identity.Usage;
+    return hid::UnopenableMatches(backend, criteria);
+}
+
 std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library,
                                       const DeviceIdentity& identity, bool chinese,
                                       JsonLinesSink* sink) {
     std::vector<ListedDevice> devices;
     const std::vector<std::u16string> paths = MatchingInterfaces(library, identity);
-    if (paths.empty()) {
+    const std::vector<std::u16string> unopenable =
+        UnopenableInterfaces(library.Backend(), identity);
+    if (paths.empty() && unopenable.empty()) {
         const std::string access = hid::ActiveHidAccessProblem();
         desktop.WriteStdout(NoMatchingDeviceText(identity, false) + "\n");
         desktop.AppendLog(Utf8ToUtf16(NoMatchingDeviceText(identity, chinese) + "\n"), kRed);
@@ -137,6 +153,24 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library
         devices.push_back(std::move(device));
     }
     library.Uninitialize();
+    for (const std::u16string& path : unopenable) {
+        ListedDevice device;
+        device.path = Utf16ToUtf8(path);
+        device.openable = false;
+        desktop.WriteStdout(device.path + "\n   Not openable: " + NotOpenableText(false) + "\n");
+        desktop.AppendLog(Utf8ToUtf16(device.path + ": " + NotOpenableText(chinese) + "\n"), kRed);
+        if (sink != nullptr) {
+            sink->Listed(device);
+        }
+        devices.push_back(std::move(device));
+    }
+    if (!unopenable.empty()) {
+        const std::string access = library.Backend().AccessProblem();
+        if (!access.empty()) {
+            desktop.WriteStdout(access + "\n");
+            desktop.AppendLog(Utf8ToUtf16(access + "\n"), kRed);
+        }
+    }
     // A stale interface (one the system still lists after its device went)
     // or a device that does not answer is not a device that was listed: the
     // listing says so, and the program exits with a failure for it.
@@ -151,8 +185,8 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library
 
 std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend, WaitClock& clock,
                                      const RunInput& input,
-                                     const std::vector<std::u16string>& paths,
-                                     JsonLinesSink* sink) {
+                                     const std::vector<std::u16string>& paths, JsonLinesSink* sink,
+                                     const std::vector<std::u16string>& unopenable) {
     std::vector<DeviceSummary> summary(paths.size());
     {
         std::vector<std::jthread> threads;
@@ -169,6 +203,19 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
             });
         }
     }
+    // Left out, they would make "N of N devices updated" with a device
+    // untouched: each is a failed device of the run.
+    for (const std::u16string& path : unopenable) {
+        DeviceSummary device;
+        device.path = Utf16ToUtf8(path);
+        device.outcome.path = device.path;
+        device.outcome.stepFailed = true;
+        device.outcome.cannotOpen = true;
+        if (sink != nullptr) {
+            sink->Result(device.path, device.outcome);
+        }
+        summary.push_back(std::move(device));
+    }
     std::size_t succeeded = 0;
     std::string text = "\n######################## Summary ########################\n";
     for (const DeviceSummary& device : summary) {
@@ -184,6 +231,13 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
     }
     text +=
         std::to_string(succeeded) + " of " + std::to_string(summary.size()) + " devices updated.\n";
+    if (!unopenable.empty()) {
+        // The backend's permission hint (on Linux: the udev rule), when it has one.
+        const std::string access = backend.AccessProblem();
+        if (!access.empty()) {
+            text += access + "\n";
+        }
+    }
     desktop.WriteStdout(text);
     if (sink != nullptr) {
         sink->Summary(summary);

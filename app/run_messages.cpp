@@ -267,6 +267,23 @@ std::string CannotOpenText(bool chinese) {
                    : "A matching device was found but cannot be opened.";
 }
 
+std::string NotOpenableText(bool chinese) {
+    return chinese ? "\u6B64\u63A5\u53E3\u4E0E\u8BBE\u5907\u5339\u914D\uFF0C\u4F46\u65E0\u6CD5"
+                     "\u6253\u5F00\u6216\u8BFB\u53D6\u5176\u63CF\u8FF0\uFF1B\u672A\u5411\u5176"
+                     "\u53D1\u9001\u4EFB\u4F55\u5185\u5BB9\u3002"
+                   : "This interface matches but cannot be opened or described; nothing was "
+                     "sent to it.";
+}
+
+std::string DeviceBusyText(std::uint64_t waitMs, bool chinese) {
+    const std::string seconds = std::to_string((waitMs + 999) / 1000);
+    return chinese ? "\u8BBE\u5907\u6B63\u5FD9\uFF1B\u66F4\u65B0\u5C06\u7EE7\u7EED\u63D0\u4F9B"
+                     "\u955C\u50CF\uFF0C\u6700\u591A\u7B49\u5F85 " +
+                         seconds + " \u79D2\u540E\u653E\u5F03\u3002"
+                   : "The device is busy; the update keeps offering the image for up to " +
+                         seconds + " s before it gives up.";
+}
+
 std::string NothingTransferredText(bool chinese) {
     return chinese ? "\u8BBE\u5907\u672A\u63A5\u53D7\u4EFB\u4F55\u955C\u50CF\uFF0C\u672A\u66F4"
                      "\u65B0\u4EFB\u4F55\u5185\u5BB9\u3002"

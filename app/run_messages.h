@@ -26,6 +26,14 @@ std::string NoDeviceIdentityText(bool chinese);
 // A matching device is present but may not be opened.
 std::string CannotOpenText(bool chinese);
 
+// One interface of the searched-for device that cannot be opened or
+// described: it was not updated (--all) or could not be shown (--list).
+std::string NotOpenableText(bool chinese);
+
+// The device answered an offer with Busy; the update keeps offering for up
+// to `waitMs` (said in whole seconds, rounded up) before it gives up.
+std::string DeviceBusyText(std::uint64_t waitMs, bool chinese);
+
 // The update call ended well but the device took no image whole.
 std::string NothingTransferredText(bool chinese);
 

@@ -351,7 +351,15 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
         } else {
             Print("\n######################## Download ########################\n");
             transferCompleted_ = false;
+            // A busy device holds the update without a status for a long
+            // while: say so once, and how long the update may wait.
+            library_.SetBusyListener([this](EndpointHandle, std::uint64_t waitMs) {
+                const bool chinese = input_ != nullptr && input_->texts.ChineseUi;
+                Print(DeviceBusyText(waitMs, false) + "\n");
+                desktop_.AppendLog(Utf8ToUtf16(DeviceBusyText(waitMs, chinese) + "\n"), kOrange);
+            });
             rst = library_.Update(handle);
+            library_.SetBusyListener(nullptr);
             if (rst != 0 || !transferCompleted_) {
                 // For the message: the device's own status or reason.
                 outcome_.deviceAnswer = library_.LastDeviceAnswer(handle);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cfu_library.h"
@@ -47,6 +48,9 @@ class UpdateLibrary {
     virtual const engine::ImageEntries& Images() = 0;
     virtual std::int32_t DeviceFamily() = 0;
     virtual int ListInterfaces(std::vector<std::u16string>& paths) = 0;
+    // Who hears that a device answers Busy during an update (empty: nobody).
+    // A library without that notice leaves it alone.
+    virtual void SetBusyListener(cfu::CfuLibrary::BusyListener /*listener*/) {}
 };
 
 // The calls forwarded to a library object.
@@ -92,6 +96,9 @@ class CfuLibraryCalls final : public UpdateLibrary {
     }
     ResultCode Update(EndpointHandle handle) override { return library_.Update(handle); }
 
+    void SetBusyListener(cfu::CfuLibrary::BusyListener listener) override {
+        library_.SetBusyListener(std::move(listener));
+    }
     cfu::DeviceAnswer LastDeviceAnswer(EndpointHandle handle) override {
         return library_.LastDeviceAnswer(handle);
     }

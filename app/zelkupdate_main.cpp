@@ -47,9 +47,11 @@ constexpr const char* kUsage =
     "this program carries.\n"
     "\n"
     "  --list             show every matching device (path, components, banks, bud\n"
-    "                     roles, versions) and change nothing; exit 2 when none\n"
+    "                     roles, versions; one that cannot be opened is marked\n"
+    "                     \"Not openable\") and change nothing; exit 2 when none\n"
     "  --all              update every matching device at once, each on its own;\n"
-    "                     exit 0 only when every one succeeded\n"
+    "                     exit 0 only when every one succeeded (one that cannot\n"
+    "                     be opened counts as failed)\n"
     "  --json             the run as JSON lines on standard output (one object per\n"
     "                     line, docs/json-output.md); the human texts go to\n"
     "                     standard error\n"
@@ -220,7 +222,11 @@ int main(int argc, char** argv) {
     if (options.all) {
         const std::vector<std::u16string> interfaces =
             app::MatchingInterfaces(cfu::ProcessLibrary(), dialog.Identity());
-        if (interfaces.empty()) {
+        // A matching interface that cannot be opened is a device left
+        // un-updated: it fails the run rather than vanishing from the count.
+        const std::vector<std::u16string> unopenable =
+            app::UnopenableInterfaces(hid::ActiveHidBackend(), dialog.Identity());
+        if (interfaces.empty() && unopenable.empty()) {
             // The usual run says so, with the identity searched for.
             dialog.OnStart();
             dialog.WaitForRun();
@@ -229,7 +235,7 @@ int main(int argc, char** argv) {
         const app::RunInput input{dialog.Identity(), dialog.Paths().OfferTempPath,
                                   dialog.Paths().PayloadTempPath, dialog.Texts()};
         const auto summary = app::UpdateAll(desktop, hid::ActiveHidBackend(), SystemClock(), input,
-                                            interfaces, sink.get());
+                                            interfaces, sink.get(), unopenable);
         if (app::AllSucceeded(summary, options.verify)) {
             return finish(kExitSuccess);
         }

@@ -214,6 +214,12 @@ std::uint32_t CDownloadProcedure::Update() {
     }
 
     const std::uint8_t forceIgnoreVersion = env_.Options().ForceIgnoreVersion;
+    // Each offer is asked Attempts times, one answer wait apart, while the
+    // device answers Busy; the bud policies offer every image again on each
+    // of their passes.
+    busyTold_ = false;
+    busyBoundMs_ = std::uint64_t{ResponseWait(env_.Options())} *
+                   static_cast<std::uint64_t>(Attempts()) * images.size() * (bud ? kMaxPasses : 1u);
     if (!bud) {
         UpdateFlowControl policy(this);
         return policy.Run(std::move(images), forceIgnoreVersion);
@@ -311,6 +317,7 @@ OfferResult CDownloadProcedure::SendOffer(const std::uint8_t* offer, std::int32_
             case OfferStatus::NotSupported:
                 return OfferResult::NotSupported;
             case OfferStatus::Busy:
+                TellBusy();
                 if (last) {
                     return OfferResult::Busy;
                 }
@@ -454,6 +461,18 @@ void CDownloadProcedure::GetVersionReport(std::uint8_t* dest61) {
 void CDownloadProcedure::SetImageTag(std::uint8_t tag) {
     status_.ImageTag = tag;
     Notify();
+}
+
+void CDownloadProcedure::TellBusy() {
+    if (!busyTold_) {
+        busyTold_ = true;
+        // An offer sent outside Update is held by its own attempts only.
+        const std::uint64_t bound = busyBoundMs_ != 0
+                                        ? busyBoundMs_
+                                        : std::uint64_t{ResponseWait(env_.Options())} *
+                                              static_cast<std::uint64_t>(Attempts());
+        env_.DeviceBusy(endpointHandle_, bound);
+    }
 }
 
 void CDownloadProcedure::Notify() {

@@ -114,6 +114,8 @@ class CDownloadProcedure final : public IUpdater {
     void WaitOutAttempt(std::chrono::steady_clock::time_point sent, std::uint32_t waitMs);
     void AdvanceProgress(std::int32_t index, std::int32_t count);
     void Notify();
+    // Tells the environment once per update that the device is busy.
+    void TellBusy();
 
     EngineEnvironment& env_;
     UpdateConfig config_;
@@ -132,6 +134,10 @@ class CDownloadProcedure final : public IUpdater {
     std::atomic<std::uint8_t> offerRejectReason_{0};
     std::atomic<std::uint8_t> offerResponseId_{0};
     std::atomic<std::uint8_t> contentResponseId_{0};
+    // How long offers answered Busy can hold the current update (set by
+    // Update for the policy it runs), and whether that was told.
+    std::uint64_t busyBoundMs_ = 0;
+    bool busyTold_ = false;
     hid::AutoResetEvent responseEvent_;
     std::atomic<bool> responseEventValid_{false};
 

@@ -27,6 +27,11 @@ class EngineEnvironment {
     virtual const ImageEntries& Images() const = 0;
     // Image tags whose offers were accepted since the image list was started.
     virtual std::vector<std::int32_t>& AcceptedImageTags() = 0;
+    // The device behind `endpoint` answered an offer with Busy, for the first
+    // time in this update; the update may keep offering for up to `waitMs`
+    // before it gives up. Called on the updating thread, once per update, so
+    // that a caller can say why the run seems to stand still.
+    virtual void DeviceBusy(std::uint64_t /*endpoint*/, std::uint64_t /*waitMs*/) {}
 };
 
 }  // namespace zelk::engine

@@ -74,4 +74,29 @@ int MatchDevices(HidBackend& backend, const MatchCriteria& criteria, InterfacePa
     return static_cast<int>(list.size());
 }
 
+InterfacePathList UnopenableMatches(HidBackend& backend, const MatchCriteria& criteria) {
+    InterfacePathList present;
+    InterfacePathList unopenable;
+    if (EnumHidInterfaces(backend, present) != 0) {
+        return unopenable;
+    }
+    for (const std::u16string& path : present) {
+        if (!MatchInterfacePath(path, criteria.VendorId, criteria.ProductId)) {
+            continue;
+        }
+        std::unique_ptr<HidDescriptor> descriptor;
+        HidCaps caps;
+        if (QueryInterfaceCaps(backend, path, descriptor, caps) == 0) {
+            continue;  // described: MatchDevices has decided on it
+        }
+        HidCaps seen;
+        if (backend.DescribeUnopened(path, seen) &&
+            (seen.Usage != criteria.Usage || seen.UsagePage != criteria.UsagePage)) {
+            continue;  // another collection of the same device
+        }
+        unopenable.push_back(path);
+    }
+    return unopenable;
+}
+
 }  // namespace zelk::hid

@@ -38,6 +38,15 @@ int EnumHidInterfaces(HidBackend& backend, InterfacePathList& list);
 // (1, 2 or 3) and leaves `list` as it was.
 int MatchDevices(HidBackend& backend, const MatchCriteria& criteria, InterfacePathList& list);
 
+// The interfaces that MatchDevices leaves out only because they cannot be
+// opened or described (no permission, a node that refuses queries): their path
+// carries the vendor and product of `criteria`, and their collection, where it
+// can be read without opening (DescribeUnopened), has the wanted usage page and
+// usage; where it cannot be read, the path alone makes them candidates. A
+// caller that works on every match reports these instead of passing them over.
+// Empty when the system's list cannot be read.
+InterfacePathList UnopenableMatches(HidBackend& backend, const MatchCriteria& criteria);
+
 // True when `path` carries the vendor (and, when both are non-zero, the
 // product) identifier in one of the accepted spellings. The whole path must
 // match, case-insensitively; a path with a blank never fits.

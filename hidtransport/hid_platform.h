@@ -119,6 +119,13 @@ class HidBackend {
     // The report structure of an open interface, or null when it cannot be read.
     virtual std::unique_ptr<HidDescriptor> GetDescriptor(HidHandle handle) = 0;
 
+    // The top-level caps of an interface read without opening it (hidraw: the
+    // report descriptor that sysfs shows to everyone), so that an interface the
+    // caller may not open can still be told apart from another collection of
+    // the same device. False when the backend has no such way or the
+    // descriptor cannot be read; the caller then knows only the path.
+    virtual bool DescribeUnopened(std::u16string_view /*path*/, HidCaps& /*caps*/) { return false; }
+
     // Report bytes start with the report ID; a device without report IDs takes
     // and gives a 0 byte in that place. Each returns true once the device took
     // (or, for GetFeature, answered) the report; false on any failure, also once

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -71,6 +72,13 @@ class CfuLibrary final : public engine::EngineEnvironment {
     UpdateOptions Options() const override { return options_; }
     const engine::ImageEntries& Images() const override { return images_.Entries(); }
     std::vector<std::int32_t>& AcceptedImageTags() override { return images_.AcceptedImageTags(); }
+    void DeviceBusy(std::uint64_t endpoint, std::uint64_t waitMs) override;
+
+    // Called (on the updating thread) when a device first answers Busy during
+    // an update, with how long the update may keep offering; empty for none.
+    // Not part of the C interface, whose status values stay as they are.
+    using BusyListener = std::function<void(EndpointHandle endpoint, std::uint64_t waitMs)>;
+    void SetBusyListener(BusyListener listener) { busyListener_ = std::move(listener); }
 
     const UpdateConfig& Config() const { return config_; }
     bool CapsFilterArmed() const { return capsFilterArmed_ != 0; }
@@ -105,6 +113,7 @@ class CfuLibrary final : public engine::EngineEnvironment {
     };
     std::map<EndpointHandle, AnswerCounts> updateStartCounts_;
     bool updateRunning_ = false;
+    BusyListener busyListener_;
 };
 
 // The instance behind the C calls, on the process's active HID backend.

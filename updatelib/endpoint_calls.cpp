@@ -128,6 +128,12 @@ ResultCode CfuLibrary::Update(EndpointHandle handle) {
     return result;
 }
 
+void CfuLibrary::DeviceBusy(std::uint64_t endpoint, std::uint64_t waitMs) {
+    if (busyListener_) {
+        busyListener_(endpoint, waitMs);
+    }
+}
+
 DeviceAnswer CfuLibrary::LastDeviceAnswer(EndpointHandle handle) const {
     DeviceAnswer answer;
     const auto found = endpoints_.find(handle);

@@ -410,6 +410,29 @@ std::unique_ptr<HidDescriptor> HidrawBackend::GetDescriptor(HidHandle handle) {
         std::move(parsed[static_cast<std::size_t>(node->collectionIndex)]));
 }
 
+bool HidrawBackend::DescribeUnopened(std::u16string_view path, HidCaps& caps) {
+    const std::optional<OpenTarget> target = ParseInterfacePath(ToUtf8(path), roots_.dev);
+    if (!target) {
+        return false;
+    }
+    // sysfs shows the descriptor to every user, also when the node is not
+    // theirs to open.
+    std::string bytes;
+    const fs::path nodeName = fs::path(target->node).filename();
+    if (!ReadWholeFile(fs::path(roots_.sysfs) / nodeName / "device" / "report_descriptor", bytes) ||
+        bytes.empty()) {
+        return false;
+    }
+    std::string why;
+    const std::vector<ParsedCollection> parsed = ParseReportDescriptor(
+        reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), why);
+    const auto index = static_cast<std::size_t>(target->collectionIndex);
+    if (index >= parsed.size()) {
+        return false;
+    }
+    return parsed[index].GetCaps(caps) >= 0;
+}
+
 bool HidrawBackend::SetOutputReport(HidHandle handle, const std::uint8_t* report,
                                     std::size_t length) {
     const std::shared_ptr<OpenNode> node = Find(handle, true);

@@ -117,6 +117,23 @@ std::unique_ptr<HidDescriptor> VirtualHidBackend::GetDescriptor(HidHandle handle
     return std::make_unique<ParsedCollection>(std::move(collections.front()));
 }
 
+bool VirtualHidBackend::DescribeUnopened(std::u16string_view path, HidCaps& caps) {
+    // As hidraw's sysfs: readable without opening, unless the descriptor
+    // itself cannot be read.
+    for (const auto& device : devices_) {
+        if (!SamePath(device->Path(), path) || !device->IsPlugged() ||
+            device->Config().behaviour.faults.descriptor) {
+            continue;
+        }
+        const std::vector<std::uint8_t>& bytes = device->DescriptorBytes();
+        std::string error;
+        const std::vector<ParsedCollection> collections =
+            ParseReportDescriptor(bytes.data(), bytes.size(), error);
+        return !collections.empty() && collections.front().GetCaps(caps) >= 0;
+    }
+    return false;
+}
+
 bool VirtualHidBackend::SetOutputReport(HidHandle handle, const std::uint8_t* report,
                                         std::size_t length) {
     OpenInterface open;

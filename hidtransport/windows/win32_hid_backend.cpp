@@ -372,6 +372,28 @@ std::unique_ptr<HidDescriptor> Win32HidBackend::GetDescriptor(HidHandle handle) 
     return std::make_unique<Win32HidDescriptor>(api_, data);
 }
 
+bool Win32HidBackend::DescribeUnopened(std::u16string_view path, HidCaps& caps) {
+    if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
+        return false;
+    }
+    // No access asked: the system gives such a handle also for the
+    // collections it keeps to itself (keyboards, mice), and it is enough for
+    // the preparsed data.
+    const std::wstring wide = Wide(path);
+    const HANDLE handle = api_.OpenPath(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+        return false;
+    }
+    PHIDP_PREPARSED_DATA data = nullptr;
+    bool described = false;
+    if (api_.GetPreparsedData(handle, &data) && data != nullptr) {
+        described = Win32HidDescriptor(api_, data).GetCaps(caps) >= 0;
+    }
+    api_.CloseHandle(handle);
+    return described;
+}
+
 bool Win32HidBackend::SetOutputReport(HidHandle handle, const std::uint8_t* report,
                                       std::size_t length) {
     OpenHandle open;

@@ -13,6 +13,7 @@
 #include "captured_lines.h"
 #include "desktop/recording_desktop.h"
 #include "json_lines_sink.h"
+#include "run_messages.h"
 #include "sample_firmware_paths.h"
 #include "support/fast_wait_clock.h"
 #include "text_encoding.h"
@@ -150,6 +151,61 @@ TEST_F(OneUndescribedBesideAGoodOne, AListSaysHowManyCouldNotBeDescribed) {
     EXPECT_NE(desktop.Stdout().find("1 of 2 matching interfaces could not be described.\n"),
               std::string::npos)
         << desktop.Stdout();
+}
+
+VirtualDeviceConfig Unopenable() {
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.behaviour.faults.open = true;
+    return config;
+}
+
+// A third earbud plugged in that the user may not open.
+class OneUnopenable : public Several {
+  protected:
+    OneUnopenable() : Several({DefaultEarbud(), DefaultEarbud(), Unopenable()}) {}
+};
+
+TEST_F(OneUnopenable, AllCountsItAsAFailedDeviceInsteadOfLeavingItOut) {
+    cfu::CfuLibrary library(backend, clock);
+    const std::vector<std::u16string> paths = MatchingInterfaces(library, EarbudIdentity());
+    const std::vector<std::u16string> unopenable = UnopenableInterfaces(backend, EarbudIdentity());
+    ASSERT_EQ(unopenable, std::vector<std::u16string>{backend.Device(2).Path()});
+    const std::vector<DeviceSummary> summary =
+        UpdateAll(desktop, backend, clock, Input(), paths, &sink, unopenable);
+
+    ASSERT_EQ(summary.size(), 3u);
+    EXPECT_TRUE(summary[0].outcome.Success());
+    EXPECT_TRUE(summary[1].outcome.Success());
+    EXPECT_FALSE(summary[2].outcome.Success());
+    EXPECT_TRUE(summary[2].outcome.cannotOpen);
+    EXPECT_FALSE(AllSucceeded(summary, false));
+    const std::string out = desktop.Stdout();
+    EXPECT_NE(out.find("   FAILED   " + Utf16ToUtf8(backend.Device(2).Path()) + ": " +
+                       NotOpenableText(false)),
+              std::string::npos);
+    EXPECT_NE(out.find("2 of 3 devices updated."), std::string::npos);
+    nlohmann::json summaryEvent;
+    for (const nlohmann::json& event : lines.Events()) {
+        if (event["event"] == "summary") {
+            summaryEvent = event;
+        }
+    }
+    EXPECT_EQ(summaryEvent["failed"], 1);
+    EXPECT_EQ(summaryEvent["devices"][2]["cannotOpen"], true);
+}
+
+TEST_F(OneUnopenable, AListShowsItMarkedNotOpenable) {
+    cfu::CfuLibrary library(backend, clock);
+    const std::vector<ListedDevice> devices =
+        ListDevices(desktop, library, EarbudIdentity(), false, &sink);
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_TRUE(devices[1].described);
+    EXPECT_FALSE(devices[2].openable);
+    EXPECT_NE(desktop.Stdout().find(Utf16ToUtf8(backend.Device(2).Path()) + "\n   Not openable: "),
+              std::string::npos);
+    const auto events = lines.Events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[2]["openable"], false);
 }
 
 class NoneThere : public Several {

@@ -104,6 +104,43 @@ TEST_F(DriverTest, ASuccessfulRunPrintsLogsAndBroadcastsAsAUserSeesIt) {
     EXPECT_EQ(backend.Device(0).CompletedTransfers(), 1u);
 }
 
+VirtualDeviceConfig BusyTwiceThenAccepting() {
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.behaviour.offerAnswers = {
+        {hid::virt::kOfferBusy}, {hid::virt::kOfferBusy}, {hid::virt::kOfferAccept}};
+    return config;
+}
+
+class BusyDriverTest : public DriverTest {
+  protected:
+    BusyDriverTest() : DriverTest({BusyTwiceThenAccepting()}) {}
+};
+
+// A busy device may hold the run for 100 s with no status at all: the run says
+// once why it waits and for how long, and the statuses stay as they are.
+TEST_F(BusyDriverTest, ABusyDeviceIsSaidOnceWithTheLongestWait) {
+    const std::string busy =
+        "The device is busy; the update keeps offering the image for up to 100 s before it gives "
+        "up.\n";
+    const RunOutcome outcome = Run();
+    EXPECT_TRUE(outcome.Verified());
+    const std::string out = desktop.Stdout();
+    const std::size_t at = out.find(busy);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(out.find(busy, at + 1), std::string::npos);
+    EXPECT_LT(at, out.find("percentage: 1,"));
+
+    const auto log = desktop.Log();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].text, Utf8ToUtf16(busy));
+    EXPECT_EQ(log[0].colour, kOrange);
+    EXPECT_EQ(log[1].text, u"In Progress...\n");
+    const auto debug = desktop.DebugLines();
+    ASSERT_EQ(debug.size(), 100u);
+    EXPECT_EQ(debug.front(), u"progress:1 status:0");
+    EXPECT_EQ(backend.Device(0).OfferCount(), 3u);
+}
+
 TEST_F(DriverTest, AMissingOfferFailsTheImageStepWithoutTouchingTheDevice) {
     const RunOutcome outcome = Run(u"/nonexistent/offer.bin");
     EXPECT_FALSE(outcome.Success());

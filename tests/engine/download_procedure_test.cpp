@@ -73,6 +73,7 @@ class TestEnvironment final : public EngineEnvironment {
     UpdateOptions Options() const override { return options; }
     const ImageEntries& Images() const override { return images; }
     std::vector<std::int32_t>& AcceptedImageTags() override { return tags; }
+    void DeviceBusy(std::uint64_t, std::uint64_t waitMs) override { busyNotices.push_back(waitMs); }
 
     hid::virt::VirtualDevice& Device() { return backend_.Device(0); }
     const FastClock& Waits() const { return clock_; }
@@ -81,6 +82,7 @@ class TestEnvironment final : public EngineEnvironment {
     UpdateOptions options{};
     ImageEntries images;
     std::vector<std::int32_t> tags;
+    std::vector<std::uint64_t> busyNotices;  // the bound of each Busy notice
 
   private:
     hid::virt::VirtualHidBackend backend_;
@@ -717,6 +719,38 @@ TEST(DownloadProcedureUpdate, FailuresEndWithTheirResult) {
             ASSERT_FALSE(rig.recorder.notifications.empty());
             EXPECT_EQ(rig.recorder.notifications.back().status, *c.lastStatus);
         }
+    }
+}
+
+// A busy device holds an update for a long time without a status: the
+// environment hears it once per update, with the longest the update can wait
+// (answer wait x attempts x images, x passes for the bud policies).
+TEST(DownloadProcedureUpdate, ABusyDeviceIsToldOnceWithHowLongTheUpdateMayWait) {
+    struct Case {
+        const char* name;
+        std::uint8_t componentId;
+        std::int32_t family;
+        std::vector<OfferAnswer> offers;
+        std::uint32_t expected;
+        std::vector<std::uint64_t> notices;
+    };
+    const OfferAnswer busy{.status = 0x03};
+    const OfferAnswer accept{.status = 0x01};
+    const Case cases[] = {
+        {"standard, busy for ever", 0x00, 0x1800, {busy}, 1, {200 * 10}},
+        {"dual-bank bud, busy for ever", 0x0F, 1, {busy}, 19, {200 * 10 * 50}},
+        {"bud, busy twice then accepted", 0x0F, 1, {busy, busy, accept}, 0, {200 * 10 * 50}},
+        {"never busy", 0x0F, 1, {}, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualDeviceConfig device = Earbud(c.componentId, 0);
+        device.behaviour.offerAnswers = c.offers;
+        Rig rig(device, {.family = c.family, .divisor = 50});
+        rig.env.images.push_back(MakeImage({.bank = 1, .records = 4}));
+        rig.Start();
+        EXPECT_EQ(rig.procedure.Update(), c.expected);
+        EXPECT_EQ(rig.env.busyNotices, c.notices);
     }
 }
 

@@ -103,6 +103,33 @@ TEST_F(DiscoveryTest, MatchDevicesKeepsTheInterfacesThatFit) {
     }
 }
 
+// An interface of the wanted device that may not be opened is still one of
+// its interfaces: a caller that updates every match must hear of it.
+TEST(UnopenableMatches, AMatchThatCannotBeOpenedIsACandidateNotAnOmission) {
+    VirtualDeviceConfig locked = EarbudWith(0x226B);
+    locked.behaviour.faults.open = true;
+    VirtualDeviceConfig lockedUndescribed = locked;
+    lockedUndescribed.behaviour.faults.descriptor = true;
+    VirtualDeviceConfig lockedOtherCollection = locked;
+    lockedOtherCollection.usagePage = 0xFF0C;
+    VirtualDeviceConfig lockedOtherProduct = EarbudWith(0x5055);
+    lockedOtherProduct.behaviour.faults.open = true;
+    VirtualHidBackend backend({
+        EarbudWith(0x226B),     // 0 opens: MatchDevices keeps it
+        locked,                 // 1 its collection read unopened fits
+        lockedUndescribed,      // 2 nothing readable: the path decides
+        lockedOtherCollection,  // 3 another collection of the product
+        lockedOtherProduct,     // 4 another product
+    });
+    const MatchCriteria criteria{0x320F, 0x226B, 0xFF0B, 0x0104, false, true, 0x62, 2};
+    InterfacePathList matched;
+    EXPECT_EQ(MatchDevices(backend, criteria, matched), 1);
+    const InterfacePathList unopenable = UnopenableMatches(backend, criteria);
+    EXPECT_EQ(unopenable, (InterfacePathList{backend.Device(1).Path(), backend.Device(2).Path()}));
+    backend.FailNextList(3);
+    EXPECT_TRUE(UnopenableMatches(backend, criteria).empty());
+}
+
 TEST_F(DiscoveryTest, AFailedListQueryKeepsThePreviousResult) {
     const MatchCriteria criteria{0x320F, 0x226B, 0xFF0B, 0x0104, false, true, 0x62, 2};
     InterfacePathList list;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "device_discovery.h"
 #include "linux/hidraw_backend.h"
 #include "linux/hidraw_path.h"
 #include "virtual/report_descriptor_builder.h"
@@ -184,6 +185,35 @@ TEST_F(FakeSysfs, OpenRefusesFilesThatAreNotHidrawNodesAndReusedNumbers) {
     }
     EXPECT_FALSE(backend.AccessWasDenied());
     EXPECT_EQ(backend.AccessProblem(), "");
+}
+
+// A node the user may not open: sysfs still tells which collection each of
+// its interfaces is, so only the wanted one counts as a device left unopened.
+TEST_F(FakeSysfs, AnUnopenableNodeIsDescribedFromSysfs) {
+    const std::string earbud = Bytes(virt::BuildReportDescriptor(virt::DefaultEarbud()));
+    const std::string consumer(
+        "\x05\x0C\x09\x01\xA1\x01\x85\x01\x15\x00"
+        "\x26\xFF\x00\x75\x08\x95\x02\x09\xE9\x81"
+        "\x02\xC0",
+        22);
+    AddNode("hidraw3", "usb", "0003:320F:5055.0004", "HID_ID=0003:0000320F:00005055\n",
+            consumer + earbud);  // no /dev/hidraw3: it cannot be opened
+    HidrawBackend backend = Backend();
+    std::vector<std::u16string> paths;
+    ASSERT_EQ(backend.ListInterfaces(paths), 0);
+    ASSERT_EQ(paths.size(), 2u);
+    HidCaps caps;
+    ASSERT_TRUE(backend.DescribeUnopened(paths[0], caps));
+    EXPECT_EQ(caps.UsagePage, 0x000C);
+    ASSERT_TRUE(backend.DescribeUnopened(paths[1], caps));
+    EXPECT_EQ(caps.UsagePage, 0xFF0B);
+    EXPECT_EQ(caps.Usage, 0x0104);
+    EXPECT_EQ(backend.Open(paths[1], HidOpenMode::Query), kInvalidHidHandle);
+
+    const MatchCriteria criteria{0x320F, 0x5055, 0xFF0B, 0x0104};
+    InterfacePathList matched;
+    EXPECT_EQ(MatchDevices(backend, criteria, matched), 0);
+    EXPECT_EQ(UnopenableMatches(backend, criteria), InterfacePathList{paths[1]});
 }
 
 }  // namespace

@@ -49,7 +49,8 @@ class FakeApi final : public Win32HidApi {
 
     // Opening.
     HANDLE nextHandle = FakeHandle(0x100);
-    DWORD openError = 0;  // non-zero: CreateFileW fails with it
+    DWORD openError = 0;        // non-zero: CreateFileW fails with it
+    bool refuseAccess = false;  // an open that asks for any access is denied
     std::vector<std::wstring> openedPaths;
     std::vector<std::size_t> openedLengths;  // wcslen of what the call saw
     DWORD access = 0, share = 0, disposition = 0, flags = 0;
@@ -109,8 +110,8 @@ class FakeApi final : public Win32HidApi {
         openedPaths.emplace_back(path);
         openedLengths.push_back(std::wcslen(path));
         access = a, share = s, disposition = d, flags = f;
-        if (openError != 0) {
-            lastError = openError;
+        if (openError != 0 || (refuseAccess && a != 0)) {
+            lastError = openError != 0 ? openError : ERROR_ACCESS_DENIED;
             return INVALID_HANDLE_VALUE;
         }
         HANDLE handle = nextHandle;
@@ -690,6 +691,27 @@ HIDP_VALUE_CAPS ValueCaps(HIDP_REPORT_TYPE type, UCHAR reportId, USAGE usage) {
     caps.UsagePage = 0xFF0B;
     caps.NotRange.Usage = usage;
     return caps;
+}
+
+// A collection the system keeps to itself (a keyboard) refuses a query open,
+// yet a handle without access still tells which collection it is, so that it
+// is not taken for an earbud interface that cannot be opened.
+TEST(Win32HidBackend, ACollectionThatRefusesOpeningIsDescribedWithoutAccess) {
+    FakeApi api;
+    api.refuseAccess = true;
+    api.caps.UsagePage = 0x0001;
+    api.caps.Usage = 0x0006;
+    Win32HidBackend backend(api);
+    EXPECT_EQ(backend.Open(kPath, HidOpenMode::Query), kInvalidHidHandle);
+    HidCaps caps;
+    ASSERT_TRUE(backend.DescribeUnopened(kPath, caps));
+    EXPECT_EQ(api.access, 0u);
+    EXPECT_EQ(caps.UsagePage, 0x0001);
+    EXPECT_EQ(caps.Usage, 0x0006);
+    EXPECT_EQ(api.closed.size(), 1u);
+    EXPECT_EQ(api.preparsedFreed, 1);
+    api.openError = ERROR_FILE_NOT_FOUND;
+    EXPECT_FALSE(backend.DescribeUnopened(kPath, caps));
 }
 
 TEST(Win32HidBackend, DescriptorGivesCapsAndFindsValuesByUsage) {

@@ -26,6 +26,8 @@ devices "$(earbud 1 '{ "offerAnswers": ["reject"] }')" > "$work/rejecting.json"
 devices "$(earbud 1 '{ "unplugAtBlock": 3 }')" > "$work/unplugged.json"
 devices "$(earbud 1)" > "$work/one.json"
 devices "$(earbud 1)" "$(earbud 2 '{ "versionFailures": 1000 }')" > "$work/undescribed.json"
+devices "$(earbud 1)" "$(earbud 2)" "$(earbud 1 '{ "faults": { "open": true } }')" \
+    > "$work/one-unopenable.json"
 devices "$(earbud 1 '{ "contentScript": [{ "block": 37, "status": 4, "times": 0 }] }')" \
     > "$work/verify-error.json"
 echo '{ "devices": [] }' > "$work/none.json"
@@ -39,6 +41,8 @@ rows=(
     "list-json|--list --json --simulate=$work/one-bad.json"
     "list-none|--list --json --simulate=$work/none.json"
     "list-undescribed|--list --simulate=$work/undescribed.json"
+    "unopenable-all|--all --json --simulate=$work/one-unopenable.json"
+    "unopenable-list|--list --simulate=$work/one-unopenable.json"
     "none-json|--json --simulate=$work/none.json"
     "rejected-json|--json --simulate=$work/rejecting.json"
     "unplugged-json|--json --simulate=$work/unplugged.json"
@@ -93,6 +97,15 @@ check one-bad-all "the summary gives the device's reject reason" \
 
 expect_status two-good-all 0
 grep -q "2 of 2 devices updated." "$work/two-good-all.out" || fail "two-good-all: no summary"
+
+expect_status unopenable-all 1
+check unopenable-all "the earbud that cannot be opened is a failed device" \
+    "[(e['succeeded'], e['failed'], [(d['path'].split('#')[2], d['cannotOpen']) for d in e['devices'] if not d['success']]) for e in events if e['event'] == 'summary'] == [(2, 1, [('virtual&2&0000', True)])]"
+grep -q "2 of 3 devices updated." "$work/unopenable-all.err" ||
+    fail "unopenable-all: the summary does not count the earbud that cannot be opened"
+expect_status unopenable-list 1
+grep -A1 "virtual&2&0000" "$work/unopenable-list.out" | grep -q "Not openable" ||
+    fail "unopenable-list: the earbud that cannot be opened is not listed as such"
 
 expect_status list 0
 [ "$(grep -c "Component ID: 15   Bank: 0   Bud Role: [12]   FwVersion: 1.0.3.2" "$work/list.out")" -eq 3 ] ||
