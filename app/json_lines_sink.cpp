@@ -96,9 +96,11 @@ json OutcomeFields(const RunOutcome& outcome) {
 
 void JsonLinesSink::Write(const std::string& line) {
     std::lock_guard lock(mutex_);
-    std::fwrite(line.data(), 1, line.size(), out_);
-    std::fputc('\n', out_);
-    std::fflush(out_);
+    const bool written = std::fwrite(line.data(), 1, line.size(), out_) == line.size() &&
+                         std::fputc('\n', out_) != EOF && std::fflush(out_) == 0;
+    if (!written || std::ferror(out_) != 0) {
+        writeFailed_ = true;
+    }
 }
 
 // Paths and hints come from the system and may hold bytes that are not UTF-8:

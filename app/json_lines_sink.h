@@ -3,6 +3,7 @@
 // event and field; the names there are kept stable.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -50,11 +51,16 @@ class JsonLinesSink final : public RunEventSink {
     // The last line: the program's exit status.
     void Exit(int status);
 
+    // A line (or its flush) could not be written: disk full, closed pipe. A
+    // caller that reads the run from the lines never saw all of it.
+    bool WriteFailed() const { return writeFailed_.load(); }
+
   private:
     void Write(const std::string& line);
 
     std::FILE* out_;
     std::mutex mutex_;
+    std::atomic<bool> writeFailed_{false};
 };
 
 }  // namespace zelk::app

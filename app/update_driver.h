@@ -63,6 +63,17 @@ struct RunOutcome {
     bool Verified() const { return Success() && verification == Verification::Verified; }
 };
 
+// The exit status of a program whose run was unattended (the console updater,
+// the window in hide-window mode): 0 only when the device took its image, 2
+// when no device matched, 1 for any other outcome (also a run that never
+// started).
+inline int UnattendedExitStatus(const RunOutcome& outcome) {
+    if (outcome.Success()) {
+        return 0;
+    }
+    return outcome.noDevice ? 2 : 1;
+}
+
 // The packaging tool takes payloads below 1 MiB; the updater refuses larger
 // ones in the same way.
 inline constexpr std::uint64_t kMaxPayloadFileSize = 1024 * 1024 - 1;

@@ -169,6 +169,13 @@ int main(int argc, char** argv) {
     auto finish = [&](int status) {
         if (sink) {
             sink->Exit(status);
+            // The lines are the run's report: one that could not be written
+            // is a failed run, whatever happened on the device.
+            if (sink->WriteFailed()) {
+                std::fputs("zelkupdate: the JSON lines could not be written to standard output\n",
+                           stderr);
+                return status == kExitSuccess ? kExitFailed : status;
+            }
         }
         return status;
     };

@@ -130,12 +130,17 @@ bool IsQtOption(std::string_view arg, bool& takesValue) {
     return false;
 }
 
-// The program's own arguments, without Qt's options and their values.
-std::vector<char*> OwnArguments(int argc, char** argv) {
+// The program's own arguments, without Qt's options and their values. A Qt
+// option whose value is missing is a usage mistake (Qt itself would abort).
+std::vector<char*> OwnArguments(int argc, char** argv, std::optional<std::string>& error) {
     std::vector<char*> own{argv[0]};
     for (int i = 1; i < argc; ++i) {
         bool takesValue = false;
         if (IsQtOption(argv[i], takesValue)) {
+            if (takesValue && i + 1 >= argc) {
+                error = std::string(argv[i]) + " needs a value";
+                return own;
+            }
             i += takesValue ? 1 : 0;
         } else {
             own.push_back(argv[i]);
@@ -173,7 +178,12 @@ int main(int argc, char** argv) {
     Options options;
     // Usage mistakes, --help and --version are answered before Qt starts, so
     // that they need no display.
-    std::vector<char*> own = OwnArguments(argc, argv);
+    std::optional<std::string> qtOptionError;
+    std::vector<char*> own = OwnArguments(argc, argv, qtOptionError);
+    if (qtOptionError) {
+        std::fprintf(stderr, "ZelkUpdateTool: %s\n\n%s", qtOptionError->c_str(), kUsage);
+        return kExitUsage;
+    }
     if (const auto answer =
             AnswerWithoutWindow(static_cast<int>(own.size()), own.data(), options)) {
         return *answer;
@@ -205,7 +215,8 @@ int main(int argc, char** argv) {
     app::qt::AttachDialogActions(desktop, dialog);
 
     dialog.Initialize();
-    if (!dialog.HideWindow()) {
+    const bool unattended = dialog.HideWindow();
+    if (!unattended) {
         desktop.Window().show();
         if (options.screenshot) {
             app::qt::ScheduleScreenshot(desktop, dialog,
@@ -219,5 +230,6 @@ int main(int argc, char** argv) {
     // the worker may then still be waiting for the UI thread.
     app::qt::WaitForRunServingEvents(dialog);
     app::RunPackagingCheck(dialog);
-    return kExitSuccess;
+    // Unattended, the status is all a caller sees of the run.
+    return unattended ? app::UnattendedExitStatus(dialog.LastOutcome()) : kExitSuccess;
 }

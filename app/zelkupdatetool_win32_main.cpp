@@ -448,7 +448,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
                      GetLastError());
         return kExitFailure;
     }
-    if (!dialog.HideWindow()) {
+    const bool unattended = dialog.HideWindow();
+    if (!unattended) {
         ShowWindow(window, SW_SHOW);
     }
     MSG message;
@@ -461,5 +462,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // The window is gone; a run that is still finishing reports nowhere.
     dialog.WaitForRun();
     app::RunPackagingCheck(dialog);
-    return kExitSuccess;
+    // Unattended, the status is all a caller sees of the run.
+    return unattended ? app::UnattendedExitStatus(dialog.LastOutcome()) : kExitSuccess;
 }

@@ -375,3 +375,34 @@ TEST_F(DescriptionFails, ReportsTheStepAndEndsTheEndpointStage) {
 
 }  // namespace
 }  // namespace zelk::app
+
+namespace zelk::app {
+namespace {
+
+// An unattended run's exit status: 0 only for a device that took its image.
+TEST(UnattendedExitStatusTest, OnlyASucceededRunIsZero) {
+    struct Row {
+        const char* name;
+        RunOutcome outcome;
+        int status;
+    };
+    RunOutcome succeeded;
+    succeeded.succeeded = true;
+    RunOutcome failedStep = succeeded;
+    failedStep.stepFailed = true;
+    RunOutcome noDevice;
+    noDevice.noDevice = true;
+    const Row rows[] = {
+        {"succeeded", succeeded, 0},
+        {"a step failed after 100 %", failedStep, 1},
+        {"no device", noDevice, 2},
+        {"never ran", RunOutcome{}, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(UnattendedExitStatus(row.outcome), row.status);
+    }
+}
+
+}  // namespace
+}  // namespace zelk::app

@@ -151,5 +151,13 @@ expect_status offer-without-value 64
 grep -q "^zelkupdate: --offer needs a value" "$work/offer-without-value.err" ||
     fail "offer-without-value: $(head -1 "$work/offer-without-value.err")"
 
+# JSON lines that cannot be written (a full disk) fail the run: the caller
+# never saw its report.
+"$updater" --list --json --simulate > /dev/full 2> "$work/full.err"
+status=$?
+[ "$status" -eq 1 ] || fail "json-to-full-disk: exited with $status, not 1"
+grep -q "JSON lines could not be written" "$work/full.err" ||
+    fail "json-to-full-disk: $(head -1 "$work/full.err")"
+
 echo "zelkupdate modes: $failed failed"
 [ "$failed" -eq 0 ]

@@ -15,6 +15,8 @@ rows=(
     "64|unknown option --bogus|-platform offscreen --bogus"
     "64|unknown option --bogus|-style=fusion --bogus"
     "64|--simulate= needs a file|--simulate="
+    "64|-platform needs a value|-platform"
+    "64|--style needs a value|--simulate --style"
     "0|Usage: ZelkUpdateTool|--help"
     "0|Usage: ZelkUpdateTool|-reverse -h"
     "0|ZelkUpdateTool 1.0|-style fusion --version"
