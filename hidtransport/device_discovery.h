@@ -63,10 +63,9 @@ int QueryInterfaceCaps(HidBackend& backend, std::u16string_view path,
 int FillDeviceInfo(const HidDescriptor& descriptor, const HidCaps& caps, HIDDeviceInfo& record);
 
 // The bodies of the exported HIDGetAllDeviceNumber and HIDGetAllDeviceInfo,
-// on an explicit backend and list. GetAllDeviceInfo fills at most `room`
-// records: the number the caller last got from GetAllDeviceNumber.
+// on an explicit backend and list.
 std::int64_t GetAllDeviceNumber(HidBackend& backend, InterfacePathList& list);
-std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list, std::size_t room,
+std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list,
                               HIDDeviceInfo* records);
 
 // Copies `path` into a record's Path, cut to 259 characters and always

@@ -79,16 +79,13 @@ std::int64_t GetAllDeviceNumber(HidBackend& backend, InterfacePathList& list) {
     return static_cast<std::int64_t>(list.size());
 }
 
-std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list, std::size_t room,
+std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list,
                               HIDDeviceInfo* records) {
     if (records == nullptr) {
         return list.empty() ? 0 : 1;
     }
-    // The list may have grown since the caller sized its array (another listing
-    // call ran in between): never write past the room the caller was told of.
-    const std::size_t count = std::min(list.size(), room);
     std::uint8_t result = 0;
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
         HIDDeviceInfo& record = records[i];
         std::memset(&record, 0, sizeof record);
         CopyPathToRecord(list[i], record);

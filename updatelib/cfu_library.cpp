@@ -101,13 +101,11 @@ ResultCode CfuLibrary::GetDeviceEndpointPath(char16_t* buffer, std::int32_t capa
 }
 
 std::int64_t CfuLibrary::GetAllDeviceNumber() {
-    const std::int64_t count = hid::GetAllDeviceNumber(backend_, interfacePaths_);
-    announcedDeviceCount_ = static_cast<std::size_t>(count);
-    return count;
+    return hid::GetAllDeviceNumber(backend_, interfacePaths_);
 }
 
 std::uint8_t CfuLibrary::GetAllDeviceInfo(HIDDeviceInfo* records) {
-    return hid::GetAllDeviceInfo(backend_, interfacePaths_, announcedDeviceCount_, records);
+    return hid::GetAllDeviceInfo(backend_, interfacePaths_, records);
 }
 
 CfuLibrary& ProcessLibrary() {

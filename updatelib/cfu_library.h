@@ -104,9 +104,6 @@ class CfuLibrary final : public engine::EngineEnvironment {
     UpdateOptions options_{};
     std::int32_t deviceFamily_ = -1;
     hid::InterfacePathList interfacePaths_;
-    // What the last HIDGetAllDeviceNumber returned: the room the caller made
-    // for HIDGetAllDeviceInfo, whatever listing ran since.
-    std::size_t announcedDeviceCount_ = 0;
     ImageList images_;
     std::map<EndpointHandle, std::unique_ptr<engine::CDownloadProcedure>> endpoints_;
     // Per endpoint, the answer counts when its latest update began.

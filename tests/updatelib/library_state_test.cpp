@@ -69,34 +69,6 @@ TEST_F(LibraryState, AConfigurationSetAfterOpeningDoesNotChangeTheEndpoint) {
     library.CloseDeviceEndpoint(handle);
 }
 
-class TwoEarbuds : public LibraryTest {
-  protected:
-    TwoEarbuds() : LibraryTest({DefaultEarbud(), DefaultEarbud()}) {}
-};
-
-// A device plugged in after HIDGetAllDeviceNumber, found by another listing
-// call, is not written into the caller's array, which was sized for one record.
-TEST_F(TwoEarbuds, AllDeviceInfoWritesNoMoreRecordsThanTheCallerWasToldOf) {
-    Device(1).Unplug();
-    Prepare(1, testing::EarbudConfig());
-    ASSERT_EQ(library.GetAllDeviceNumber(), 1);
-    Device(1).Plug();
-    library.GetDeviceNumber();
-    ASSERT_EQ(library.InterfacePaths().size(), 2u);
-
-    std::vector<HIDDeviceInfo> records(2);
-    std::memset(records.data(), 0xAB, records.size() * sizeof(HIDDeviceInfo));
-    EXPECT_EQ(library.GetAllDeviceInfo(records.data()), 0u);
-    EXPECT_EQ(std::u16string(records[0].Path), library.InterfacePaths()[0]);
-    const std::vector<unsigned char> untouched(sizeof(HIDDeviceInfo), 0xAB);
-    EXPECT_EQ(std::memcmp(&records[1], untouched.data(), untouched.size()), 0);
-
-    // A fresh count makes room for both again.
-    ASSERT_EQ(library.GetAllDeviceNumber(), 2);
-    EXPECT_EQ(library.GetAllDeviceInfo(records.data()), 0u);
-    EXPECT_EQ(std::u16string(records[1].Path), library.InterfacePaths()[1]);
-}
-
 VirtualDeviceConfig FailingVersionQueries(std::uint32_t failures) {
     VirtualDeviceConfig device = DefaultEarbud();
     device.behaviour.versionFailures = failures;

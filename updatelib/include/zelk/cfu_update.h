@@ -144,11 +144,7 @@ ZELK_API ResultCode CFUUpdate(EndpointHandle handle);
  * list could not be read. The list is kept for HIDGetAllDeviceInfo. */
 ZELK_API int64_t HIDGetAllDeviceNumber(void);
 /* Describes each interface of the kept list into records[i]. The array must
- * hold as many records as the last HIDGetAllDeviceNumber returned, and never
- * more than that many are written: when the set of devices changed and another
- * listing call (CFUGetDeviceNumber) ran since, the records
- * describe the first entries of that newer list, up to that number; call
- * HIDGetAllDeviceNumber again for a consistent pair. Paths of
+ * hold as many records as the last HIDGetAllDeviceNumber returned. Paths of
  * 260 characters or more are cut to 259 and NUL-terminated. Returns 1 when the
  * last interface could not be opened or its capabilities read, else 0. */
 ZELK_API uint8_t HIDGetAllDeviceInfo(HIDDeviceInfo* records);
