@@ -34,6 +34,8 @@ static_assert(kContentDataAt + kPayloadDataSize == kContentCommandMinLength);
 
 constexpr std::size_t kContentAnswerSequenceAt = 1;
 constexpr std::size_t kContentAnswerStatusAt = 5;
+static_assert(kOfferStatusAt + 1 == kOfferAnswerMinLength);
+static_assert(kContentAnswerStatusAt + 1 == kContentAnswerMinLength);
 
 void SetBit(std::uint8_t& byte, std::uint8_t bit, bool on) {
     byte = static_cast<std::uint8_t>(on ? (byte | bit) : (byte & ~bit));

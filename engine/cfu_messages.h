@@ -78,6 +78,13 @@ bool ParseOfferRejectReason(const std::uint8_t* report, std::size_t count, std::
 // --- Content command (output report) --------------------------------------
 
 inline constexpr std::size_t kContentCommandMinLength = 61;
+
+// The shortest answers (input reports, ID byte included) that carry every field
+// read from them: an offer answer up to its status (byte 13), a content answer
+// up to its status (byte 5). A device whose answer reports are shorter cannot
+// be understood and is refused before anything is sent.
+inline constexpr std::size_t kOfferAnswerMinLength = 14;
+inline constexpr std::size_t kContentAnswerMinLength = 6;
 inline constexpr std::uint8_t kContentFlagFirstBlock = 0x80;
 inline constexpr std::uint8_t kContentFlagLastBlock = 0x40;
 

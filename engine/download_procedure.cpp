@@ -174,7 +174,9 @@ void CDownloadProcedure::TakeQueuedReports() {
 
 bool CDownloadProcedure::ReportLengthsUsable() const {
     return config_.OfferReport.ReportLength >= kOfferCommandMinLength &&
-           config_.ContentReport.ReportLength >= kContentCommandMinLength;
+           config_.ContentReport.ReportLength >= kContentCommandMinLength &&
+           config_.OfferResponseReport.ReportLength >= kOfferAnswerMinLength &&
+           config_.ContentResponseReport.ReportLength >= kContentAnswerMinLength;
 }
 
 std::uint32_t CDownloadProcedure::Update() {

@@ -3,6 +3,7 @@
 // the two exported calls hand to other programs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -63,9 +64,12 @@ int QueryInterfaceCaps(HidBackend& backend, std::u16string_view path,
 int FillDeviceInfo(const HidDescriptor& descriptor, const HidCaps& caps, HIDDeviceInfo& record);
 
 // The bodies of the exported HIDGetAllDeviceNumber and HIDGetAllDeviceInfo,
-// on an explicit backend and list.
+// on an explicit backend and list. `room` is the number of records the caller
+// was told to make room for (the count GetAllDeviceNumber last returned): at
+// most that many are written, the first ones of `list`; records past a shorter
+// list are zeroed. 1 when `list` holds more interfaces than `room`.
 std::int64_t GetAllDeviceNumber(HidBackend& backend, InterfacePathList& list);
-std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list,
+std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list, std::size_t room,
                               HIDDeviceInfo* records);
 
 // Copies `path` into a record's Path, cut to 259 characters and always

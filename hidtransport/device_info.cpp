@@ -79,13 +79,17 @@ std::int64_t GetAllDeviceNumber(HidBackend& backend, InterfacePathList& list) {
     return static_cast<std::int64_t>(list.size());
 }
 
-std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list,
+std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list, std::size_t room,
                               HIDDeviceInfo* records) {
     if (records == nullptr) {
         return list.empty() ? 0 : 1;
     }
+    // The caller made room for the count it was last given; the shared list may
+    // have grown since (a device plugged in, another listing call), and nothing
+    // may be written past that room.
+    const std::size_t described = std::min(list.size(), room);
     std::uint8_t result = 0;
-    for (std::size_t i = 0; i < list.size(); ++i) {
+    for (std::size_t i = 0; i < described; ++i) {
         HIDDeviceInfo& record = records[i];
         std::memset(&record, 0, sizeof record);
         CopyPathToRecord(list[i], record);
@@ -96,7 +100,13 @@ std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list
             FillDeviceInfo(*descriptor, caps, record);
         }
     }
-    return result;
+    // Records the shrunken list no longer fills read as empty (no path), not as
+    // stale interfaces.
+    for (std::size_t i = described; i < room; ++i) {
+        std::memset(&records[i], 0, sizeof records[i]);
+    }
+    // Interfaces left out for want of room: the caller must list again.
+    return list.size() > room ? 1 : result;
 }
 
 }  // namespace zelk::hid

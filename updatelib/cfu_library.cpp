@@ -101,11 +101,13 @@ ResultCode CfuLibrary::GetDeviceEndpointPath(char16_t* buffer, std::int32_t capa
 }
 
 std::int64_t CfuLibrary::GetAllDeviceNumber() {
-    return hid::GetAllDeviceNumber(backend_, interfacePaths_);
+    const std::int64_t count = hid::GetAllDeviceNumber(backend_, interfacePaths_);
+    allDeviceRoom_ = static_cast<std::size_t>(count);
+    return count;
 }
 
 std::uint8_t CfuLibrary::GetAllDeviceInfo(HIDDeviceInfo* records) {
-    return hid::GetAllDeviceInfo(backend_, interfacePaths_, records);
+    return hid::GetAllDeviceInfo(backend_, interfacePaths_, allDeviceRoom_, records);
 }
 
 CfuLibrary& ProcessLibrary() {

@@ -104,6 +104,9 @@ class CfuLibrary final : public engine::EngineEnvironment {
     UpdateOptions options_{};
     std::int32_t deviceFamily_ = -1;
     hid::InterfacePathList interfacePaths_;
+    // What the last GetAllDeviceNumber returned: the records a GetAllDeviceInfo
+    // caller has room for, whatever the shared list holds by then.
+    std::size_t allDeviceRoom_ = 0;
     ImageList images_;
     std::map<EndpointHandle, std::unique_ptr<engine::CDownloadProcedure>> endpoints_;
     // Per endpoint, the answer counts when its latest update began.

@@ -549,11 +549,12 @@ HidReadResult HidrawBackend::ReadInput(HidHandle handle, std::uint8_t* buffer, s
                        node->inputIds.end()) {
             continue;  // a report of another collection of the device
         }
-        const std::size_t padded = std::max(length, node->inputLength);
-        const std::size_t count = std::min(padded, capacity);
+        // The real length, never padded to the collection's: zeros past a
+        // short answer would read as fields the device never sent (a content
+        // status 0 is success).
+        const std::size_t count = std::min(length, capacity);
         if (buffer != nullptr) {
-            std::fill_n(buffer, count, std::uint8_t{0});
-            std::copy_n(report, std::min(length, count), buffer);
+            std::copy_n(report, count, buffer);
             received = count;
         }
         return HidReadResult::Data;

@@ -157,7 +157,7 @@ TEST_F(DiscoveryTest, AllDeviceInfoDescribesEveryInterface) {
     std::vector<HIDDeviceInfo> records(list.size());
     std::memset(records.data(), 0xAB, records.size() * sizeof(HIDDeviceInfo));
     // The last interface opens, so the result is 0 although interface 4 does not.
-    EXPECT_EQ(GetAllDeviceInfo(backend, list, records.data()), 0);
+    EXPECT_EQ(GetAllDeviceInfo(backend, list, list.size(), records.data()), 0);
 
     const HIDDeviceInfo& earbud = records[0];
     EXPECT_EQ(std::u16string(earbud.Path), backend.Device(0).Path());
@@ -192,11 +192,11 @@ TEST(DeviceInfo, ResultIsThatOfTheLastInterface) {
     InterfacePathList list;
     ASSERT_EQ(GetAllDeviceNumber(backend, list), 2);
     std::vector<HIDDeviceInfo> records(2);
-    EXPECT_EQ(GetAllDeviceInfo(backend, list, records.data()), 1);
+    EXPECT_EQ(GetAllDeviceInfo(backend, list, list.size(), records.data()), 1);
     EXPECT_EQ(+records[0].ReportListCount, 3);
 
     InterfacePathList empty;
-    EXPECT_EQ(GetAllDeviceInfo(backend, empty, nullptr), 0);
+    EXPECT_EQ(GetAllDeviceInfo(backend, empty, 0, nullptr), 0);
 }
 
 TEST(DeviceInfo, FeatureValuesOnlyGiveOneEntry) {
@@ -206,7 +206,7 @@ TEST(DeviceInfo, FeatureValuesOnlyGiveOneEntry) {
     InterfacePathList list;
     ASSERT_EQ(GetAllDeviceNumber(backend, list), 1);
     HIDDeviceInfo record;
-    EXPECT_EQ(GetAllDeviceInfo(backend, list, &record), 0);
+    EXPECT_EQ(GetAllDeviceInfo(backend, list, 1, &record), 0);
     EXPECT_EQ(+record.ReportListCount, 1);
     EXPECT_EQ(+record.ReportLists[0].ReportType, 2);
     EXPECT_EQ(+record.ReportLists[0].Count, 1);
@@ -222,7 +222,7 @@ TEST(DeviceInfo, MoreThan255RecordsKeepTheFullCountAndTheFirst255Ids) {
     InterfacePathList list;
     ASSERT_EQ(GetAllDeviceNumber(backend, list), 1);
     auto record = std::make_unique<HIDDeviceInfo>();
-    EXPECT_EQ(GetAllDeviceInfo(backend, list, record.get()), 0);
+    EXPECT_EQ(GetAllDeviceInfo(backend, list, 1, record.get()), 0);
     ASSERT_EQ(+record->ReportListCount, 1);
     EXPECT_EQ(+record->ReportLists[0].ReportType, 0);
     EXPECT_EQ(+record->ReportLists[0].Count, 300);

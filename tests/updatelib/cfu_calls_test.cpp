@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -120,6 +121,32 @@ TEST_F(Discovery, NoMatchingInterfaceGivesZero) {
     char16_t buffer[4] = {u'#'};
     EXPECT_EQ(library.GetDeviceEndpointPath(buffer, 4), 0u);
     EXPECT_EQ(buffer[0], u'#');
+}
+
+// A device plugged in after HIDGetAllDeviceNumber, and another listing call
+// that takes it into the shared list: the describing call writes no more
+// records than the caller made room for (AddressSanitizer sees any overflow),
+// and says with 1 that the list must be read again. When the list shrinks, the
+// records it no longer fills come back empty.
+TEST_F(Discovery, AllDeviceInfoWritesNoMoreRecordsThanTheCallerWasGiven) {
+    library.SetConfig(testing::EarbudConfig());
+    Device(1).Unplug();
+    ASSERT_EQ(library.GetAllDeviceNumber(), 1);
+    Device(1).Plug();
+    ASSERT_GT(library.GetDeviceNumber(), 0);  // now lists both earbuds
+    auto records = std::make_unique<HIDDeviceInfo[]>(1);
+    EXPECT_EQ(library.GetAllDeviceInfo(records.get()), 1u);
+    EXPECT_EQ(std::u16string(records[0].Path), Device(0).Path());
+
+    ASSERT_EQ(library.GetAllDeviceNumber(), 2);
+    Device(0).Unplug();
+    Device(1).Unplug();
+    ASSERT_EQ(library.GetDeviceNumber(), 0);
+    std::vector<HIDDeviceInfo> two(2);
+    std::memset(two.data(), 0xAB, two.size() * sizeof(HIDDeviceInfo));
+    EXPECT_EQ(library.GetAllDeviceInfo(two.data()), 0u);
+    EXPECT_EQ(two[0].Path[0], u'\0');
+    EXPECT_EQ(+two[1].UsagePage, 0);
 }
 
 class Endpoints : public LibraryTest {};

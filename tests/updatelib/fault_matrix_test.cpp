@@ -191,6 +191,15 @@ const Row kRows[] = {
     {.name = "output reports too short for a content block",
      .reports = R"({ "offer": { "size": 59 }, "content": { "size": 59 } })",
      .result = CFU_RESULT_REPORT_TOO_SHORT},
+    // Answers that cannot carry their status: refused at open when the whole
+    // input length is too short; a short content answer among longer input
+    // reports is no answer (its missing status never reads as success).
+    {.name = "input reports too short for an answer's status",
+     .reports = R"({ "offerResponse": { "size": 4 }, "contentResponse": { "size": 4 } })",
+     .result = CFU_RESULT_REPORT_TOO_SHORT},
+    {.name = "content answer too short for its status",
+     .reports = R"({ "contentResponse": { "size": 4 } })",
+     .result = CFU_RESULT_CONTENT_NO_RESPONSE},
 
     // Version queries.
     {.name = "version query fails",

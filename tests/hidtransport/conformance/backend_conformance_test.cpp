@@ -383,6 +383,23 @@ TEST_F(BackendConformance, ReportsWithoutIdsGainAZeroByteInFront) {
     Backend().Close(handle);
 }
 
+// A report shorter than the collection's input length is read at its real
+// length: zeros after it would read as fields the device never sent (a content
+// answer's status 0 is success).
+TEST_F(BackendConformance, AShortReportIsReadAtItsRealLength) {
+    Start({Earbud(0x5055)});
+    const HidHandle handle = OpenIo(0);
+    const std::vector<std::uint8_t> sent = {0x22, 0x07, 0x00, 0xEE};  // no status byte
+    rig_->SendInput(0, sent);
+    std::vector<std::uint8_t> buffer(255, 0xCC);
+    std::size_t received = 0;
+    ASSERT_EQ(Backend().ReadInput(handle, buffer.data(), buffer.size(), received, 5000),
+              HidReadResult::Data);
+    ASSERT_EQ(received, sent.size());
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 4), sent);
+    Backend().Close(handle);
+}
+
 TEST_F(BackendConformance, EachTopLevelCollectionIsAnInterfaceOfItsOwn) {
     Start({TwoCollections()});
     if (!rig_->PresentsEveryCollection()) {

@@ -144,9 +144,13 @@ ZELK_API ResultCode CFUUpdate(EndpointHandle handle);
  * list could not be read. The list is kept for HIDGetAllDeviceInfo. */
 ZELK_API int64_t HIDGetAllDeviceNumber(void);
 /* Describes each interface of the kept list into records[i]. The array must
- * hold as many records as the last HIDGetAllDeviceNumber returned. Paths of
- * 260 characters or more are cut to 259 and NUL-terminated. Returns 1 when the
- * last interface could not be opened or its capabilities read, else 0. */
+ * hold as many records as the last HIDGetAllDeviceNumber returned, and exactly
+ * that many are written, whatever the list holds now: when the devices changed
+ * since (or CFUGetDeviceNumber listed others), a longer list is cut to that
+ * count and the result is 1 (list again), and records a shorter list does not
+ * fill are zeroed (empty Path). Paths of 260 characters or more are cut to 259
+ * and NUL-terminated. Returns 1 when the last interface could not be opened or
+ * its capabilities read, else 0. */
 ZELK_API uint8_t HIDGetAllDeviceInfo(HIDDeviceInfo* records);
 
 #ifdef __cplusplus
