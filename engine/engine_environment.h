@@ -25,8 +25,9 @@ class EngineEnvironment {
     virtual std::int32_t DeviceFamily() const = 0;
     virtual UpdateOptions Options() const = 0;
     virtual const ImageEntries& Images() const = 0;
-    // Image tags whose offers were accepted since the image list was started.
-    virtual std::vector<std::int32_t>& AcceptedImageTags() = 0;
+    // Changes whenever a new image list is started. A device remembers the
+    // image tags it accepted only as long as this stays the same.
+    virtual std::uint64_t ImageListGeneration() const { return 0; }
 };
 
 }  // namespace zelk::engine

@@ -70,7 +70,7 @@ class CfuLibrary final : public engine::EngineEnvironment {
     std::int32_t DeviceFamily() const override { return deviceFamily_; }
     UpdateOptions Options() const override { return options_; }
     const engine::ImageEntries& Images() const override { return images_.Entries(); }
-    std::vector<std::int32_t>& AcceptedImageTags() override { return images_.AcceptedImageTags(); }
+    std::uint64_t ImageListGeneration() const override { return images_.Generation(); }
 
     const UpdateConfig& Config() const { return config_; }
     bool CapsFilterArmed() const { return capsFilterArmed_ != 0; }

@@ -72,7 +72,6 @@ class TestEnvironment final : public EngineEnvironment {
     std::int32_t DeviceFamily() const override { return family; }
     UpdateOptions Options() const override { return options; }
     const ImageEntries& Images() const override { return images; }
-    std::vector<std::int32_t>& AcceptedImageTags() override { return tags; }
 
     hid::virt::VirtualDevice& Device() { return backend_.Device(0); }
     const FastClock& Waits() const { return clock_; }
@@ -80,7 +79,6 @@ class TestEnvironment final : public EngineEnvironment {
     std::int32_t family = 1;
     UpdateOptions options{};
     ImageEntries images;
-    std::vector<std::int32_t> tags;
 
   private:
     hid::virt::VirtualHidBackend backend_;
