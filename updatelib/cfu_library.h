@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -31,6 +32,12 @@ struct DeviceAnswer {
 
 class CfuLibrary final : public engine::EngineEnvironment {
   public:
+    // Endpoints registered by adoption (not by an open) are kept up to this
+    // many; beyond it the oldest adopted one is dropped (its handle stays
+    // open, as after uninitialising). Every stray value a caller passes
+    // would otherwise hold a procedure until uninitialising.
+    static constexpr std::size_t kMaxAdoptedEndpoints = 64;
+
     CfuLibrary(hid::HidBackend& backend, WaitClock& clock);
     ~CfuLibrary() override;
     CfuLibrary(const CfuLibrary&) = delete;
@@ -88,6 +95,7 @@ class CfuLibrary final : public engine::EngineEnvironment {
     // value as it is, registered under it.
     engine::CDownloadProcedure& Adopt(EndpointHandle handle);
     void DropEndpoints();
+    void ForgetAdopted(EndpointHandle handle);
 
     hid::HidBackend& backend_;
     WaitClock& clock_;
@@ -98,6 +106,8 @@ class CfuLibrary final : public engine::EngineEnvironment {
     hid::InterfacePathList interfacePaths_;
     ImageList images_;
     std::map<EndpointHandle, std::unique_ptr<engine::CDownloadProcedure>> endpoints_;
+    // The registered handles that came by adoption, oldest first.
+    std::deque<EndpointHandle> adopted_;
     // Per endpoint, the answer counts when its latest update began.
     struct AnswerCounts {
         std::uint64_t offers = 0;

@@ -170,5 +170,27 @@ TEST_F(TwoSingleBankBuds, EachBudIsOfferedTheImageThatTheOtherAccepted) {
     EXPECT_EQ(library.CloseDeviceEndpoint(second), CFU_RESULT_SUCCESS);
 }
 
+// Stray handle values passed to the calls that adopt do not pile up: the
+// adopted endpoints stay bounded, the newest of them and every opened one
+// stay registered, and the opened one still updates.
+TEST_F(LibraryState, StrayHandleValuesDoNotPileUp) {
+    const EndpointHandle opened = Open(Prepare());
+    constexpr EndpointHandle kFirstStray = 0x10000;
+    constexpr std::size_t kStrays = 5000;
+    for (std::size_t i = 0; i < kStrays; ++i) {
+        EXPECT_EQ(library.UnregisterUpdateStatusCallback(kFirstStray + i), CFU_RESULT_SUCCESS);
+    }
+    EXPECT_LE(library.RegisteredCount(), CfuLibrary::kMaxAdoptedEndpoints + 1);
+    EXPECT_TRUE(library.IsRegistered(opened));
+    EXPECT_TRUE(library.IsRegistered(kFirstStray + kStrays - 1));
+    EXPECT_FALSE(library.IsRegistered(kFirstStray));
+
+    ASSERT_EQ(library.RegisterUpdateStatusCallback(opened, &StatusRecorder::Callback),
+              CFU_RESULT_SUCCESS);
+    EXPECT_EQ(library.Update(opened), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(Device().CompletedTransfers(), 1u);
+    EXPECT_EQ(library.CloseDeviceEndpoint(opened), CFU_RESULT_SUCCESS);
+}
+
 }  // namespace
 }  // namespace zelk::cfu
