@@ -227,7 +227,13 @@ std::uint32_t CDownloadProcedure::Update() {
         return policy.Run(std::move(images), forceIgnoreVersion);
     }
     if (bank == kSingleBankSlot) {
-        UpdateFlowControlSingleB policy(this, env_.AcceptedImageTags());
+        // The tags belong to this device: another bud that did not take the
+        // image yet must still be offered it.
+        if (acceptedTagsGeneration_ != env_.ImageListGeneration()) {
+            acceptedImageTags_.clear();
+            acceptedTagsGeneration_ = env_.ImageListGeneration();
+        }
+        UpdateFlowControlSingleB policy(this, acceptedImageTags_);
         return policy.Run(std::move(images), forceIgnoreVersion);
     }
     UpdateFlowControlDualB policy(this);

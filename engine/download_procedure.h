@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "auto_reset_event.h"
 #include "cfu_messages.h"
@@ -119,6 +120,10 @@ class CDownloadProcedure final : public IUpdater {
 
     EngineEnvironment& env_;
     UpdateConfig config_;
+    // Image tags this device accepted with the version check off, since the
+    // image list of the given generation was started.
+    std::vector<std::int32_t> acceptedImageTags_;
+    std::uint64_t acceptedTagsGeneration_ = 0;
     std::uint64_t endpointHandle_ = kNoEndpoint;
     VersionResponse versionResponse_{};
     UpdateStatus status_{0, 0, 0xFFFF};

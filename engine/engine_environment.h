@@ -25,13 +25,14 @@ class EngineEnvironment {
     virtual std::int32_t DeviceFamily() const = 0;
     virtual UpdateOptions Options() const = 0;
     virtual const ImageEntries& Images() const = 0;
-    // Image tags whose offers were accepted since the image list was started.
-    virtual std::vector<std::int32_t>& AcceptedImageTags() = 0;
     // The device behind `endpoint` answered an offer with Busy, for the first
     // time in this update; the update may keep offering for up to `waitMs`
     // before it gives up. Called on the updating thread, once per update, so
     // that a caller can say why the run seems to stand still.
     virtual void DeviceBusy(std::uint64_t /*endpoint*/, std::uint64_t /*waitMs*/) {}
+    // Changes whenever a new image list is started. A device remembers the
+    // image tags it accepted only as long as this stays the same.
+    virtual std::uint64_t ImageListGeneration() const { return 0; }
 };
 
 }  // namespace zelk::engine

@@ -73,8 +73,8 @@ class UpdateFlowControl final : public IFlowControlPolicy {
 };
 
 // Earbuds with one bank: passes over every image until the device has
-// answered; with forceIgnoreVersion, images accepted earlier in the same image
-// list are not offered again.
+// answered; with forceIgnoreVersion, images this device accepted earlier in
+// the same image list are not offered again.
 class UpdateFlowControlSingleB final : public IFlowControlPolicy {
   public:
     UpdateFlowControlSingleB(IUpdater* updater, std::vector<std::int32_t>& acceptedImageTags)

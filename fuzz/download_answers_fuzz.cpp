@@ -124,7 +124,6 @@ class Environment final : public engine::EngineEnvironment {
     std::int32_t DeviceFamily() const override { return family_; }
     UpdateOptions Options() const override { return options_; }
     const engine::ImageEntries& Images() const override { return images_; }
-    std::vector<std::int32_t>& AcceptedImageTags() override { return tags_; }
 
   private:
     hid::HidBackend& backend_;
@@ -132,7 +131,6 @@ class Environment final : public engine::EngineEnvironment {
     std::int32_t family_;
     UpdateOptions options_;
     engine::ImageEntries images_;
-    std::vector<std::int32_t> tags_;
 };
 
 ReportSpec Report(std::uint16_t usage, std::uint32_t type, std::uint8_t id, std::uint16_t length) {

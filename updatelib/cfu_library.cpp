@@ -28,6 +28,7 @@ void CfuLibrary::SetUpdateOptions(const UpdateOptions& options) {
 // an endpoint closes its handle.
 void CfuLibrary::DropEndpoints() {
     endpoints_.clear();
+    adopted_.clear();
     updateStartCounts_.clear();
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -32,6 +33,12 @@ struct DeviceAnswer {
 
 class CfuLibrary final : public engine::EngineEnvironment {
   public:
+    // Endpoints registered by adoption (not by an open) are kept up to this
+    // many; beyond it the oldest adopted one is dropped (its handle stays
+    // open, as after uninitialising). Every stray value a caller passes
+    // would otherwise hold a procedure until uninitialising.
+    static constexpr std::size_t kMaxAdoptedEndpoints = 64;
+
     CfuLibrary(hid::HidBackend& backend, WaitClock& clock);
     ~CfuLibrary() override;
     CfuLibrary(const CfuLibrary&) = delete;
@@ -71,7 +78,6 @@ class CfuLibrary final : public engine::EngineEnvironment {
     std::int32_t DeviceFamily() const override { return deviceFamily_; }
     UpdateOptions Options() const override { return options_; }
     const engine::ImageEntries& Images() const override { return images_.Entries(); }
-    std::vector<std::int32_t>& AcceptedImageTags() override { return images_.AcceptedImageTags(); }
     void DeviceBusy(std::uint64_t endpoint, std::uint64_t waitMs) override;
 
     // Called (on the updating thread) when a device first answers Busy during
@@ -79,6 +85,7 @@ class CfuLibrary final : public engine::EngineEnvironment {
     // Not part of the C interface, whose status values stay as they are.
     using BusyListener = std::function<void(EndpointHandle endpoint, std::uint64_t waitMs)>;
     void SetBusyListener(BusyListener listener) { busyListener_ = std::move(listener); }
+    std::uint64_t ImageListGeneration() const override { return images_.Generation(); }
 
     const UpdateConfig& Config() const { return config_; }
     bool CapsFilterArmed() const { return capsFilterArmed_ != 0; }
@@ -96,6 +103,7 @@ class CfuLibrary final : public engine::EngineEnvironment {
     // value as it is, registered under it.
     engine::CDownloadProcedure& Adopt(EndpointHandle handle);
     void DropEndpoints();
+    void ForgetAdopted(EndpointHandle handle);
 
     hid::HidBackend& backend_;
     WaitClock& clock_;
@@ -109,6 +117,8 @@ class CfuLibrary final : public engine::EngineEnvironment {
     std::size_t allDeviceRoom_ = 0;
     ImageList images_;
     std::map<EndpointHandle, std::unique_ptr<engine::CDownloadProcedure>> endpoints_;
+    // The registered handles that came by adoption, oldest first.
+    std::deque<EndpointHandle> adopted_;
     // Per endpoint, the answer counts when its latest update began.
     struct AnswerCounts {
         std::uint64_t offers = 0;

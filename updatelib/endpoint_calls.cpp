@@ -1,6 +1,7 @@
 // The calls that work on one endpoint: open, close, describe, register a
 // status callback and update. All but open and close find their procedure by
 // adoption, so they also work on a handle value opened elsewhere.
+#include <algorithm>
 #include <cstring>
 
 #include "byte_order.h"
@@ -31,11 +32,27 @@ void WriteComponentEntry(std::uint8_t* entry, const engine::FirmwareVersionParts
 engine::CDownloadProcedure& CfuLibrary::Adopt(EndpointHandle handle) {
     auto found = endpoints_.find(handle);
     if (found == endpoints_.end()) {
+        // While an update runs (a call from its status callback) nothing is
+        // dropped: the running procedure may be among the adopted ones.
+        while (!updateRunning_ && adopted_.size() >= kMaxAdoptedEndpoints) {
+            const EndpointHandle oldest = adopted_.front();
+            adopted_.pop_front();
+            endpoints_.erase(oldest);
+            updateStartCounts_.erase(oldest);
+        }
         auto procedure = std::make_unique<engine::CDownloadProcedure>(*this, config_);
         procedure->Adopt(handle);
         found = endpoints_.emplace(handle, std::move(procedure)).first;
+        adopted_.push_back(handle);
     }
     return *found->second;
+}
+
+void CfuLibrary::ForgetAdopted(EndpointHandle handle) {
+    const auto found = std::find(adopted_.begin(), adopted_.end(), handle);
+    if (found != adopted_.end()) {
+        adopted_.erase(found);
+    }
 }
 
 ResultCode CfuLibrary::OpenDeviceEndpoint(std::u16string_view path, EndpointHandle* handle) {
@@ -50,6 +67,8 @@ ResultCode CfuLibrary::OpenDeviceEndpoint(std::u16string_view path, EndpointHand
     if (procedure->OpenDevice(path, handle) != 0) {
         return kEndpointFailed;
     }
+    // An opened endpoint is never dropped for the bound on adopted ones.
+    ForgetAdopted(*handle);
     endpoints_[*handle] = std::move(procedure);
     return kOk;
 }
@@ -64,6 +83,7 @@ ResultCode CfuLibrary::CloseDeviceEndpoint(EndpointHandle handle) {
     }
     const int result = found->second->CloseDevice();
     endpoints_.erase(found);
+    ForgetAdopted(handle);
     updateStartCounts_.erase(handle);
     return static_cast<ResultCode>(result);
 }

@@ -8,7 +8,7 @@
 namespace zelk::cfu {
 
 std::uint32_t ImageList::Start() {
-    acceptedImageTags_.clear();
+    ++generation_;
     if (adding_) {
         return 8;
     }

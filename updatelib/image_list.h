@@ -16,8 +16,8 @@ class ImageList {
   public:
     static constexpr std::size_t kMaxImages = 20;
 
-    // Empties the accepted image tags. Then 8 when a Start is already open
-    // (the images stay); otherwise drops every image, opens adding, 0.
+    // Starts a new generation (accepted image tags are forgotten). Then 8 when a Start is already
+    // open (the images stay); otherwise drops every image, opens adding, 0.
     std::uint32_t Start();
     // 11 when the list is full (no file is opened); 10 when either file is
     // refused (nothing is added); else appends the image, 0.
@@ -26,14 +26,15 @@ class ImageList {
     std::uint32_t Stop();
 
     const engine::ImageEntries& Entries() const { return entries_; }
-    std::vector<std::int32_t>& AcceptedImageTags() { return acceptedImageTags_; }
+    // Tells image lists apart; every Start, even a refused one, changes it.
+    std::uint64_t Generation() const { return generation_; }
     bool Adding() const { return adding_; }
     std::size_t Count() const { return entries_.size(); }
 
   private:
     engine::ImageEntries entries_;
     bool adding_ = false;
-    std::vector<std::int32_t> acceptedImageTags_;
+    std::uint64_t generation_ = 0;
 };
 
 }  // namespace zelk::cfu

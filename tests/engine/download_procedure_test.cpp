@@ -72,7 +72,6 @@ class TestEnvironment final : public EngineEnvironment {
     std::int32_t DeviceFamily() const override { return family; }
     UpdateOptions Options() const override { return options; }
     const ImageEntries& Images() const override { return images; }
-    std::vector<std::int32_t>& AcceptedImageTags() override { return tags; }
     void DeviceBusy(std::uint64_t, std::uint64_t waitMs) override { busyNotices.push_back(waitMs); }
 
     hid::virt::VirtualDevice& Device() { return backend_.Device(0); }
@@ -81,7 +80,6 @@ class TestEnvironment final : public EngineEnvironment {
     std::int32_t family = 1;
     UpdateOptions options{};
     ImageEntries images;
-    std::vector<std::int32_t> tags;
     std::vector<std::uint64_t> busyNotices;  // the bound of each Busy notice
 
   private:

@@ -141,23 +141,26 @@ TEST_F(ImageListTest, StartAndStopPairUp) {
     ASSERT_EQ(list.Start(), 0u);
     EXPECT_TRUE(list.Adding());
     ASSERT_EQ(list.Add(offer_, payload_), 0u);
-    list.AcceptedImageTags() = {1, 2};
+    const std::uint64_t firstGeneration = list.Generation();
 
-    // A second Start keeps the images but always forgets accepted tags.
+    // A second Start keeps the images but always begins a new generation, so
+    // that accepted tags are forgotten.
     EXPECT_EQ(list.Start(), 8u);
     EXPECT_TRUE(list.Adding());
     EXPECT_EQ(list.Count(), 1u);
-    EXPECT_TRUE(list.AcceptedImageTags().empty());
+    EXPECT_NE(list.Generation(), firstGeneration);
+    const std::uint64_t secondGeneration = list.Generation();
 
     EXPECT_EQ(list.Stop(), 0u);
     EXPECT_FALSE(list.Adding());
     EXPECT_EQ(list.Stop(), 9u);
     EXPECT_EQ(list.Count(), 1u);
 
-    list.AcceptedImageTags() = {3};
+    EXPECT_EQ(list.Generation(), secondGeneration);
     EXPECT_EQ(list.Start(), 0u);
     EXPECT_EQ(list.Count(), 0u);
-    EXPECT_TRUE(list.AcceptedImageTags().empty());
+    EXPECT_NE(list.Generation(), secondGeneration);
+    EXPECT_NE(list.Generation(), firstGeneration);
 }
 
 TEST_F(ImageListTest, AddDoesNotNeedAStart) {

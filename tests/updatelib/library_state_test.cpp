@@ -113,5 +113,84 @@ TEST_F(DescriptionRetries, StopsAtTheFirstSuccess) {
     }
 }
 
+// Two earbuds that run one bank each, updated one after the other with the
+// version check off: what one bud accepted says nothing about the other.
+VirtualDeviceConfig SingleBankBud() {
+    VirtualDeviceConfig device = DefaultEarbud();
+    device.components.front().bank = 2;
+    return device;
+}
+
+class TwoSingleBankBuds : public LibraryTest {
+  protected:
+    TwoSingleBankBuds() : LibraryTest({SingleBankBud(), SingleBankBud()}) {}
+
+    EndpointHandle OpenBud(const std::u16string& path) {
+        const EndpointHandle handle = Open(path);
+        EXPECT_EQ(library.RegisterUpdateStatusCallback(handle, &StatusRecorder::Callback),
+                  CFU_RESULT_SUCCESS);
+        return handle;
+    }
+};
+
+TEST_F(TwoSingleBankBuds, EachBudIsOfferedTheImageThatTheOtherAccepted) {
+    Prepare();
+    library.SetUpdateOptions(UpdateOptions{1, 0, 0, 0});
+    ASSERT_EQ(library.InterfacePaths().size(), 2u);
+    ASSERT_EQ(library.InterfacePaths()[0], Device(0).Path());
+    ASSERT_EQ(library.InterfacePaths()[1], Device(1).Path());
+    const EndpointHandle first = OpenBud(Device(0).Path());
+    const EndpointHandle second = OpenBud(Device(1).Path());
+
+    constexpr std::size_t kImageBytes = 3705 * 52;
+    EXPECT_EQ(library.Update(first), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(Device(0).CompletedTransfers(), 1u);
+    EXPECT_EQ(library.Update(second), CFU_RESULT_SUCCESS);
+    EXPECT_GT(Device(1).OfferCount(), 0u);
+    EXPECT_EQ(Device(1).CompletedTransfers(), 1u);
+    const auto flash = Device(1).ReadFlash(0x0F, 0, kImageBytes);
+    EXPECT_EQ(flash.size(), kImageBytes);
+    EXPECT_EQ(flash, Device(0).ReadFlash(0x0F, 0, kImageBytes));
+
+    // Within one bud's endpoint, an image it accepted is not offered again
+    // until a new image list starts.
+    const std::size_t offers = Device(0).OfferCount();
+    EXPECT_EQ(library.Update(first), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(Device(0).OfferCount(), offers);
+    EXPECT_EQ(Device(0).CompletedTransfers(), 1u);
+    ASSERT_EQ(library.StartAddImage(), 0u);
+    ASSERT_EQ(
+        library.AddImage(testing::Utf16(ZELK_SAMPLE_OFFER), testing::Utf16(ZELK_SAMPLE_PAYLOAD)),
+        0u);
+    ASSERT_EQ(library.StopAddImage(), 0u);
+    EXPECT_EQ(library.Update(first), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(Device(0).CompletedTransfers(), 2u);
+
+    EXPECT_EQ(library.CloseDeviceEndpoint(first), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(library.CloseDeviceEndpoint(second), CFU_RESULT_SUCCESS);
+}
+
+// Stray handle values passed to the calls that adopt do not pile up: the
+// adopted endpoints stay bounded, the newest of them and every opened one
+// stay registered, and the opened one still updates.
+TEST_F(LibraryState, StrayHandleValuesDoNotPileUp) {
+    const EndpointHandle opened = Open(Prepare());
+    constexpr EndpointHandle kFirstStray = 0x10000;
+    constexpr std::size_t kStrays = 5000;
+    for (std::size_t i = 0; i < kStrays; ++i) {
+        EXPECT_EQ(library.UnregisterUpdateStatusCallback(kFirstStray + i), CFU_RESULT_SUCCESS);
+    }
+    EXPECT_LE(library.RegisteredCount(), CfuLibrary::kMaxAdoptedEndpoints + 1);
+    EXPECT_TRUE(library.IsRegistered(opened));
+    EXPECT_TRUE(library.IsRegistered(kFirstStray + kStrays - 1));
+    EXPECT_FALSE(library.IsRegistered(kFirstStray));
+
+    ASSERT_EQ(library.RegisterUpdateStatusCallback(opened, &StatusRecorder::Callback),
+              CFU_RESULT_SUCCESS);
+    EXPECT_EQ(library.Update(opened), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(Device().CompletedTransfers(), 1u);
+    EXPECT_EQ(library.CloseDeviceEndpoint(opened), CFU_RESULT_SUCCESS);
+}
+
 }  // namespace
 }  // namespace zelk::cfu
