@@ -12,7 +12,7 @@ struct CodeText {
     const char* chinese;
 };
 
-constexpr std::array<CodeText, 26> kCodes{{
+constexpr std::array<CodeText, 27> kCodes{{
     {"CFU_RESULT_SUCCESS", "success", "\u6210\u529F"},
     {"CFU_RESULT_REFUSED",
      "refused: the path list did not fit, the interface could not be opened, or the device "
@@ -78,6 +78,8 @@ constexpr std::array<CodeText, 26> kCodes{{
      "\uFF09"},
     {"CFU_RESULT_INTERNAL_ERROR", "the update library failed inside",
      "\u66F4\u65B0\u5E93\u5185\u90E8\u9519\u8BEF"},
+    {"CFU_RESULT_DEVICE_BUSY_ELSEWHERE", "another update is running on this device",
+     "\u6B64\u8BBE\u5907\u4E0A\u6B63\u5728\u8FD0\u884C\u53E6\u4E00\u4E2A\u66F4\u65B0"},
 }};
 
 // One code of the device: its key, English and Chinese words.

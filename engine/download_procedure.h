@@ -66,6 +66,9 @@ class CDownloadProcedure final : public IUpdater {
     void Adopt(std::uint64_t handle);
     // Always 0.
     int CloseDevice();
+    // The open interface and its backend, for the update lock.
+    hid::HidHandle DeviceHandle() const { return device_.DeviceHandle(); }
+    hid::HidBackend& Backend() const { return device_.Backend(); }
     // Completes the five report records from the device when the configuration
     // asks for it. 0 done, 1 when one cannot be resolved.
     int ResolveReports();

@@ -97,6 +97,13 @@ enum class HidReadResult {
     Failed,      // the read could not be made for another reason; see above
 };
 
+// What LockForUpdate came to.
+enum class HidLockResult {
+    Taken,          // this handle now holds the device's update lock
+    HeldElsewhere,  // another open handle (or another process) holds it
+    Failed,         // no lock could be taken for another reason (unknown handle, ...)
+};
+
 class HidBackend {
   public:
     virtual ~HidBackend() = default;
@@ -150,6 +157,15 @@ class HidBackend {
     // out its time-out. Safe to call from any thread. Backends without a way to
     // wake a waiting read do nothing, and the reader ends at its time-out.
     virtual void InterruptRead(HidHandle /*handle*/) {}
+
+    // Takes the device's update lock for `handle` without waiting, so that two
+    // updaters never write offers and blocks to the same device at once. Only
+    // an update takes it; listing and describing a device never do. The lock
+    // lasts until UnlockForUpdate or the handle's Close. Taking it again on the
+    // handle that holds it gives Taken. Backends that cannot lock give Taken.
+    virtual HidLockResult LockForUpdate(HidHandle /*handle*/) { return HidLockResult::Taken; }
+    // Gives up the update lock `handle` holds; nothing when it holds none.
+    virtual void UnlockForUpdate(HidHandle /*handle*/) {}
 
     // Empty, or one line saying which interface could not be opened for want of
     // permission and what to do about it (the last such refusal), so that a

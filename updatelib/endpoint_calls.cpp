@@ -131,6 +131,14 @@ ResultCode CfuLibrary::Update(EndpointHandle handle) {
         return CFU_RESULT_UPDATE_RUNNING;
     }
     engine::CDownloadProcedure& procedure = Adopt(handle);
+    // One updater per device: a second one would interleave its offers and
+    // blocks with ours. A lock that cannot be taken for another reason (an
+    // unknown handle) does not stop the update; it then fails on its own.
+    hid::HidBackend& backend = procedure.Backend();
+    const hid::HidHandle device = procedure.DeviceHandle();
+    if (backend.LockForUpdate(device) == hid::HidLockResult::HeldElsewhere) {
+        return CFU_RESULT_DEVICE_BUSY_ELSEWHERE;
+    }
     const engine::AnswerRecord before = procedure.LastAnswers();
     updateStartCounts_[handle] = {before.OfferAnswers, before.ContentAnswers};
     updateRunning_ = true;
@@ -144,6 +152,7 @@ ResultCode CfuLibrary::Update(EndpointHandle handle) {
         result = CFU_RESULT_INTERNAL_ERROR;
     }
     procedure.EnableTransfer(false);
+    backend.UnlockForUpdate(device);
     updateRunning_ = false;
     return result;
 }

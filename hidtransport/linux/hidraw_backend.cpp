@@ -5,6 +5,7 @@
 #include <linux/hidraw.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -388,6 +389,28 @@ std::shared_ptr<HidrawBackend::OpenNode> HidrawBackend::Find(HidHandle handle, b
         return nullptr;
     }
     return found->second;
+}
+
+HidLockResult HidrawBackend::LockForUpdate(HidHandle handle) {
+    const std::shared_ptr<OpenNode> node = Find(handle, true);
+    if (node == nullptr) {
+        return HidLockResult::Failed;
+    }
+    while (::flock(node->fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            return HidLockResult::HeldElsewhere;
+        }
+        if (errno != EINTR) {
+            return HidLockResult::Failed;
+        }
+    }
+    return HidLockResult::Taken;
+}
+
+void HidrawBackend::UnlockForUpdate(HidHandle handle) {
+    if (const std::shared_ptr<OpenNode> node = Find(handle, true)) {
+        ::flock(node->fd, LOCK_UN);
+    }
 }
 
 std::unique_ptr<HidDescriptor> HidrawBackend::GetDescriptor(HidHandle handle) {

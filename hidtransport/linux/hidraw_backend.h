@@ -53,6 +53,10 @@ class HidrawBackend final : public HidBackend {
     HidReadResult ReadInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity,
                             std::size_t& received, std::uint32_t timeoutMs) override;
     void InterruptRead(HidHandle handle) override;
+    // flock(LOCK_EX | LOCK_NB) on the handle's open node: an advisory lock that
+    // every process opening the same node sees, released with the last close.
+    HidLockResult LockForUpdate(HidHandle handle) override;
+    void UnlockForUpdate(HidHandle handle) override;
 
     std::string AccessProblem() const override;
     // True once an open was refused for want of permission.

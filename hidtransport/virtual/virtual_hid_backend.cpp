@@ -86,7 +86,39 @@ HidHandle VirtualHidBackend::Open(std::u16string_view path, HidOpenMode mode) {
 
 bool VirtualHidBackend::Close(HidHandle handle) {
     std::lock_guard lock(mutex_);
-    return handles_.erase(handle) == 1;
+    const auto found = handles_.find(handle);
+    if (found == handles_.end()) {
+        return false;
+    }
+    // Closing releases the update lock, as closing a node's file does on Linux.
+    if (const auto held = updateLocks_.find(found->second.device);
+        held != updateLocks_.end() && held->second == handle) {
+        updateLocks_.erase(held);
+    }
+    handles_.erase(found);
+    return true;
+}
+
+HidLockResult VirtualHidBackend::LockForUpdate(HidHandle handle) {
+    std::lock_guard lock(mutex_);
+    const auto found = handles_.find(handle);
+    if (found == handles_.end() || found->second.mode != HidOpenMode::Io) {
+        return HidLockResult::Failed;
+    }
+    const auto [held, taken] = updateLocks_.try_emplace(found->second.device, handle);
+    return taken || held->second == handle ? HidLockResult::Taken : HidLockResult::HeldElsewhere;
+}
+
+void VirtualHidBackend::UnlockForUpdate(HidHandle handle) {
+    std::lock_guard lock(mutex_);
+    const auto found = handles_.find(handle);
+    if (found == handles_.end()) {
+        return;
+    }
+    if (const auto held = updateLocks_.find(found->second.device);
+        held != updateLocks_.end() && held->second == handle) {
+        updateLocks_.erase(held);
+    }
 }
 
 bool VirtualHidBackend::Find(HidHandle handle, OpenInterface& out) const {

@@ -33,6 +33,11 @@ class VirtualHidBackend final : public HidBackend {
     HidReadResult ReadInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity,
                             std::size_t& received, std::uint32_t timeoutMs) override;
     void InterruptRead(HidHandle handle) override;
+    // Virtual devices live in one process, so the lock is a per-device flag
+    // owned by one open I/O handle; it keeps threads and library instances of
+    // this process apart, not processes.
+    HidLockResult LockForUpdate(HidHandle handle) override;
+    void UnlockForUpdate(HidHandle handle) override;
 
   private:
     struct OpenInterface {
@@ -51,6 +56,8 @@ class VirtualHidBackend final : public HidBackend {
     std::unordered_map<HidHandle, OpenInterface> handles_;
     HidHandle nextHandle_ = 0x1000;
     int failNextList_ = 0;
+    // Device -> the handle that holds its update lock.
+    std::unordered_map<const VirtualDevice*, HidHandle> updateLocks_;
 };
 
 }  // namespace zelk::hid::virt

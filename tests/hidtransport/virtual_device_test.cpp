@@ -1016,5 +1016,31 @@ TEST(VirtualHidBackend, ConcurrentReaderSeesEveryAnswerInOrder) {
     }
 }
 
+// One updater per device: the first I/O handle to lock holds the device
+// until it unlocks or closes; a query handle cannot hold it.
+TEST(VirtualDevice, UpdateLockIsHeldByOneIoHandleUntilUnlockOrClose) {
+    Host host(DefaultEarbud());
+    VirtualHidBackend& backend = host.Backend();
+    const HidHandle first = host.Handle();
+    const HidHandle second = backend.Open(host.Device().Path(), HidOpenMode::Io);
+    const HidHandle query = backend.Open(host.Device().Path(), HidOpenMode::Query);
+    ASSERT_NE(second, kInvalidHidHandle);
+    ASSERT_NE(query, kInvalidHidHandle);
+
+    EXPECT_EQ(backend.LockForUpdate(query), HidLockResult::Failed);
+    EXPECT_EQ(backend.LockForUpdate(first), HidLockResult::Taken);
+    EXPECT_EQ(backend.LockForUpdate(first), HidLockResult::Taken) << "again on the holder";
+    EXPECT_EQ(backend.LockForUpdate(second), HidLockResult::HeldElsewhere);
+    backend.UnlockForUpdate(second);  // not the holder: changes nothing
+    EXPECT_EQ(backend.LockForUpdate(second), HidLockResult::HeldElsewhere);
+
+    backend.UnlockForUpdate(first);
+    EXPECT_EQ(backend.LockForUpdate(second), HidLockResult::Taken);
+    EXPECT_EQ(backend.LockForUpdate(first), HidLockResult::HeldElsewhere);
+    EXPECT_TRUE(backend.Close(second));
+    EXPECT_EQ(backend.LockForUpdate(first), HidLockResult::Taken) << "closing released it";
+    backend.Close(query);
+}
+
 }  // namespace
 }  // namespace zelk::hid::virt

@@ -69,6 +69,30 @@ TEST_F(LibraryState, AConfigurationSetAfterOpeningDoesNotChangeTheEndpoint) {
     library.CloseDeviceEndpoint(handle);
 }
 
+// Another updater (another process, or another endpoint here) holds the
+// device: the update fails with its own code and sends nothing, describing
+// the device still works, and once the other lets go the update runs.
+TEST_F(LibraryState, UpdateRefusesADeviceAnotherUpdaterHolds) {
+    const std::u16string path = Prepare();
+    const EndpointHandle handle = Open(path);
+    const hid::HidHandle other = backend.Open(path, hid::HidOpenMode::Io);
+    ASSERT_EQ(backend.LockForUpdate(other), hid::HidLockResult::Taken);
+
+    EXPECT_EQ(library.Update(handle), CFU_RESULT_DEVICE_BUSY_ELSEWHERE);
+    EXPECT_EQ(Device().OfferCount(), 0u);
+    DeviceDescription description{};
+    EXPECT_EQ(library.GetDeviceDescription(handle, &description), CFU_RESULT_SUCCESS);
+
+    backend.Close(other);
+    EXPECT_EQ(library.Update(handle), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(Device().CompletedTransfers(), 1u);
+    // The finished update let go of the lock.
+    const hid::HidHandle later = backend.Open(path, hid::HidOpenMode::Io);
+    EXPECT_EQ(backend.LockForUpdate(later), hid::HidLockResult::Taken);
+    backend.Close(later);
+    library.CloseDeviceEndpoint(handle);
+}
+
 VirtualDeviceConfig FailingVersionQueries(std::uint32_t failures) {
     VirtualDeviceConfig device = DefaultEarbud();
     device.behaviour.versionFailures = failures;

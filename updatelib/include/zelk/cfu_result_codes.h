@@ -40,5 +40,8 @@
 /* The library failed inside (out of memory, an exception); any transfer in
  * progress was switched off. */
 #define CFU_RESULT_INTERNAL_ERROR 25u
+/* CFUUpdate: another update (another process, or another endpoint on the same
+ * device) holds this device's update lock; nothing was sent. */
+#define CFU_RESULT_DEVICE_BUSY_ELSEWHERE 26u
 
 #endif /* ZELK_CFU_RESULT_CODES_H */
