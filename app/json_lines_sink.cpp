@@ -68,6 +68,9 @@ json OutcomeFields(const RunOutcome& outcome) {
     } else if (outcome.cannotOpen) {
         fields["meaning"] = NotOpenableText(false);
     }
+    if (!outcome.reason.empty()) {
+        fields["reason"] = outcome.reason;
+    }
     if (!outcome.reportedVersion.empty()) {
         fields["reportedVersion"] = outcome.reportedVersion;
     }

@@ -40,6 +40,9 @@ std::string FailureText(const RunOutcome& outcome) {
     if (outcome.cannotOpen && outcome.failedStep.empty()) {
         return NotOpenableText(false);
     }
+    if (!outcome.reason.empty() && outcome.failedStep.empty()) {
+        return outcome.reason;
+    }
     if (outcome.failedStep.empty()) {
         if (outcome.Success()) {
             return "the version was not confirmed";

@@ -461,6 +461,8 @@ bool UpdateDriver::PayloadSizeAcceptable(const std::u16string& payloadPath) {
         Format("Payload file too large: %llu bytes, at most %llu; nothing was sent to the device.",
                static_cast<unsigned long long>(size),
                static_cast<unsigned long long>(kMaxPayloadFileSize));
+    outcome_.reason = Format("the payload is larger than %llu bytes",
+                             static_cast<unsigned long long>(kMaxPayloadFileSize));
     Broadcast(ProgressEvent::StepFailed, 0);
     Print(text);
     desktop_.AppendLog(Widen(text + "\n"), kRed);

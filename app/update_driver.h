@@ -57,6 +57,9 @@ struct RunOutcome {
     bool cannotOpen = false;
     // The device was no longer present after the step failed.
     bool deviceGone = false;
+    // Why the run was refused before any library step (an input it cannot
+    // use); empty otherwise.
+    std::string reason;
 
     // Success only when the device confirmed it and no step failed.
     bool Success() const { return succeeded && !stepFailed && !noDevice; }

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -252,6 +255,49 @@ TEST_F(Unplugged, ADeviceThatLeavesIsToldApartFromADeviceError) {
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back()["event"], "result");
     EXPECT_EQ(events.back()["deviceGone"], true);
+}
+
+class TwoGood : public Several {
+  protected:
+    TwoGood() : Several({DefaultEarbud(), DefaultEarbud()}) {}
+};
+
+TEST_F(TwoGood, ATooLargePayloadGivesItsReasonInTheSummaryAndTheJsonLines) {
+    const std::filesystem::path big =
+        std::filesystem::temp_directory_path() /
+        ("zelk_big_payload_" + std::to_string(std::random_device{}()) + ".bin");
+    {
+        std::ofstream out(big, std::ios::binary);
+        out << std::string(static_cast<std::size_t>(kMaxPayloadFileSize) + 1, '\0');
+    }
+    RunInput input = Input();
+    input.payloadPath = Utf16(big.string());
+    cfu::CfuLibrary library(backend, clock);
+    const std::vector<std::u16string> paths = MatchingInterfaces(library, EarbudIdentity());
+    ASSERT_EQ(paths.size(), 2u);
+    const std::vector<DeviceSummary> summary =
+        UpdateAll(desktop, backend, clock, input, paths, &sink);
+    std::filesystem::remove(big);
+
+    const std::string reason = "the payload is larger than 1048575 bytes";
+    ASSERT_EQ(summary.size(), 2u);
+    EXPECT_FALSE(summary[0].outcome.Success());
+    EXPECT_EQ(backend.Device(0).ContentBlockCount(), 0u);
+    EXPECT_NE(desktop.Stdout().find("   FAILED   " + Utf16ToUtf8(paths[1]) + ": " + reason + "\n"),
+              std::string::npos)
+        << desktop.Stdout();
+    std::size_t results = 0;
+    nlohmann::json summaryEvent;
+    for (const nlohmann::json& event : lines.Events()) {
+        if (event["event"] == "result") {
+            EXPECT_EQ(event["reason"], reason) << event.dump();
+            ++results;
+        } else if (event["event"] == "summary") {
+            summaryEvent = event;
+        }
+    }
+    EXPECT_EQ(results, 2u);
+    EXPECT_EQ(summaryEvent["devices"][0]["reason"], reason) << summaryEvent.dump();
 }
 
 }  // namespace

@@ -28,13 +28,23 @@ WriteResult Failed(WriteOutcome outcome, std::string error) {
 // Why the updater's bytes cannot simply be repackaged, or nothing.
 std::optional<std::string> UpdaterProblem(const std::vector<std::uint8_t>& bytes) {
     const app::BundleReadResult read = app::ReadBundle(bytes);
+    const std::optional<std::uint64_t> image = app::ElfImageSize(bytes);
     if (read.ok) {
+        // Only the last package is replaced: anything between the program and
+        // it (a stale package, say) would be carried into the copy, which the
+        // updater then refuses as damaged.
+        if (image && *image < read.executableSize) {
+            return "has " + std::to_string(read.executableSize - *image) +
+                   " bytes between its program and its package; package a clean build instead";
+        }
+        if (image && *image > read.executableSize) {
+            return "carries a package that overlaps its program; package a clean build instead";
+        }
         return std::nullopt;
     }
     if (read.status != app::BundleStatus::NoBundle) {
         return "carries a damaged package (" + read.error + "); package a clean build instead";
     }
-    const std::optional<std::uint64_t> image = app::ElfImageSize(bytes);
     if (image && *image > bytes.size()) {
         return "is cut short: its ELF headers need " + std::to_string(*image) + " bytes, it has " +
                std::to_string(bytes.size());

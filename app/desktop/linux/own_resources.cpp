@@ -72,7 +72,14 @@ OwnPackage LoadOwnPackage() {
     const std::span<const std::uint8_t> file = program.bytes();
     BundleReadResult read = ReadBundle(file);
     OwnPackage package;
+    const std::optional<std::uint64_t> image = ElfImageSize(file);
     if (read.ok) {
+        // The package starts where the program's image ends. Bytes between
+        // the two (an earlier package left in place, say) are no part of
+        // either, so the file is not what its packager wrote.
+        if (image && *image != read.executableSize) {
+            return package;
+        }
         package.state = ResourceLookup::Found;
         package.entries = std::move(read.entries);
         return package;
@@ -82,7 +89,6 @@ OwnPackage LoadOwnPackage() {
     }
     // No trailer. Bytes beyond what the ELF headers account for are a package
     // whose end was cut off; a program without a package ends with its image.
-    const std::optional<std::uint64_t> image = ElfImageSize(file);
     if (image && *image != file.size()) {
         return package;
     }

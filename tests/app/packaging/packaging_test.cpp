@@ -168,6 +168,13 @@ TEST_F(PackagingTest, DamagedPackageIsUnusable) {
         {"payload byte flipped", [](Bytes& b, std::size_t start) { b[start + 1000] ^= 0x04; }},
         {"trailer byte flipped", [](Bytes& b, std::size_t) { b[b.size() - 28] ^= 0x01; }},
         {"byte appended", [](Bytes& b, std::size_t) { b.push_back(0x00); }},
+        {"byte between the program and its package",
+         [](Bytes& b, std::size_t start) { b.insert(b.begin() + static_cast<long>(start), 0x00); }},
+        {"stale package between the program and its package",
+         [](Bytes& b, std::size_t start) {
+             const Bytes package(b.begin() + static_cast<long>(start), b.end());
+             b.insert(b.begin() + static_cast<long>(start), package.begin(), package.end());
+         }},
     };
     for (const Damage& damage : damages) {
         const fs::path probe = ProbeCopy("damaged", damage.apply);
@@ -367,6 +374,38 @@ TEST_F(ResourceAdderTest, AnUpdaterWithADamagedPackageIsRefused) {
     EXPECT_NE(run.err.find("damaged (UPDATER): has 100 bytes after its program"), std::string::npos)
         << run.err;
     EXPECT_FALSE(fs::exists(dir_ / "damaged-packaged"));
+}
+
+TEST_F(ResourceAdderTest, AnUpdaterWithBytesBeforeItsPackageIsRefused) {
+    // Replacing only the last package would carry the bytes before it into
+    // the copy.
+    struct Case {
+        const char* name;
+        void (*apply)(Bytes&, std::size_t);
+        const char* refusal;
+    };
+    const Case cases[] = {
+        {"one byte",
+         [](Bytes& b, std::size_t start) { b.insert(b.begin() + static_cast<long>(start), 0x00); },
+         "has 1 bytes between its program and its package"},
+        {"a stale package",
+         [](Bytes& b, std::size_t start) {
+             const Bytes package(b.begin() + static_cast<long>(start), b.end());
+             b.insert(b.begin() + static_cast<long>(start), package.begin(), package.end());
+         },
+         "bytes between its program and its package"},
+    };
+    for (const Case& c : cases) {
+        const fs::path stale = ProbeCopy("stale", c.apply);
+        const Outcome run =
+            Add({stale.string(), At("offer.bin"), At("payload.bin"), At("DeviceInfo.txt")});
+        EXPECT_EQ(run.status, 2) << c.name;
+        EXPECT_EQ(run.err.rfind("qrb_resource_adder: " + stale.string() + " (UPDATER): has ", 0),
+                  0u)
+            << c.name << ": " << run.err;
+        EXPECT_NE(run.err.find(c.refusal), std::string::npos) << c.name << ": " << run.err;
+        EXPECT_FALSE(fs::exists(dir_ / "stale-packaged")) << c.name;
+    }
 }
 
 TEST_F(ResourceAdderTest, AWriteFailureIsStatusOneAndLeavesNothing) {
