@@ -220,9 +220,17 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
     std::string text = "\n######################## Summary ########################\n";
     for (const DeviceSummary& device : summary) {
         const bool ok = device.outcome.Success();
-        succeeded += ok ? 1 : 0;
-        text += (ok ? "   OK       " : "   FAILED   ") + device.path;
-        if (!ok) {
+        // A device read again that did not confirm the version is not
+        // counted as updated.
+        const bool unconfirmed = ok && device.outcome.verification == Verification::Unverified;
+        succeeded += ok && !unconfirmed ? 1 : 0;
+        text += (unconfirmed ? "   UNCONFIRMED "
+                 : ok        ? "   OK       "
+                             : "   FAILED   ") +
+                device.path;
+        if (unconfirmed) {
+            text += ": the image was sent; the version was not confirmed";
+        } else if (!ok) {
             text += ": " + FailureText(device.outcome);
         } else if (device.outcome.verification == Verification::Verified) {
             text += ": now " + device.outcome.reportedVersion;

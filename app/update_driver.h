@@ -143,6 +143,10 @@ class UpdateDriver {
     RunEventSink* sink_ = nullptr;
     std::u16string path_;
     std::u16string targetPath_;
+    // The updated device's description before the update: after a restart
+    // under a new node it is told apart from other buds by its component
+    // and bud role.
+    DeviceDescription updatedDescription_{};
 };
 
 }  // namespace zelk::app
