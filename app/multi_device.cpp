@@ -186,7 +186,8 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library
 std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend, WaitClock& clock,
                                      const RunInput& input,
                                      const std::vector<std::u16string>& paths, JsonLinesSink* sink,
-                                     const std::vector<std::u16string>& unopenable) {
+                                     const std::vector<std::u16string>& unopenable,
+                                     bool holdSuccessForVerification) {
     std::vector<DeviceSummary> summary(paths.size());
     {
         std::vector<std::jthread> threads;
@@ -197,6 +198,7 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
                 UpdateDriver driver(desktop, library, clock);
                 driver.SetTargetPath(paths[i]);
                 driver.SetEventSink(sink);
+                driver.SetHoldSuccessForVerification(holdSuccessForVerification);
                 summary[i].path = Utf16ToUtf8(paths[i]);
                 summary[i].outcome = driver.RunUpdate(input);
                 summary[i].outcome.path = summary[i].path;

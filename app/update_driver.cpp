@@ -284,6 +284,15 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
         EndRun();
         return outcome_;
     }
+    listedAtStart_.clear();
+    for (std::size_t start = 0, i = 0; i < paths.size(); ++i) {
+        if (paths[i] == u'\0') {
+            if (i > start) {
+                listedAtStart_.emplace_back(paths.data() + start, i - start);
+            }
+            start = i + 1;
+        }
+    }
     // Only the first interface is updated, even when several matched, unless
     // the caller named one.
     const std::u16string path = targetPath_.empty() ? std::u16string(paths.data()) : targetPath_;
@@ -376,10 +385,12 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
                               "Update fail, no image was transferred, rst %d.\n", rst);
             } else {
                 // Success only now: a status of 0 at 100 % and a call that
-                // returned 0.
-                clock_.SleepFor(2000);
-                desktop_.AppendLog(input_->texts.SuccessText, kGreen);
-                Broadcast(ProgressEvent::Succeeded, 0);
+                // returned 0 (and, with the verdict held, the read-back below).
+                if (holdSuccess_) {
+                    outcome_.succeeded = true;  // announced after the read-back
+                } else {
+                    AnnounceSuccess();
+                }
             }
         }
     }
@@ -397,11 +408,27 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
     }
     if (outcome_.succeeded) {
         VerifyUpdate();
+        if (holdSuccess_) {
+            if (outcome_.verification == Verification::Verified) {
+                AnnounceSuccess();
+            } else {
+                // The image went through, but the device did not confirm it:
+                // listeners hear of a failed step, never of success (the
+                // outcome stays a completed transfer that is unconfirmed).
+                desktop_.BroadcastProgress(ProgressEvent::StepFailed, 0);
+            }
+        }
     }
     library_.Uninitialize();
     clock_.SleepFor(10000);
     Broadcast(ProgressEvent::RunEnded, 0);
     return true;
+}
+
+void UpdateDriver::AnnounceSuccess() {
+    clock_.SleepFor(2000);
+    desktop_.AppendLog(input_->texts.SuccessText, kGreen);
+    Broadcast(ProgressEvent::Succeeded, 0);
 }
 
 std::int32_t UpdateDriver::ProgressCallback(std::uint64_t endpoint, const UpdateStatus* status) {
@@ -506,14 +533,20 @@ bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, ComponentEntry& ent
         }
     }
     // The updated device is read again: under its own node when that is still
-    // there; after a restart under a new node only when exactly one matching
-    // device has the same component in the same bud role. Another bud is
-    // never read in its place: when the device cannot be told apart, the
+    // there; after a restart only under a node that was not listed when the
+    // run began (the others belong to other devices), and only when exactly
+    // one such node has the same component in the same bud role. Another bud
+    // is never read in its place: when the device cannot be told apart, the
     // version stays unconfirmed.
     const bool samePath =
         std::find(candidates.begin(), candidates.end(), path_) != candidates.end();
     if (samePath) {
         candidates = {path_};
+    } else {
+        std::erase_if(candidates, [&](const std::u16string& candidate) {
+            return std::find(listedAtStart_.begin(), listedAtStart_.end(), candidate) !=
+                   listedAtStart_.end();
+        });
     }
     const int wantedRole = BudRoleOf(updatedDescription_, componentId);
     bool found = false;
@@ -540,7 +573,12 @@ bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, ComponentEntry& ent
             }
             continue;
         }
-        if (!samePath && (wantedRole < 0 || BudRoleOf(description, componentId) != wantedRole)) {
+        // A node of the same name may have been given to another device
+        // meanwhile: its bud role must still be the updated one's.
+        if (wantedRole < 0 || BudRoleOf(description, componentId) != wantedRole) {
+            if (samePath) {
+                return false;
+            }
             continue;
         }
         if (found) {
