@@ -189,7 +189,8 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library
 std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend, WaitClock& clock,
                                      const RunInput& input,
                                      const std::vector<std::u16string>& paths, JsonLinesSink* sink,
-                                     const std::vector<std::u16string>& unopenable) {
+                                     const std::vector<std::u16string>& unopenable,
+                                     bool holdSuccessForVerification) {
     std::vector<DeviceSummary> summary(paths.size());
     {
         std::vector<std::jthread> threads;
@@ -200,6 +201,7 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
                 UpdateDriver driver(desktop, library, clock);
                 driver.SetTargetPath(paths[i]);
                 driver.SetEventSink(sink);
+                driver.SetHoldSuccessForVerification(holdSuccessForVerification);
                 summary[i].path = Utf16ToUtf8(paths[i]);
                 summary[i].outcome = driver.RunUpdate(input);
                 summary[i].outcome.path = summary[i].path;
@@ -223,9 +225,17 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
     std::string text = "\n######################## Summary ########################\n";
     for (const DeviceSummary& device : summary) {
         const bool ok = device.outcome.Success();
-        succeeded += ok ? 1 : 0;
-        text += (ok ? "   OK       " : "   FAILED   ") + device.path;
-        if (!ok) {
+        // A device read again that did not confirm the version is not
+        // counted as updated.
+        const bool unconfirmed = ok && device.outcome.verification == Verification::Unverified;
+        succeeded += ok && !unconfirmed ? 1 : 0;
+        text += (unconfirmed ? "   UNCONFIRMED "
+                 : ok        ? "   OK       "
+                             : "   FAILED   ") +
+                device.path;
+        if (unconfirmed) {
+            text += ": the image was sent; the version was not confirmed";
+        } else if (!ok) {
             text += ": " + FailureText(device.outcome);
         } else if (device.outcome.verification == Verification::Verified) {
             text += ": now " + device.outcome.reportedVersion;

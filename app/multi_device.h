@@ -47,7 +47,8 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library
 std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend, WaitClock& clock,
                                      const RunInput& input,
                                      const std::vector<std::u16string>& paths, JsonLinesSink* sink,
-                                     const std::vector<std::u16string>& unopenable = {});
+                                     const std::vector<std::u16string>& unopenable = {},
+                                     bool holdSuccessForVerification = false);
 
 // True when every device of the summary succeeded (and there was one).
 bool AllSucceeded(const std::vector<DeviceSummary>& devices, bool requireVerified);

@@ -1,5 +1,6 @@
 #include "update_driver.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -230,6 +231,7 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
     input_ = &input;
     outcome_ = {};
     path_.clear();
+    std::memset(&updatedDescription_, 0, sizeof updatedDescription_);
     g_activeDriver = this;
 
     Print(Format("\n================================= Test %d =================================\n",
@@ -281,6 +283,15 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
                       "Get device endpoint path fail, rst %d.\n", pathResult);
         EndRun();
         return outcome_;
+    }
+    listedAtStart_.clear();
+    for (std::size_t start = 0, i = 0; i < paths.size(); ++i) {
+        if (paths[i] == u'\0') {
+            if (i > start) {
+                listedAtStart_.emplace_back(paths.data() + start, i - start);
+            }
+            start = i + 1;
+        }
     }
     // Only the first interface is updated, even when several matched, unless
     // the caller named one.
@@ -340,6 +351,7 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
                    static_cast<int>((first.ComponentInfo >> 2) & 0x3),
                    static_cast<int>(first.VersionPart1), static_cast<int>(first.VersionPart2),
                    static_cast<int>(first.VersionPart3), static_cast<int>(first.VersionPart4)));
+        updatedDescription_ = description;
         if (sink_ != nullptr) {
             sink_->Description(outcome_.path, description);
         }
@@ -373,10 +385,12 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
                               "Update fail, no image was transferred, rst %d.\n", rst);
             } else {
                 // Success only now: a status of 0 at 100 % and a call that
-                // returned 0.
-                clock_.SleepFor(2000);
-                desktop_.AppendLog(input_->texts.SuccessText, kGreen);
-                Broadcast(ProgressEvent::Succeeded, 0);
+                // returned 0 (and, with the verdict held, the read-back below).
+                if (holdSuccess_) {
+                    outcome_.succeeded = true;  // announced after the read-back
+                } else {
+                    AnnounceSuccess();
+                }
             }
         }
     }
@@ -394,11 +408,27 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
     }
     if (outcome_.succeeded) {
         VerifyUpdate();
+        if (holdSuccess_) {
+            if (outcome_.verification == Verification::Verified) {
+                AnnounceSuccess();
+            } else {
+                // The image went through, but the device did not confirm it:
+                // listeners hear of a failed step, never of success (the
+                // outcome stays a completed transfer that is unconfirmed).
+                desktop_.BroadcastProgress(ProgressEvent::StepFailed, 0);
+            }
+        }
     }
     library_.Uninitialize();
     clock_.SleepFor(10000);
     Broadcast(ProgressEvent::RunEnded, 0);
     return true;
+}
+
+void UpdateDriver::AnnounceSuccess() {
+    clock_.SleepFor(2000);
+    desktop_.AppendLog(input_->texts.SuccessText, kGreen);
+    Broadcast(ProgressEvent::Succeeded, 0);
 }
 
 std::int32_t UpdateDriver::ProgressCallback(std::uint64_t endpoint, const UpdateStatus* status) {
@@ -469,48 +499,104 @@ bool UpdateDriver::PayloadSizeAcceptable(const std::u16string& payloadPath) {
     return false;
 }
 
+namespace {
+
+// The bud role of component `componentId` in `description`; -1 when absent.
+int BudRoleOf(const DeviceDescription& description, std::uint8_t componentId) {
+    const std::size_t count = std::min<std::size_t>(description.ComponentCount, 7);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t info = description.Components[i].ComponentInfo;
+        if (((info >> 8) & 0xFF) == componentId) {
+            return static_cast<int>((info >> 2) & 0x3);
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
 bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, ComponentEntry& entry) {
     const std::int32_t characters = library_.GetDeviceNumber();
     if (characters < 1) {
         return false;
     }
-    std::vector<char16_t> paths(static_cast<std::size_t>(characters), u'\0');
-    if (library_.GetDeviceEndpointPath(paths.data(), characters) != 0) {
+    std::vector<char16_t> buffer(static_cast<std::size_t>(characters), u'\0');
+    if (library_.GetDeviceEndpointPath(buffer.data(), characters) != 0) {
         return false;
     }
-    // A run on a named interface reads that one again, never another device.
-    std::u16string path(paths.data());
-    if (!targetPath_.empty()) {
-        if (!StillPresent(path_)) {
-            return false;
-        }
-        path = path_;
-    }
-    EndpointHandle handle = CFU_NO_ENDPOINT;
-    if (library_.OpenDeviceEndpoint(path, &handle) != 0) {
-        if (handle != CFU_NO_ENDPOINT) {
-            // Opened but its reports did not resolve: adopt it to close it.
-            library_.UnregisterUpdateStatusCallback(handle);
-            library_.CloseDeviceEndpoint(handle);
-        }
-        return false;
-    }
-    DeviceDescription description;
-    std::memset(&description, 0, sizeof description);
-    const ResultCode described = library_.GetDeviceDescription(handle, &description);
-    library_.CloseDeviceEndpoint(handle);
-    if (described != 0) {
-        return false;
-    }
-    const std::size_t count = std::min<std::size_t>(description.ComponentCount, 7);
-    entry = description.Components[0];
-    for (std::size_t i = 0; i < count; ++i) {
-        if (((description.Components[i].ComponentInfo >> 8) & 0xFF) == componentId) {
-            entry = description.Components[i];
-            break;
+    std::vector<std::u16string> candidates;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        if (buffer[i] == u'\0') {
+            if (i > start) {
+                candidates.emplace_back(buffer.data() + start, i - start);
+            }
+            start = i + 1;
         }
     }
-    return true;
+    // The updated device is read again: under its own node when that is still
+    // there; after a restart only under a node that was not listed when the
+    // run began (the others belong to other devices), and only when exactly
+    // one such node has the same component in the same bud role. Another bud
+    // is never read in its place: when the device cannot be told apart, the
+    // version stays unconfirmed.
+    const bool samePath =
+        std::find(candidates.begin(), candidates.end(), path_) != candidates.end();
+    if (samePath) {
+        candidates = {path_};
+    } else {
+        std::erase_if(candidates, [&](const std::u16string& candidate) {
+            return std::find(listedAtStart_.begin(), listedAtStart_.end(), candidate) !=
+                   listedAtStart_.end();
+        });
+    }
+    const int wantedRole = BudRoleOf(updatedDescription_, componentId);
+    bool found = false;
+    for (const std::u16string& path : candidates) {
+        EndpointHandle handle = CFU_NO_ENDPOINT;
+        if (library_.OpenDeviceEndpoint(path, &handle) != 0) {
+            if (handle != CFU_NO_ENDPOINT) {
+                // Opened but its reports did not resolve: adopt it to close it.
+                library_.UnregisterUpdateStatusCallback(handle);
+                library_.CloseDeviceEndpoint(handle);
+            }
+            if (samePath) {
+                return false;
+            }
+            continue;
+        }
+        DeviceDescription description;
+        std::memset(&description, 0, sizeof description);
+        const ResultCode described = library_.GetDeviceDescription(handle, &description);
+        library_.CloseDeviceEndpoint(handle);
+        if (described != 0) {
+            if (samePath) {
+                return false;
+            }
+            continue;
+        }
+        // A node of the same name may have been given to another device
+        // meanwhile: its bud role must still be the updated one's.
+        if (wantedRole < 0 || BudRoleOf(description, componentId) != wantedRole) {
+            if (samePath) {
+                return false;
+            }
+            continue;
+        }
+        if (found) {
+            return false;  // two devices fit: cannot tell which one was updated
+        }
+        found = true;
+        const std::size_t count = std::min<std::size_t>(description.ComponentCount, 7);
+        entry = description.Components[0];
+        for (std::size_t i = 0; i < count; ++i) {
+            if (((description.Components[i].ComponentInfo >> 8) & 0xFF) == componentId) {
+                entry = description.Components[i];
+                break;
+            }
+        }
+    }
+    return found;
 }
 
 void UpdateDriver::VerifyUpdate() {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "cfu_library.h"
 #include "desktop/desktop.h"
@@ -101,6 +102,11 @@ class UpdateDriver {
     // The interface the runs update; empty (the default): the first one that
     // matches.
     void SetTargetPath(std::u16string path) { targetPath_ = std::move(path); }
+    // With a verdict held, the success text and broadcast wait for the device
+    // to report the offered version when it is read again; a device that does
+    // not confirm it never shows success. Off (the default): success follows
+    // the transfer, and the read-back comes after it.
+    void SetHoldSuccessForVerification(bool hold) { holdSuccess_ = hold; }
 
     // The library's status callback for the run in progress.
     static std::int32_t ProgressCallback(std::uint64_t endpoint, const UpdateStatus* status);
@@ -146,6 +152,16 @@ class UpdateDriver {
     RunEventSink* sink_ = nullptr;
     std::u16string path_;
     std::u16string targetPath_;
+    // The updated device's description before the update: after a restart
+    // under a new node it is told apart from other buds by its component
+    // and bud role.
+    DeviceDescription updatedDescription_{};
+    // The matching interfaces listed when the run began: after a restart the
+    // device comes back under a node that is not among them.
+    std::vector<std::u16string> listedAtStart_;
+    bool holdSuccess_ = false;
+    // The success text and broadcast.
+    void AnnounceSuccess();
 };
 
 }  // namespace zelk::app

@@ -195,6 +195,7 @@ int main(int argc, char** argv) {
     app::ConsoleDesktop desktop(std::move(consoleOptions));
     app::UpdateDriver driver(desktop, cfu::ProcessLibrary(), SystemClock());
     driver.SetEventSink(sink.get());
+    driver.SetHoldSuccessForVerification(options.verify);
     app::MainDialog dialog(desktop, driver);
     dialog.Prepare();
     // A missing or damaged package has been reported above; running on with
@@ -242,7 +243,7 @@ int main(int argc, char** argv) {
         const app::RunInput input{dialog.Identity(), dialog.Paths().OfferTempPath,
                                   dialog.Paths().PayloadTempPath, dialog.Texts()};
         const auto summary = app::UpdateAll(desktop, hid::ActiveHidBackend(), SystemClock(), input,
-                                            interfaces, sink.get(), unopenable);
+                                            interfaces, sink.get(), unopenable, options.verify);
         if (app::AllSucceeded(summary, options.verify)) {
             return finish(kExitSuccess);
         }

@@ -359,13 +359,16 @@ std::int64_t VirtualDevice::BlockIndexLocked(std::uint16_t sequence, bool first)
 void VirtualDevice::CompleteTransferLocked() {
     transferComplete_ = true;
     ++completed_;
-    if (!config_.behaviour.applyVersionOnComplete || !target_) {
-        return;
-    }
-    for (ComponentConfig& component : components_) {
-        if (component.id == target_->componentId) {
-            component.version = target_->version;
+    if (config_.behaviour.applyVersionOnComplete && target_) {
+        for (ComponentConfig& component : components_) {
+            if (component.id == target_->componentId) {
+                component.version = target_->version;
+            }
         }
+    }
+    if (config_.behaviour.unplugOnComplete) {
+        // The last block's answer still goes out first.
+        restartPending_ = true;
     }
 }
 
@@ -448,6 +451,10 @@ HidReadResult VirtualDevice::ReadInput(std::uint64_t session, std::uint8_t* buff
                 received = 0;
             }
             input_.erase(input_.begin());
+            if (restartPending_ && input_.empty()) {
+                restartPending_ = false;
+                UnplugLocked();
+            }
             return HidReadResult::Data;
         }
         if (now >= deadline) {

@@ -99,6 +99,9 @@ struct DeviceBehaviour {
     std::uint32_t versionFailures = 0;  // version queries that fail before one succeeds
     VersionAnswer versionAnswer = VersionAnswer::Ok;
     bool applyVersionOnComplete = true;
+    // After a completed transfer the device restarts and does not come back
+    // (as a bud that went back into its case).
+    bool unplugOnComplete = false;
     DeviceFaults faults;
 };
 
@@ -236,6 +239,9 @@ class VirtualDevice {
     mutable std::mutex mutex_;
     std::condition_variable inputArrived_;
     bool plugged_ = true;
+    // unplugOnComplete: the device goes once the host has read the answer
+    // that completed the transfer.
+    bool restartPending_ = false;
     std::uint64_t session_ = 1;
     std::vector<PendingInput> input_;  // ordered by ready time
     bool interruptRead_ = false;

@@ -481,12 +481,13 @@ class DeviceFileReader {
     }
 
     bool ReadBehaviour(const Json& value, const std::string& where, DeviceBehaviour& behaviour) {
-        if (!CheckObject(
-                value, where,
-                {"offerAnswers", "contentScript", "unplugAtBlock", "silent", "latencyUs",
-                 "versionFailures", "versionAnswer", "applyVersionOnComplete", "faults"}) ||
+        if (!CheckObject(value, where,
+                         {"offerAnswers", "contentScript", "unplugAtBlock", "silent", "latencyUs",
+                          "versionFailures", "versionAnswer", "applyVersionOnComplete",
+                          "unplugOnComplete", "faults"}) ||
             !Flag(value, "silent", where, behaviour.silent) ||
             !Flag(value, "applyVersionOnComplete", where, behaviour.applyVersionOnComplete) ||
+            !Flag(value, "unplugOnComplete", where, behaviour.unplugOnComplete) ||
             !Number(value, "latencyUs", where, 0, 0xFFFFFFFFu, "expected a 32-bit number",
                     behaviour.latencyUs) ||
             !Number(value, "versionFailures", where, 0, 0xFFFFFFFFu, "expected a 32-bit number",

@@ -25,6 +25,11 @@ devices "$(earbud 1)" "$(earbud 2)" > "$work/two-good.json"
 devices "$(earbud 1 '{ "offerAnswers": ["reject"] }')" > "$work/rejecting.json"
 devices "$(earbud 1 '{ "unplugAtBlock": 3 }')" > "$work/unplugged.json"
 devices "$(earbud 1)" > "$work/one.json"
+# The updated bud restarts and stays away; another bud of the same role,
+# already on the offered version, is there: it must not be read in its place.
+devices "$(earbud 1 '{ "unplugOnComplete": true }')" \
+    "$(earbud 1 | sed 's/0x10003001/0x10004001/')" > "$work/verify-gone.json"
+devices "$(earbud 1)" "$(earbud 2 '{ "unplugOnComplete": true }')" > "$work/all-verify-gone.json"
 devices "$(earbud 1)" "$(earbud 2 '{ "versionFailures": 1000 }')" > "$work/undescribed.json"
 devices "$(earbud 1)" "$(earbud 2)" "$(earbud 1 '{ "faults": { "open": true } }')" \
     > "$work/one-unopenable.json"
@@ -37,6 +42,8 @@ rows=(
     "good-json|--json --simulate=$work/one.json"
     "one-bad-all|--all --json --simulate=$work/one-bad.json"
     "two-good-all|--all --verify --simulate=$work/two-good.json"
+    "verify-gone|--verify --json --simulate=$work/verify-gone.json"
+    "all-verify-gone|--all --verify --simulate=$work/all-verify-gone.json"
     "list|--list --simulate=$work/one-bad.json"
     "list-json|--list --json --simulate=$work/one-bad.json"
     "list-none|--list --json --simulate=$work/none.json"
@@ -158,6 +165,21 @@ status=$?
 [ "$status" -eq 1 ] || fail "json-to-full-disk: exited with $status, not 1"
 grep -q "JSON lines could not be written" "$work/full.err" ||
     fail "json-to-full-disk: $(head -1 "$work/full.err")"
+
+# --verify reads back the device it updated, or says it could not: never
+# "Verified" or "Success" about another bud.
+expect_status verify-gone 3
+grep -q "^Verified" "$work/verify-gone.out" "$work/verify-gone.err" &&
+    fail "verify-gone: another bud was taken for the updated one"
+grep -q "^Success" "$work/verify-gone.out" "$work/verify-gone.err" &&
+    fail "verify-gone: success shown for a device that did not confirm its version"
+check verify-gone "the result is unconfirmed" \
+    "[e['verification'] for e in events if e['event'] == 'result'] == ['unverified']"
+expect_status all-verify-gone 3
+grep -q "UNCONFIRMED" "$work/all-verify-gone.out" ||
+    fail "all-verify-gone: the bud that did not come back is not listed as unconfirmed"
+grep -q "1 of 2 devices updated." "$work/all-verify-gone.out" ||
+    fail "all-verify-gone: $(grep 'devices updated' "$work/all-verify-gone.out")"
 
 echo "zelkupdate modes: $failed failed"
 [ "$failed" -eq 0 ]
