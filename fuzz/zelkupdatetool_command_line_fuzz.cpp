@@ -19,8 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char** const argv = commandLine.Argv();
 
     // As main does before Qt starts: Qt's options set aside, ours read.
-    std::vector<char*> own = OwnArguments(argc, argv);
+    std::optional<std::string> qtOptionError;
+    std::vector<char*> own = OwnArguments(argc, argv, qtOptionError);
     zelk::fuzz::Require(!own.empty() && own.front() == argv[0], "the program name stays first");
+    if (qtOptionError) {
+        // A Qt option without its value never reaches Qt.
+        return 0;
+    }
     Options options;
     const std::optional<int> answer =
         AnswerWithoutWindow(static_cast<int>(own.size()), own.data(), options);
