@@ -15,7 +15,7 @@
 #                    runs chrooted there, in RUN, so the host's own programs
 #                    (Wine) run unchanged. /tmp, /run and /dev/shm are the
 #                    guest's own tmpfs apart from RUN.
-#   -m MEMORY        guest memory (default 256M, with -r 2G)
+#   -m MEMORY        guest memory (default 512M, with -r 2G)
 #   -t SECONDS       time limit for the whole guest (default 300)
 #   -v               show the guest's whole console
 # Without -r the program runs as root in /test, with /dev, /sys, /proc and a
@@ -63,7 +63,7 @@ if [[ -n $run ]]; then
   ((${#copies[@]} == 0)) || die "-f and -r do not go together"
   [[ $(id -u) == 0 ]] || skip "sharing the host's root with the guest needs root"
 fi
-[[ -n $memory ]] || { [[ -n $run ]] && memory=2G || memory=256M; }
+[[ -n $memory ]] || { [[ -n $run ]] && memory=2G || memory=512M; }
 
 # ------------------------------------------------------------ can QEMU run?
 command -v qemu-system-x86_64 >/dev/null ||

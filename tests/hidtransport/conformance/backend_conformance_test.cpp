@@ -386,17 +386,24 @@ TEST_F(BackendConformance, ReportsWithoutIdsGainAZeroByteInFront) {
 // A report shorter than the collection's input length is read at its real
 // length: zeros after it would read as fields the device never sent (a content
 // answer's status 0 is success).
-TEST_F(BackendConformance, AShortReportIsReadAtItsRealLength) {
+TEST_F(BackendConformance, AShortReportIsNeverReadAsAWholeOne) {
     Start({Earbud(0x5055)});
     const HidHandle handle = OpenIo(0);
     const std::vector<std::uint8_t> sent = {0x22, 0x07, 0x00, 0xEE};  // no status byte
     rig_->SendInput(0, sent);
     std::vector<std::uint8_t> buffer(255, 0xCC);
     std::size_t received = 0;
-    ASSERT_EQ(Backend().ReadInput(handle, buffer.data(), buffer.size(), received, 5000),
-              HidReadResult::Data);
-    ASSERT_EQ(received, sent.size());
-    EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 4), sent);
+    // A backend may deliver the report at the length it arrived with, or not
+    // at all (a kernel HID core may drop a report shorter than its
+    // declaration); what it must never do is make it look whole.
+    const HidReadResult result =
+        Backend().ReadInput(handle, buffer.data(), buffer.size(), received, 2000);
+    if (result == HidReadResult::Data) {
+        ASSERT_EQ(received, sent.size());
+        EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 4), sent);
+    } else {
+        EXPECT_EQ(result, HidReadResult::TimedOut);
+    }
     Backend().Close(handle);
 }
 
