@@ -76,15 +76,7 @@ std::vector<std::u16string> MatchingInterfaces(cfu::CfuLibrary& library,
     if (characters > 0) {
         std::vector<char16_t> buffer(static_cast<std::size_t>(characters), u'\0');
         if (library.GetDeviceEndpointPath(buffer.data(), characters) == 0) {
-            std::size_t start = 0;
-            for (std::size_t i = 0; i < buffer.size(); ++i) {
-                if (buffer[i] == u'\0') {
-                    if (i > start) {
-                        paths.emplace_back(buffer.data() + start, i - start);
-                    }
-                    start = i + 1;
-                }
-            }
+            paths = SplitPathList(buffer);
         }
     }
     library.Uninitialize();

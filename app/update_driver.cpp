@@ -115,6 +115,20 @@ constexpr int kStaleVersionReads = 5;
 
 }  // namespace
 
+std::vector<std::u16string> SplitPathList(const std::vector<char16_t>& buffer) {
+    std::vector<std::u16string> paths;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        if (buffer[i] == u'\0') {
+            if (i > start) {
+                paths.emplace_back(buffer.data() + start, i - start);
+            }
+            start = i + 1;
+        }
+    }
+    return paths;
+}
+
 UpdateConfig RunConfigFor(const DeviceIdentity& identity) {
     UpdateConfig config = cfu::DefaultUpdateConfig();
     config.VendorId = identity.VendorId;
@@ -284,15 +298,7 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
         EndRun();
         return outcome_;
     }
-    listedAtStart_.clear();
-    for (std::size_t start = 0, i = 0; i < paths.size(); ++i) {
-        if (paths[i] == u'\0') {
-            if (i > start) {
-                listedAtStart_.emplace_back(paths.data() + start, i - start);
-            }
-            start = i + 1;
-        }
-    }
+    listedAtStart_ = SplitPathList(paths);
     // Only the first interface is updated, even when several matched, unless
     // the caller named one.
     const std::u16string path = targetPath_.empty() ? std::u16string(paths.data()) : targetPath_;
@@ -524,16 +530,7 @@ bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, ComponentEntry& ent
     if (library_.GetDeviceEndpointPath(buffer.data(), characters) != 0) {
         return false;
     }
-    std::vector<std::u16string> candidates;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < buffer.size(); ++i) {
-        if (buffer[i] == u'\0') {
-            if (i > start) {
-                candidates.emplace_back(buffer.data() + start, i - start);
-            }
-            start = i + 1;
-        }
-    }
+    std::vector<std::u16string> candidates = SplitPathList(buffer);
     // The updated device is read again: under its own node when that is still
     // there; after a restart only under a node that was not listed when the
     // run began (the others belong to other devices), and only when exactly

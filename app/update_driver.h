@@ -85,6 +85,9 @@ inline constexpr std::uint64_t kMaxPayloadFileSize = 1024 * 1024 - 1;
 // The library configuration a run uses to find and update `identity`.
 UpdateConfig RunConfigFor(const DeviceIdentity& identity);
 
+// The paths of a NUL-separated list as the library's path call fills it.
+std::vector<std::u16string> SplitPathList(const std::vector<char16_t>& buffer);
+
 class UpdateDriver {
   public:
     // `library` is the process's library in the program, a test's own in tests.

@@ -20,20 +20,8 @@ if ! cmake --build "$build" -j "$(nproc)" --target hid_conformance_tests zelk-uh
 fi
 rm "$stage/build.log"
 cp "$repo"/tests/kernel/*.json "$stage/"
-# The flash the sample image must leave: each payload record's bytes at its
-# address, never-written bytes erased (0xFF).
-python3 - "$build/firmware/sample.payload.bin" "$stage/expected-flash.bin" <<'PY'
-import struct, sys
-data = open(sys.argv[1], "rb").read()
-flash = bytearray()
-for at in range(0, len(data) - len(data) % 57, 57):
-    address, length = struct.unpack_from("<IB", data, at)
-    length = min(length, 52)
-    if len(flash) < address + length:
-        flash.extend(b"\xff" * (address + length - len(flash)))
-    flash[address:address + length] = data[at + 5:at + 5 + length]
-open(sys.argv[2], "wb").write(flash)
-PY
+# The flash the sample image must leave.
+python3 "$repo/tests/kernel/expected_flash.py" "$build/firmware/sample.payload.bin" "$stage/expected-flash.bin"
 
 files=()
 for f in "$build/tests/hid_conformance_tests" "$build/tools/zelk-uhid-device" \

@@ -45,20 +45,8 @@ cp "$linux/tools/zelk-uhid-device" "$linux/bench/update_bench" "$windows/app/zel
    "$windows/tests/cfu_update_check.exe" "$windows/firmware/sample.offer.bin" \
    "$windows/firmware/sample.payload.bin" "$run/bin/"
 cp "$repo"/tests/kernel/*.json "$run/"
-# The flash the sample image must leave: each payload record's bytes at its
-# address, never-written bytes erased (0xFF).
-python3 - "$run/bin/sample.payload.bin" "$run/expected-flash.bin" <<'PY'
-import struct, sys
-data = open(sys.argv[1], "rb").read()
-flash = bytearray()
-for at in range(0, len(data) - len(data) % 57, 57):
-    address, length = struct.unpack_from("<IB", data, at)
-    length = min(length, 52)
-    if len(flash) < address + length:
-        flash.extend(b"\xff" * (address + length - len(flash)))
-    flash[address:address + length] = data[at + 5:at + 5 + length]
-open(sys.argv[2], "wb").write(flash)
-PY
+# The flash the sample image must leave.
+python3 "$repo/tests/kernel/expected_flash.py" "$run/bin/sample.payload.bin" "$run/expected-flash.bin"
 
 # The prefix, made here with the Wine the guest runs. Wine 8.0's winebus
 # starts its hidraw (udev) bus only when its SDL bus is off: with libSDL2
