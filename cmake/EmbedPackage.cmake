@@ -3,7 +3,7 @@
 # Builds the firmware package into an executable target: the offer as resource
 # FIRE_WARE 139, the payload as FIRE_WARE2 140 and the device information as
 # FIRE_DEVICEINFO 141 (docs/embedded-package.md), and on Windows their seal
-# as FIRE_SEAL 142 (app/desktop/win32/package_seal.h).
+# as FIRE_SEAL 142 (app/package/package_seal.h).
 #   Windows: a generated .rc file among the target's sources.
 #   Linux:   after each link, qrb_resource_adder writes a packaged copy
 #            beside the target's file, which is then renamed over it (the tool

@@ -1,6 +1,6 @@
 # cmake -DOFFER=... -DPAYLOAD=... -DDEVICEINFO=... -DOUTPUT=... -P PackageSeal.cmake
 # Writes the seal of a Windows program's firmware package (resource FIRE_SEAL
-# 142, app/desktop/win32/package_seal.h): the MD5 digest of each of the three
+# 142, app/package/package_seal.h): the MD5 digest of each of the three
 # files, lower-case hexadecimal, one per line.
 set(text "")
 foreach(file IN ITEMS "${OFFER}" "${PAYLOAD}" "${DEVICEINFO}")

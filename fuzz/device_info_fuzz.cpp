@@ -9,8 +9,8 @@
 #include <limits>
 #include <string>
 
-#include "desktop/recording_desktop.h"
-#include "embedded_package.h"
+#include "app/package/embedded_package.h"
+#include "app/recording_desktop.h"
 #include "fuzz_support.h"
 
 namespace {

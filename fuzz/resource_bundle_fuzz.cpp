@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <span>
 
-#include "elf_image_size.h"
-#include "resource_bundle.h"
+#include "app/package/elf_image_size.h"
+#include "app/package/resource_bundle.h"
 
 namespace {
 

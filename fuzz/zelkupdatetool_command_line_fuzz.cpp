@@ -8,7 +8,7 @@
 #include <vector>
 
 #define main ZelkUpdateToolMain
-#include "zelkupdatetool_main.cpp"
+#include "app/programs/zelkupdatetool_main.cpp"
 #undef main
 
 #include "fuzz_support.h"

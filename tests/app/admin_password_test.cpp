@@ -1,10 +1,10 @@
-#include "admin_password.h"
+#include "app/dialog/admin_password.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "desktop/recording_desktop.h"
+#include "app/recording_desktop.h"
 
 namespace zelk::app {
 namespace {

@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "desktop/platform.h"
+#include "app/platform/platform.h"
 
 #ifndef _WIN32
 #include <clocale>
 
-#include "desktop/linux/code_page.h"
+#include "app/platform/linux/code_page.h"
 #endif
 
 namespace zelk::app::platform {

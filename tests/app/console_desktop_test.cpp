@@ -1,4 +1,4 @@
-#include "desktop/console_desktop.h"
+#include "app/window/console/console_desktop.h"
 
 #include <cstdio>
 #include <filesystem>

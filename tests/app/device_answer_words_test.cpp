@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "app/platform/text_encoding.h"
+#include "app/recording_desktop.h"
+#include "app/run/json_lines_sink.h"
+#include "app/run/run_messages.h"
+#include "app/run/update_driver.h"
 #include "captured_lines.h"
-#include "desktop/recording_desktop.h"
-#include "json_lines_sink.h"
-#include "run_messages.h"
 #include "sample_firmware_paths.h"
 #include "support/fast_wait_clock.h"
-#include "text_encoding.h"
-#include "update_driver.h"
 #include "virtual/virtual_device_file.h"
 #include "virtual/virtual_hid_backend.h"
 #include "zelk/cfu_result_codes.h"

@@ -1,4 +1,4 @@
-#include "elf_image_size.h"
+#include "app/package/elf_image_size.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "embedded_package.h"
+#include "app/package/embedded_package.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "desktop/platform.h"
-#include "desktop/recording_desktop.h"
-#include "text_encoding.h"
+#include "app/platform/platform.h"
+#include "app/platform/text_encoding.h"
+#include "app/recording_desktop.h"
 
 namespace zelk::app {
 namespace {

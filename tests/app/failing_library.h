@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "update_library.h"
+#include "app/run/update_library.h"
 
 namespace zelk::app {
 

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "app/platform/platform.h"
+#include "app/platform/text_encoding.h"
 #include "app/scratch_directory.h"
-#include "desktop/platform.h"
-#include "text_encoding.h"
 
 namespace zelk::app {
 namespace {

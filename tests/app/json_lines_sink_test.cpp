@@ -1,4 +1,4 @@
-#include "json_lines_sink.h"
+#include "app/run/json_lines_sink.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/platform/platform.h"
 #include "app/scoped_environment.h"
-#include "desktop/platform.h"
 
 namespace zelk::app {
 namespace {

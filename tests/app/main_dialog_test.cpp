@@ -1,4 +1,4 @@
-#include "main_dialog.h"
+#include "app/dialog/main_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <iterator>
 #include <string>
 
-#include "desktop/recording_desktop.h"
+#include "app/recording_desktop.h"
 #include "sample_firmware_paths.h"
 #include "support/fast_wait_clock.h"
 #include "virtual/virtual_device_file.h"

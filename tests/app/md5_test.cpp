@@ -1,10 +1,10 @@
-#include "md5.h"
+#include "app/package/md5.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "admin_password.h"
+#include "app/dialog/admin_password.h"
 
 namespace zelk::app {
 namespace {

@@ -1,6 +1,6 @@
 // --list and --all over several virtual earbuds, the JSON lines of a run, and
 // the words a failed run adds to its fixed texts.
-#include "multi_device.h"
+#include "app/run/multi_device.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "app/platform/text_encoding.h"
+#include "app/recording_desktop.h"
+#include "app/run/json_lines_sink.h"
+#include "app/run/run_messages.h"
 #include "captured_lines.h"
-#include "desktop/recording_desktop.h"
-#include "json_lines_sink.h"
-#include "run_messages.h"
 #include "sample_firmware_paths.h"
 #include "support/fast_wait_clock.h"
-#include "text_encoding.h"
 #include "virtual/virtual_device_file.h"
 #include "virtual/virtual_hid_backend.h"
 

@@ -2,7 +2,7 @@
 // the POSIX mkdtemp, hence Linux only).
 #if !defined(_WIN32)
 
-#include "package_authoring.h"
+#include "app/dialog/package_authoring.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <iterator>
 #include <string>
 
-#include "desktop/recording_desktop.h"
+#include "app/platform/text_encoding.h"
+#include "app/recording_desktop.h"
 #include "scratch_directory.h"
 #include "support/fast_wait_clock.h"
-#include "text_encoding.h"
 #include "virtual/virtual_device_file.h"
 #include "virtual/virtual_hid_backend.h"
 

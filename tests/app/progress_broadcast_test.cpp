@@ -19,9 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include "app/platform/platform.h"
 #include "app/scoped_environment.h"
 #include "app/scratch_directory.h"
-#include "desktop/platform.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "resource_bundle.h"
+#include "app/package/resource_bundle.h"
 
 #include <gtest/gtest.h>
 

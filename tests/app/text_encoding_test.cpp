@@ -1,4 +1,4 @@
-#include "text_encoding.h"
+#include "app/platform/text_encoding.h"
 
 #include <gtest/gtest.h>
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "desktop/recording_desktop.h"
+#include "app/recording_desktop.h"
+#include "app/run/update_driver.h"
 #include "failing_library.h"
 #include "sample_firmware_paths.h"
 #include "support/fast_wait_clock.h"
-#include "update_driver.h"
 #include "virtual/virtual_device_file.h"
 #include "virtual/virtual_hid_backend.h"
 #include "zelk/cfu_result_codes.h"

@@ -1,4 +1,4 @@
-#include "update_driver.h"
+#include "app/run/update_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,10 @@
 #include <fstream>
 #include <string>
 
-#include "desktop/recording_desktop.h"
+#include "app/platform/text_encoding.h"
+#include "app/recording_desktop.h"
 #include "sample_firmware_paths.h"
 #include "support/fast_wait_clock.h"
-#include "text_encoding.h"
 #include "virtual/virtual_device_file.h"
 #include "virtual/virtual_hid_backend.h"
 

@@ -3,7 +3,7 @@
 // thread while the UI thread serves messages. Built only for Windows.
 #ifdef _WIN32
 
-#include "desktop/win32/window/win32_desktop.h"
+#include "app/window/win32/win32_desktop.h"
 
 #include <gtest/gtest.h>
 #include <richedit.h>

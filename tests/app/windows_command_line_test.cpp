@@ -1,4 +1,4 @@
-#include "desktop/windows_command_line.h"
+#include "app/platform/windows_command_line.h"
 
 #include <gtest/gtest.h>
 

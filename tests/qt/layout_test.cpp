@@ -10,8 +10,8 @@
 #include <QTimer>
 #include <set>
 
-#include "desktop/qt/about_dialog.h"
-#include "desktop/qt/progress_caption.h"
+#include "app/window/qt/about_dialog.h"
+#include "app/window/qt/progress_caption.h"
 #include "window_fixture.h"
 
 namespace zelk::app::qt {

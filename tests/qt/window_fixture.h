@@ -15,14 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "desktop/qt/dialog_actions.h"
-#include "desktop/qt/qt_desktop.h"
-#include "desktop/qt/run_wait.h"
-#include "desktop/recording_desktop.h"
-#include "main_dialog.h"
+#include "app/dialog/main_dialog.h"
+#include "app/recording_desktop.h"
+#include "app/run/update_driver.h"
+#include "app/window/qt/dialog_actions.h"
+#include "app/window/qt/qt_desktop.h"
+#include "app/window/qt/run_wait.h"
 #include "sample_firmware_paths.h"
 #include "support/fast_wait_clock.h"
-#include "update_driver.h"
 #include "virtual/virtual_device_file.h"
 #include "virtual/virtual_hid_backend.h"
 

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <optional>
 
-#include "elf_image_size.h"
-#include "resource_bundle.h"
+#include "app/package/elf_image_size.h"
+#include "app/package/resource_bundle.h"
 
 namespace zelk::tools {
 namespace {

@@ -14,7 +14,7 @@
 #include <array>
 #include <string>
 
-#include "desktop/win32/package_seal.h"
+#include "app/package/package_seal.h"
 
 namespace zelk::tools {
 namespace {

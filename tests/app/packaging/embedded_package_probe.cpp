@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop/platform.h"
+#include "app/platform/platform.h"
 
 namespace {
 

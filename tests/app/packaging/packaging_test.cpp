@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "resource_bundle.h"
+#include "app/package/resource_bundle.h"
 #include "sample_firmware_paths.h"
 
 extern char** environ;

@@ -1,0 +1,82 @@
+// The main dialog's logic, whatever draws it: the state that the update
+// driver and the packaging step read, initialisation, and the Start button.
+// The window layers (Qt, Win32) and the console program render it through the
+// desktop seam.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/dialog/language_texts.h"
+#include "app/package/embedded_package.h"
+#include "app/run/update_driver.h"
+#include "app/window/desktop.h"
+
+namespace zelk::app {
+
+class MainDialog {
+  public:
+    MainDialog(Desktop& desktop, UpdateDriver& driver);
+    // Waits for a run that is still going: the worker uses this dialog.
+    ~MainDialog();
+    MainDialog(const MainDialog&) = delete;
+    MainDialog& operator=(const MainDialog&) = delete;
+
+    // Writes the package to the temporary directory, loads the device
+    // information and chooses the language.
+    void Prepare();
+    // Prepare, then, in hide-window mode, start the update at once (with the
+    // texts already in place).
+    void Initialize();
+
+    // The Start button: the ready text in black, then one run on a worker
+    // thread. While a run is going a press only says so and starts nothing.
+    void OnStart();
+    bool RunActive() const { return runActive_; }
+    // The user asked to close the window. True when a run is going: the
+    // window is then closed (CloseMainWindow) as soon as that run has ended,
+    // and the caller keeps it open until then. False when no run is going:
+    // the caller closes it now.
+    bool CloseWhenRunEnds();
+    // Waits until the current run (if any) has ended.
+    void WaitForRun();
+    // How the last finished run went.
+    RunOutcome LastOutcome() {
+        std::lock_guard lock(runMutex_);
+        return lastOutcome_;
+    }
+
+    Desktop& desktop() { return desktop_; }
+    const LanguageTexts& Texts() const { return texts_; }
+    const DeviceIdentity& Identity() const { return identity_; }
+    const PackagePaths& Paths() const { return paths_; }
+    PackagePaths& Paths() { return paths_; }
+    bool HideWindow() { return desktop_.IsChecked(control::kHideWindow); }
+
+    // Chosen by the administrator for packaging (empty until then).
+    std::u16string AdminOfferPath;
+    std::u16string AdminPayloadPath;
+    // The device information as the administrator last saw it in the window
+    // (KeepAdministratorValues): what the packaging tool gets.
+    std::optional<std::u16string> AdminDeviceInfo;
+
+  private:
+    void UpdateWorker();
+
+    Desktop& desktop_;
+    UpdateDriver& driver_;
+    LanguageTexts texts_;
+    DeviceIdentity identity_{};
+    PackagePaths paths_;
+
+    std::mutex runMutex_;
+    std::thread worker_;
+    std::atomic<bool> runActive_{false};
+    bool closeAfterRun_ = false;  // guarded by runMutex_
+    RunOutcome lastOutcome_;
+};
+
+}  // namespace zelk::app

@@ -1,0 +1,263 @@
+// zelkupdate: the updater without a window. It does what the dialog program
+// does in hide-window mode: writes out the embedded package, reads the device
+// information, runs one update and ends. The run is printed on standard
+// output; the log texts go to standard error, in colour on a terminal.
+//
+// --json puts the run on standard output as JSON lines (docs/json-output.md)
+// and moves the run's human lines to standard error; --list shows every
+// matching interface without changing anything; --all updates every matching
+// interface at once.
+//
+// Exit status: 0 the device confirmed the update (with --all: every device); 1 the update failed,
+// the program's package is missing or damaged, or --list met an interface it could not describe;
+// 2 no matching device was found; 3 (only with --verify) the whole image was sent but the device,
+// read again, does not report the offered version; 64 the command line was wrong.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/dialog/main_dialog.h"
+#include "app/platform/interrupt.h"
+#include "app/platform/text_encoding.h"
+#include "app/run/json_lines_sink.h"
+#include "app/run/multi_device.h"
+#include "app/run/update_driver.h"
+#include "app/window/console/console_desktop.h"
+#include "cfu_library.h"
+#include "hid_platform.h"
+#include "wait_clock.h"
+
+namespace {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitNoDevice = 2;
+constexpr int kExitUnverified = 3;
+constexpr int kExitUsage = 64;
+
+constexpr const char* kUsage =
+    "Usage: zelkupdate [--verify] [--json] [--all | --list] [--simulate[=FILE]]\n"
+    "                  [--offer FILE --payload FILE]\n"
+    "\n"
+    "Updates the firmware of the first matching HID device with the package\n"
+    "this program carries.\n"
+    "\n"
+    "  --list             show every matching device (path, components, banks, bud\n"
+    "                     roles, versions; one that cannot be opened is marked\n"
+    "                     \"Not openable\") and change nothing; exit 2 when none\n"
+    "  --all              update every matching device at once, each on its own;\n"
+    "                     exit 0 only when every one succeeded (one that cannot\n"
+    "                     be opened counts as failed)\n"
+    "  --json             the run as JSON lines on standard output (one object per\n"
+    "                     line, docs/json-output.md); the human texts go to\n"
+    "                     standard error\n"
+    "  --simulate         update the built-in virtual earbud instead of real devices\n"
+    "  --simulate=FILE    update the virtual devices described in FILE\n"
+    "                     (the format is in docs/virtual-devices.md)\n"
+    "  --offer FILE       use this CFU offer file (16 bytes) instead of the embedded one\n"
+    "  --payload FILE     use this CFU payload file instead of the embedded one\n"
+    "                     (at most 1048575 bytes)\n"
+    "  --verify           after the transfer, succeed only when the device reports\n"
+    "                     the offered version\n"
+    "  --help             show this text\n"
+    "  --version          show the version\n"
+    "\n"
+    "Exit status: 0 updated, 1 the update failed or the package is damaged,\n"
+    "2 no matching device, 3 (with --verify) the image was sent but the device\n"
+    "does not report the new version, 64 usage error.\n"
+    "The environment variable ZELK_VIRTUAL_DEVICES (a file, or \"default\") has the\n"
+    "same effect as --simulate.\n";
+
+struct Options {
+    std::optional<std::string> simulate;
+    std::optional<std::string> offer;
+    std::optional<std::string> payload;
+    bool verify = false;
+    bool json = false;
+    bool list = false;
+    bool all = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Fills `options`; on a mistake returns the message to show.
+std::optional<std::string> Parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&](std::optional<std::string>& into) -> std::optional<std::string> {
+            // An option in the place of the value is a forgotten value, not
+            // a file name.
+            if (i + 1 >= argc || argv[i + 1][0] == '\0' ||
+                std::string_view(argv[i + 1]).starts_with("--")) {
+                return std::string(arg) + " needs a value (a file)";
+            }
+            into = argv[++i];
+            return std::nullopt;
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--verify") {
+            options.verify = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--list") {
+            options.list = true;
+        } else if (arg == "--all") {
+            options.all = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--simulate") {
+            options.simulate = "default";
+        } else if (arg.starts_with("--simulate=")) {
+            options.simulate = std::string(arg.substr(std::strlen("--simulate=")));
+            if (options.simulate->empty()) {
+                return std::string("--simulate= needs a file");
+            }
+        } else if (arg == "--offer") {
+            if (auto error = value(options.offer)) {
+                return error;
+            }
+        } else if (arg == "--payload") {
+            if (auto error = value(options.payload)) {
+                return error;
+            }
+        } else {
+            return "unknown option " + std::string(arg);
+        }
+    }
+    if (options.offer.has_value() != options.payload.has_value()) {
+        return std::string("--offer and --payload go together");
+    }
+    if (options.list && (options.all || options.offer || options.verify)) {
+        return std::string("--list changes nothing: it takes none of --all, --offer, --verify");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace zelk;
+    Options options;
+    if (const auto error = Parse(argc, argv, options)) {
+        std::fprintf(stderr, "zelkupdate: %s\n\n%s", error->c_str(), kUsage);
+        if (options.json) {
+            app::JsonLinesSink(stdout).Exit(kExitUsage);
+        }
+        return kExitUsage;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return kExitSuccess;
+    }
+    if (options.version) {
+        std::puts("zelkupdate 1.0");
+        return kExitSuccess;
+    }
+    std::unique_ptr<app::JsonLinesSink> sink;
+    if (options.json) {
+        sink = std::make_unique<app::JsonLinesSink>(stdout);
+        sink->Start(options.list ? "list" : options.all ? "all" : "update");
+    }
+    // Ctrl+C, kill, a closed terminal or a reader that went away end the run
+    // with its directory removed and a conventional status.
+    app::InstallInterruptCleanup(options.json);
+    auto finish = [&](int status) {
+        if (sink) {
+            sink->Exit(status);
+            // The lines are the run's report: one that could not be written
+            // is a failed run, whatever happened on the device.
+            if (sink->WriteFailed()) {
+                std::fputs("zelkupdate: the JSON lines could not be written to standard output\n",
+                           stderr);
+                return status == kExitSuccess ? kExitFailed : status;
+            }
+        }
+        return status;
+    };
+    if (options.simulate) {
+        std::string error;
+        if (!hid::SelectVirtualHidBackend(*options.simulate, error)) {
+            std::fprintf(stderr, "zelkupdate: %s\n", error.c_str());
+            return finish(kExitUsage);
+        }
+    }
+
+    // With --json, standard output carries only the JSON lines.
+    app::ConsoleOptions consoleOptions;
+    if (options.json) {
+        consoleOptions.out = stderr;
+    }
+    app::ConsoleDesktop desktop(std::move(consoleOptions));
+    app::UpdateDriver driver(desktop, cfu::ProcessLibrary(), SystemClock());
+    driver.SetEventSink(sink.get());
+    driver.SetHoldSuccessForVerification(options.verify);
+    app::MainDialog dialog(desktop, driver);
+    dialog.Prepare();
+    // A missing or damaged package has been reported above; running on with
+    // half of it would at best find no device, so stop here and say why.
+    const app::PackagePaths& paths = dialog.Paths();
+    if (paths.DeviceInfoPath.empty() ||
+        (!options.list && !options.offer &&
+         (paths.OfferTempPath.empty() || paths.PayloadTempPath.empty()))) {
+        std::fputs(paths.PackageDamaged
+                       ? "zelkupdate: the firmware package in this program is missing or damaged; "
+                         "nothing was sent to any device\n"
+                       : "zelkupdate: the firmware package could not be written to the temporary "
+                         "directory (see above); nothing was sent to any device\n",
+                   stderr);
+        return finish(kExitFailed);
+    }
+    if (options.offer) {
+        dialog.Paths().OfferTempPath = app::Utf8ToUtf16(*options.offer);
+        dialog.Paths().PayloadTempPath = app::Utf8ToUtf16(*options.payload);
+    }
+
+    if (options.list) {
+        const auto devices = app::ListDevices(desktop, cfu::ProcessLibrary(), dialog.Identity(),
+                                              dialog.Texts().ChineseUi, sink.get());
+        if (devices.empty()) {
+            return finish(kExitNoDevice);
+        }
+        const bool allDescribed = std::all_of(
+            devices.begin(), devices.end(), [](const app::ListedDevice& d) { return d.described; });
+        return finish(allDescribed ? kExitSuccess : kExitFailed);
+    }
+    if (options.all) {
+        const std::vector<std::u16string> interfaces =
+            app::MatchingInterfaces(cfu::ProcessLibrary(), dialog.Identity());
+        // A matching interface that cannot be opened is a device left
+        // un-updated: it fails the run rather than vanishing from the count.
+        const std::vector<std::u16string> unopenable =
+            app::UnopenableInterfaces(hid::ActiveHidBackend(), dialog.Identity());
+        if (interfaces.empty() && unopenable.empty()) {
+            // The usual run says so, with the identity searched for.
+            dialog.OnStart();
+            dialog.WaitForRun();
+            return finish(kExitNoDevice);
+        }
+        const app::RunInput input{dialog.Identity(), dialog.Paths().OfferTempPath,
+                                  dialog.Paths().PayloadTempPath, dialog.Texts()};
+        const auto summary = app::UpdateAll(desktop, hid::ActiveHidBackend(), SystemClock(), input,
+                                            interfaces, sink.get(), unopenable, options.verify);
+        if (app::AllSucceeded(summary, options.verify)) {
+            return finish(kExitSuccess);
+        }
+        // Every device took its image but one did not confirm the version.
+        const bool onlyUnverified = app::AllSucceeded(summary, false);
+        return finish(onlyUnverified ? kExitUnverified : kExitFailed);
+    }
+
+    dialog.OnStart();
+    dialog.WaitForRun();
+
+    const app::RunOutcome outcome = dialog.LastOutcome();
+    if (outcome.Success()) {
+        return finish(options.verify && !outcome.Verified() ? kExitUnverified : kExitSuccess);
+    }
+    return finish(outcome.noDevice ? kExitNoDevice : kExitFailed);
+}

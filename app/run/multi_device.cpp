@@ -1,0 +1,262 @@
+#include "app/run/multi_device.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "app/platform/text_encoding.h"
+#include "app/run/run_messages.h"
+#include "device_discovery.h"
+#include "hid_backend_factory.h"
+
+namespace zelk::app {
+namespace {
+
+std::string DescriptionText(const DeviceDescription& description) {
+    std::string text;
+    const std::size_t count = std::min<std::size_t>(description.ComponentCount, 7);
+    for (std::size_t i = 0; i < count; ++i) {
+        const ComponentEntry& entry = description.Components[i];
+        char line[160];
+        std::snprintf(
+            line, sizeof line,
+            "   Component ID: %u   Bank: %u   Bud Role: %u   FwVersion: %u.%u.%u.%u\n",
+            static_cast<unsigned>((entry.ComponentInfo >> 8) & 0xFF),
+            static_cast<unsigned>(entry.ComponentInfo & 0x3),
+            static_cast<unsigned>((entry.ComponentInfo >> 2) & 0x3),
+            static_cast<unsigned>(entry.VersionPart1), static_cast<unsigned>(entry.VersionPart2),
+            static_cast<unsigned>(entry.VersionPart3), static_cast<unsigned>(entry.VersionPart4));
+        text += line;
+    }
+    return text;
+}
+
+std::string FailureText(const RunOutcome& outcome) {
+    if (outcome.noDevice) {
+        return "the device was not found";
+    }
+    if (outcome.cannotOpen && outcome.failedStep.empty()) {
+        return NotOpenableText(false);
+    }
+    if (!outcome.reason.empty() && outcome.failedStep.empty()) {
+        return outcome.reason;
+    }
+    if (outcome.failedStep.empty()) {
+        if (outcome.Success()) {
+            return "the version was not confirmed";
+        }
+        return "failed";
+    }
+    std::string text = outcome.failedStep + " fail, rst " + std::to_string(outcome.resultCode) +
+                       " (" + ResultCodeName(outcome.resultCode) + ": " +
+                       (outcome.resultCode == 0 ? NothingTransferredText(false)
+                                                : ResultMeaning(outcome.resultCode, false) + ".") +
+                       ")";
+    if (DeviceAnswerTells(outcome.deviceAnswer)) {
+        text += ' ';
+        text += DeviceAnswerText(outcome.deviceAnswer, false);
+    }
+    if (outcome.deviceGone) {
+        text += ' ';
+        text += DeviceGoneText(false);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::u16string> MatchingInterfaces(cfu::CfuLibrary& library,
+                                               const DeviceIdentity& identity) {
+    library.SetConfig(RunConfigFor(identity));
+    library.Initialize(1);
+    std::vector<std::u16string> paths;
+    const std::int32_t characters = library.GetDeviceNumber();
+    if (characters > 0) {
+        std::vector<char16_t> buffer(static_cast<std::size_t>(characters), u'\0');
+        if (library.GetDeviceEndpointPath(buffer.data(), characters) == 0) {
+            paths = SplitPathList(buffer);
+        }
+    }
+    library.Uninitialize();
+    return paths;
+}
+
+std::vector<std::u16string> UnopenableInterfaces(hid::HidBackend& backend,
+                                                 const DeviceIdentity& identity) {
+    hid::MatchCriteria criteria;
+    criteria.VendorId = identity.VendorId;
+    criteria.ProductId = identity.ProductId;
+    criteria.UsagePage = identity.UsagePage;
+    criteria.Usage = identity.Usage;
+    return hid::UnopenableMatches(backend, criteria);
+}
+
+std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library,
+                                      const DeviceIdentity& identity, bool chinese,
+                                      JsonLinesSink* sink) {
+    std::vector<ListedDevice> devices;
+    const std::vector<std::u16string> paths = MatchingInterfaces(library, identity);
+    const std::vector<std::u16string> unopenable =
+        UnopenableInterfaces(library.Backend(), identity);
+    if (paths.empty() && unopenable.empty()) {
+        const std::string access = hid::ActiveHidAccessProblem();
+        desktop.WriteStdout(NoMatchingDeviceText(identity, false) + "\n");
+        desktop.AppendLog(Utf8ToUtf16(NoMatchingDeviceText(identity, chinese) + "\n"), kRed);
+        if (!access.empty()) {
+            desktop.AppendLog(Utf8ToUtf16(access + "\n"), kRed);
+        }
+        if (sink != nullptr) {
+            sink->NoDevice(identity, false, access);
+        }
+        return devices;
+    }
+    library.SetConfig(RunConfigFor(identity));
+    library.Initialize(1);
+    library.SetConfigEx(RunConfigFor(identity));
+    for (const std::u16string& path : paths) {
+        ListedDevice device;
+        device.path = Utf16ToUtf8(path);
+        EndpointHandle handle = CFU_NO_ENDPOINT;
+        ResultCode rst = library.OpenDeviceEndpoint(path, &handle);
+        if (rst == 0) {
+            std::memset(&device.description, 0, sizeof device.description);
+            rst = library.GetDeviceDescription(handle, &device.description);
+            device.described = rst == 0;
+        }
+        device.resultCode = rst;
+        if (handle != CFU_NO_ENDPOINT) {
+            // Also a handle a failed open left behind: adopted, then closed.
+            library.UnregisterUpdateStatusCallback(handle);
+            library.CloseDeviceEndpoint(handle);
+        }
+        std::string text = device.path + "\n";
+        if (device.described) {
+            text += DescriptionText(device.description);
+        } else {
+            text += std::string("   ") +
+                    (rst != 0 && !device.described && handle == CFU_NO_ENDPOINT
+                         ? CannotOpenText(false) + " "
+                         : std::string()) +
+                    ResultCodeName(rst) + ": " + ResultMeaning(rst, false) + ".\n";
+        }
+        desktop.WriteStdout(text);
+        if (sink != nullptr) {
+            sink->Listed(device);
+        }
+        devices.push_back(std::move(device));
+    }
+    library.Uninitialize();
+    for (const std::u16string& path : unopenable) {
+        ListedDevice device;
+        device.path = Utf16ToUtf8(path);
+        device.openable = false;
+        desktop.WriteStdout(device.path + "\n   Not openable: " + NotOpenableText(false) + "\n");
+        desktop.AppendLog(Utf8ToUtf16(device.path + ": " + NotOpenableText(chinese) + "\n"), kRed);
+        if (sink != nullptr) {
+            sink->Listed(device);
+        }
+        devices.push_back(std::move(device));
+    }
+    if (!unopenable.empty()) {
+        const std::string access = library.Backend().AccessProblem();
+        if (!access.empty()) {
+            desktop.WriteStdout(access + "\n");
+            desktop.AppendLog(Utf8ToUtf16(access + "\n"), kRed);
+        }
+    }
+    // A stale interface (one the system still lists after its device went)
+    // or a device that does not answer is not a device that was listed: the
+    // listing says so, and the program exits with a failure for it.
+    const auto undescribed = static_cast<std::size_t>(std::count_if(
+        devices.begin(), devices.end(), [](const ListedDevice& d) { return !d.described; }));
+    if (undescribed > 0) {
+        desktop.WriteStdout(std::to_string(undescribed) + " of " + std::to_string(devices.size()) +
+                            " matching interfaces could not be described.\n");
+    }
+    return devices;
+}
+
+std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend, WaitClock& clock,
+                                     const RunInput& input,
+                                     const std::vector<std::u16string>& paths, JsonLinesSink* sink,
+                                     const std::vector<std::u16string>& unopenable,
+                                     bool holdSuccessForVerification) {
+    std::vector<DeviceSummary> summary(paths.size());
+    {
+        std::vector<std::jthread> threads;
+        threads.reserve(paths.size());
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            threads.emplace_back([&, i] {
+                cfu::CfuLibrary library(backend, clock);
+                UpdateDriver driver(desktop, library, clock);
+                driver.SetTargetPath(paths[i]);
+                driver.SetEventSink(sink);
+                driver.SetHoldSuccessForVerification(holdSuccessForVerification);
+                summary[i].path = Utf16ToUtf8(paths[i]);
+                summary[i].outcome = driver.RunUpdate(input);
+                summary[i].outcome.path = summary[i].path;
+            });
+        }
+    }
+    // Left out, they would make "N of N devices updated" with a device
+    // untouched: each is a failed device of the run.
+    for (const std::u16string& path : unopenable) {
+        DeviceSummary device;
+        device.path = Utf16ToUtf8(path);
+        device.outcome.path = device.path;
+        device.outcome.stepFailed = true;
+        device.outcome.cannotOpen = true;
+        if (sink != nullptr) {
+            sink->Result(device.path, device.outcome);
+        }
+        summary.push_back(std::move(device));
+    }
+    std::size_t succeeded = 0;
+    std::string text = "\n######################## Summary ########################\n";
+    for (const DeviceSummary& device : summary) {
+        const bool ok = device.outcome.Success();
+        // A device read again that did not confirm the version is not
+        // counted as updated.
+        const bool unconfirmed = ok && device.outcome.verification == Verification::Unverified;
+        succeeded += ok && !unconfirmed ? 1 : 0;
+        text += (unconfirmed ? "   UNCONFIRMED "
+                 : ok        ? "   OK       "
+                             : "   FAILED   ") +
+                device.path;
+        if (unconfirmed) {
+            text += ": the image was sent; the version was not confirmed";
+        } else if (!ok) {
+            text += ": " + FailureText(device.outcome);
+        } else if (device.outcome.verification == Verification::Verified) {
+            text += ": now " + device.outcome.reportedVersion;
+        }
+        text += "\n";
+    }
+    text +=
+        std::to_string(succeeded) + " of " + std::to_string(summary.size()) + " devices updated.\n";
+    if (!unopenable.empty()) {
+        // The backend's permission hint (on Linux: the udev rule), when it has one.
+        const std::string access = backend.AccessProblem();
+        if (!access.empty()) {
+            text += access + "\n";
+        }
+    }
+    desktop.WriteStdout(text);
+    if (sink != nullptr) {
+        sink->Summary(summary);
+    }
+    return summary;
+}
+
+bool AllSucceeded(const std::vector<DeviceSummary>& devices, bool requireVerified) {
+    if (devices.empty()) {
+        return false;
+    }
+    return std::all_of(devices.begin(), devices.end(), [&](const DeviceSummary& device) {
+        return requireVerified ? device.outcome.Verified() : device.outcome.Success();
+    });
+}
+
+}  // namespace zelk::app

@@ -1,0 +1,34 @@
+// What a run tells a machine reader, beside the texts it prints for people:
+// the driver calls these at each stage. All calls of one run come from the
+// thread that runs it; with several runs at once an implementation must take
+// calls from several threads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/package/embedded_package.h"
+#include "zelk/cfu_update.h"
+
+namespace zelk::app {
+
+struct RunOutcome;
+
+class RunEventSink {
+  public:
+    virtual ~RunEventSink() = default;
+    // No interface matched `identity`; `cannotOpen` when one was there but
+    // could not be opened, with the system's hint (may be empty).
+    virtual void NoDevice(const DeviceIdentity& identity, bool cannotOpen,
+                          const std::string& hint) = 0;
+    // The interface this run updates.
+    virtual void DeviceFound(const std::string& path) = 0;
+    virtual void Description(const std::string& path, const DeviceDescription& description) = 0;
+    virtual void Progress(const std::string& path, int percentage, std::uint32_t status) = 0;
+    // After a completed transfer: the device read again.
+    virtual void Verification(const std::string& path, const RunOutcome& outcome) = 0;
+    // The run's end, once.
+    virtual void Result(const std::string& path, const RunOutcome& outcome) = 0;
+};
+
+}  // namespace zelk::app

@@ -1,0 +1,301 @@
+#include "app/run/run_messages.h"
+
+#include <array>
+#include <cstdio>
+
+namespace zelk::app {
+namespace {
+
+struct CodeText {
+    const char* name;
+    const char* english;
+    const char* chinese;
+};
+
+constexpr std::array<CodeText, 27> kCodes{{
+    {"CFU_RESULT_SUCCESS", "success", "\u6210\u529F"},
+    {"CFU_RESULT_REFUSED",
+     "refused: the path list did not fit, the interface could not be opened, or the device "
+     "rejected the offer or stayed busy",
+     "\u88AB\u62D2\u7EDD\uFF1A\u63A5\u53E3\u65E0\u6CD5\u6253\u5F00\uFF0C\u6216\u8BBE\u5907\u62D2"
+     "\u7EDD\u4E86\u66F4\u65B0\u6216\u4E00\u76F4\u5FD9"},
+    {"CFU_RESULT_NOT_ANSWERED",
+     "no answer: the device's description could not be read, or no offer was answered",
+     "\u65E0\u5E94\u7B54\uFF1A\u65E0\u6CD5\u8BFB\u53D6\u8BBE\u5907\u63CF\u8FF0\uFF0C\u6216\u8BBE"
+     "\u5907\u672A\u5E94\u7B54\u4EFB\u4F55\u66F4\u65B0\u8BF7\u6C42"},
+    {"CFU_RESULT_SINGLE_BANK_UNFINISHED",
+     "the single-bank update sent the image but did not finish every image",
+     "\u5355\u5206\u533A\u66F4\u65B0\u5DF2\u53D1\u9001\u955C\u50CF\uFF0C\u4F46\u672A\u5B8C\u6210"
+     "\u5168\u90E8\u955C\u50CF"},
+    {"CFU_RESULT_LAST_IMAGE_REJECTED", "the device rejected the offered image",
+     "\u8BBE\u5907\u62D2\u7EDD\u4E86\u63D0\u4F9B\u7684\u955C\u50CF"},
+    {"CFU_RESULT_VERSION_QUERY_FAILED", "the device's firmware version could not be read",
+     "\u65E0\u6CD5\u8BFB\u53D6\u8BBE\u5907\u7684\u56FA\u4EF6\u7248\u672C"},
+    {"CFU_RESULT_UNKNOWN_COMPONENT", "the device's component is not one this updater updates",
+     "\u8BBE\u5907\u7684\u7EC4\u4EF6\u4E0D\u5728\u53EF\u66F4\u65B0\u8303\u56F4\u5185"},
+    {"CFU_RESULT_FAMILY_NOT_LISTED", "the component is not updated in this device family",
+     "\u8BE5\u8BBE\u5907\u7CFB\u5217\u4E0D\u66F4\u65B0\u6B64\u7EC4\u4EF6"},
+    {"CFU_RESULT_IMAGE_LIST_OPEN", "the image list was already open",
+     "\u955C\u50CF\u5217\u8868\u5DF2\u6253\u5F00"},
+    {"CFU_RESULT_IMAGE_LIST_NOT_OPEN", "the image list was not open",
+     "\u955C\u50CF\u5217\u8868\u672A\u6253\u5F00"},
+    {"CFU_RESULT_IMAGE_FILE_UNUSABLE",
+     "the offer or payload file cannot be used (missing, unreadable, empty or of the wrong size)",
+     "\u66F4\u65B0\u6587\u4EF6\u65E0\u6CD5\u4F7F\u7528\uFF08\u7F3A\u5931\u3001\u4E0D\u53EF\u8BFB"
+     "\u3001\u4E3A\u7A7A\u6216\u5927\u5C0F\u9519\u8BEF\uFF09"},
+    {"CFU_RESULT_IMAGE_LIST_FULL", "the image list is full",
+     "\u955C\u50CF\u5217\u8868\u5DF2\u6EE1"},
+    {"CFU_RESULT_REPORT_TOO_SHORT", "the device's reports are too short for the update",
+     "\u8BBE\u5907\u7684\u62A5\u544A\u957F\u5EA6\u4E0D\u8DB3\u4EE5\u8FDB\u884C\u66F4\u65B0"},
+    {"CFU_RESULT_NO_IMAGE_FOR_BANK",
+     "no image is meant for the bank the device is not running from",
+     "\u6CA1\u6709\u9002\u7528\u4E8E\u8BBE\u5907\u5907\u7528\u5206\u533A\u7684\u955C\u50CF"},
+    {"CFU_RESULT_UPDATE_RUNNING", "refused while an update is running",
+     "\u66F4\u65B0\u8FDB\u884C\u4E2D\uFF0C\u64CD\u4F5C\u88AB\u62D2\u7EDD"},
+    {"CFU_RESULT_WRONG_IMAGE_COUNT", "the wrong number of images for this device",
+     "\u955C\u50CF\u6570\u91CF\u4E0E\u8BBE\u5907\u4E0D\u7B26"},
+    {"CFU_RESULT_OFFER_SEND_FAILED", "the offer could not be written to the device",
+     "\u65E0\u6CD5\u5411\u8BBE\u5907\u53D1\u9001\u66F4\u65B0\u8BF7\u6C42"},
+    {"CFU_RESULT_OFFER_NO_RESPONSE", "the device did not answer the offer",
+     "\u8BBE\u5907\u672A\u5E94\u7B54\u66F4\u65B0\u8BF7\u6C42"},
+    {"CFU_RESULT_OFFER_UNEXPECTED", "the device answered the offer with a status it may not give",
+     "\u8BBE\u5907\u4EE5\u610F\u5916\u7684\u72B6\u6001\u5E94\u7B54\u66F4\u65B0\u8BF7\u6C42"},
+    {"CFU_RESULT_REPETITION_LIMIT", "the device kept putting the update off",
+     "\u8BBE\u5907\u4E00\u76F4\u63A8\u8FDF\u66F4\u65B0"},
+    {"CFU_RESULT_CONTENT_FAILED",
+     "the transfer failed: a block could not be written, or the device reported an error",
+     "\u4F20\u8F93\u5931\u8D25\uFF1A\u6570\u636E\u5757\u65E0\u6CD5\u5199\u5165\uFF0C\u6216\u8BBE"
+     "\u5907\u62A5\u544A\u9519\u8BEF"},
+    {"CFU_RESULT_CONTENT_SEQUENCE_MISMATCH", "the device's answers kept naming another block",
+     "\u8BBE\u5907\u7684\u5E94\u7B54\u4E00\u76F4\u6307\u5411\u5176\u4ED6\u6570\u636E\u5757"},
+    {"CFU_RESULT_CONTENT_WRITE_ERROR", "the device reported a write error",
+     "\u8BBE\u5907\u62A5\u544A\u5199\u5165\u9519\u8BEF"},
+    {"CFU_RESULT_CONTENT_NO_RESPONSE", "the device stopped answering during the transfer",
+     "\u4F20\u8F93\u8FC7\u7A0B\u4E2D\u8BBE\u5907\u505C\u6B62\u5E94\u7B54"},
+    {"CFU_RESULT_CONTENT_FAILED_IGNORING_VERSION",
+     "the transfer failed (single-bank update ignoring the version)",
+     "\u4F20\u8F93\u5931\u8D25\uFF08\u5FFD\u7565\u7248\u672C\u7684\u5355\u5206\u533A\u66F4\u65B0"
+     "\uFF09"},
+    {"CFU_RESULT_INTERNAL_ERROR", "the update library failed inside",
+     "\u66F4\u65B0\u5E93\u5185\u90E8\u9519\u8BEF"},
+    {"CFU_RESULT_DEVICE_BUSY_ELSEWHERE", "another update is running on this device",
+     "\u6B64\u8BBE\u5907\u4E0A\u6B63\u5728\u8FD0\u884C\u53E6\u4E00\u4E2A\u66F4\u65B0"},
+}};
+
+// One code of the device: its key, English and Chinese words.
+struct DeviceCode {
+    const char* key;
+    const char* english;
+    const char* chinese;
+};
+
+constexpr DeviceCode kUnknownCode{"UNKNOWN", "unknown", "\u672A\u77E5"};
+
+constexpr std::array<DeviceCode, 9> kRejectReasons{{
+    {"OLD_FIRMWARE", "old firmware", "\u65E7\u56FA\u4EF6"},
+    {"INVALID_COMPONENT", "invalid component", "\u65E0\u6548\u7EC4\u4EF6"},
+    {"SWAP_PENDING", "swap pending", "\u7B49\u5F85\u5207\u6362"},
+    {"MISMATCH", "mismatch", "\u4E0D\u5339\u914D"},
+    {"BANK", "bank", "\u5206\u533A\u4E0D\u7B26"},
+    {"PLATFORM", "platform", "\u5E73\u53F0\u4E0D\u7B26"},
+    {"MILESTONE", "milestone", "\u91CC\u7A0B\u7891\u4E0D\u7B26"},
+    {"INVALID_PROTOCOL_REVISION", "invalid protocol revision",
+     "\u65E0\u6548\u534F\u8BAE\u7248\u672C"},
+    {"VARIANT", "variant", "\u53D8\u4F53\u4E0D\u7B26"},
+}};
+constexpr DeviceCode kVendorReason{"VENDOR_SPECIFIC", "vendor specific",
+                                   "\u5382\u5546\u81EA\u5B9A\u4E49"};
+constexpr std::uint8_t kFirstVendorReason = 0xE0;
+
+constexpr std::array<DeviceCode, 12> kContentStatuses{{
+    {"SUCCESS", "success", "\u6210\u529F"},
+    {"PREPARE_ERROR", "prepare error", "\u51C6\u5907\u9519\u8BEF"},
+    {"WRITE_ERROR", "write error", "\u5199\u5165\u9519\u8BEF"},
+    {"COMPLETE_ERROR", "complete error", "\u5B8C\u6210\u9519\u8BEF"},
+    {"VERIFY_ERROR", "verify error", "\u6821\u9A8C\u9519\u8BEF"},
+    {"CRC_ERROR", "CRC error", "CRC \u9519\u8BEF"},
+    {"SIGNATURE_ERROR", "signature error", "\u7B7E\u540D\u9519\u8BEF"},
+    {"VERSION_ERROR", "version error", "\u7248\u672C\u9519\u8BEF"},
+    {"SWAP_PENDING", "swap pending", "\u7B49\u5F85\u5207\u6362"},
+    {"INVALID_ADDRESS", "invalid address", "\u65E0\u6548\u5730\u5740"},
+    {"NO_OFFER", "no offer", "\u65E0\u66F4\u65B0\u8BF7\u6C42"},
+    {"INVALID", "invalid", "\u65E0\u6548"},
+}};
+
+constexpr std::array<DeviceCode, 5> kOfferStatuses{{
+    {"SKIP", "skip", "\u8DF3\u8FC7"},
+    {"ACCEPT", "accept", "\u63A5\u53D7"},
+    {"REJECT", "reject", "\u62D2\u7EDD"},
+    {"BUSY", "busy", "\u5FD9"},
+    {"COMMAND_READY", "command ready", "\u547D\u4EE4\u5C31\u7EEA"},
+}};
+constexpr DeviceCode kOfferNotSupported{"NOT_SUPPORTED", "not supported", "\u4E0D\u652F\u6301"};
+constexpr auto kOfferStatusAccept = static_cast<std::uint8_t>(engine::OfferStatus::Accept);
+constexpr auto kOfferStatusReject = static_cast<std::uint8_t>(engine::OfferStatus::Reject);
+constexpr auto kOfferStatusNotSupported =
+    static_cast<std::uint8_t>(engine::OfferStatus::NotSupported);
+constexpr std::uint8_t kContentStatusSuccess = engine::kContentStatusSuccess;
+
+template <std::size_t N>
+const DeviceCode& Lookup(const std::array<DeviceCode, N>& table, std::uint8_t code) {
+    return code < N ? table[code] : kUnknownCode;
+}
+
+const DeviceCode& RejectReason(std::uint8_t reason) {
+    return reason >= kFirstVendorReason ? kVendorReason : Lookup(kRejectReasons, reason);
+}
+
+const DeviceCode& OfferStatus(std::uint8_t status) {
+    return status == kOfferStatusNotSupported ? kOfferNotSupported : Lookup(kOfferStatuses, status);
+}
+
+std::string Words(const DeviceCode& code, bool chinese) {
+    return chinese ? code.chinese : code.english;
+}
+
+}  // namespace
+
+const char* ResultCodeName(std::int64_t code) {
+    if (code < 0 || code >= static_cast<std::int64_t>(kCodes.size())) {
+        return "CFU_RESULT_UNKNOWN";
+    }
+    return kCodes[static_cast<std::size_t>(code)].name;
+}
+
+std::string ResultMeaning(std::int64_t code, bool chinese) {
+    if (code < 0 || code >= static_cast<std::int64_t>(kCodes.size())) {
+        return chinese ? "\u672A\u77E5\u7684\u7ED3\u679C\u4EE3\u7801"
+                       : "a result code this program does not know";
+    }
+    const CodeText& text = kCodes[static_cast<std::size_t>(code)];
+    return chinese ? text.chinese : text.english;
+}
+
+const char* OfferStatusKey(std::uint8_t status) {
+    return OfferStatus(status).key;
+}
+
+const char* RejectReasonKey(std::uint8_t reason) {
+    return RejectReason(reason).key;
+}
+
+const char* ContentStatusKey(std::uint8_t status) {
+    return Lookup(kContentStatuses, status).key;
+}
+
+std::string OfferStatusWords(std::uint8_t status, bool chinese) {
+    return Words(OfferStatus(status), chinese);
+}
+
+std::string RejectReasonWords(std::uint8_t reason, bool chinese) {
+    return Words(RejectReason(reason), chinese);
+}
+
+std::string ContentStatusWords(std::uint8_t status, bool chinese) {
+    return Words(Lookup(kContentStatuses, status), chinese);
+}
+
+bool DeviceAnswerTells(const cfu::DeviceAnswer& answer) {
+    return (answer.ContentSeen && answer.ContentStatus != kContentStatusSuccess) ||
+           (answer.OfferSeen && answer.OfferStatus != kOfferStatusAccept);
+}
+
+std::string DeviceAnswerText(const cfu::DeviceAnswer& answer, bool chinese) {
+    char buffer[256];
+    if (answer.ContentSeen && answer.ContentStatus != kContentStatusSuccess) {
+        const std::string words = ContentStatusWords(answer.ContentStatus, chinese);
+        if (chinese) {
+            std::snprintf(buffer, sizeof buffer,
+                          "\u8BBE\u5907\u62A5\u544A\u6570\u636E\u5757 %u "
+                          "\u7684\u5185\u5BB9\u72B6\u6001 0x%02X\uFF08%s\uFF09\u3002",
+                          static_cast<unsigned>(answer.ContentSequence),
+                          static_cast<unsigned>(answer.ContentStatus), words.c_str());
+        } else {
+            std::snprintf(buffer, sizeof buffer,
+                          "The device reported content status 0x%02X (%s) for block %u.",
+                          static_cast<unsigned>(answer.ContentStatus), words.c_str(),
+                          static_cast<unsigned>(answer.ContentSequence));
+        }
+        return buffer;
+    }
+    if (!answer.OfferSeen || answer.OfferStatus == kOfferStatusAccept) {
+        return {};
+    }
+    if (answer.OfferStatus == kOfferStatusReject) {
+        const std::string words = RejectReasonWords(answer.RejectReason, chinese);
+        std::snprintf(buffer, sizeof buffer,
+                      chinese ? "\u8BBE\u5907\u62D2\u7EDD\u4E86\u66F4\u65B0\u8BF7\u6C42"
+                                "\uFF1A\u539F\u56E0 0x%02X\uFF0C%s\u3002"
+                              : "The device rejected the offer: reason 0x%02X, %s.",
+                      static_cast<unsigned>(answer.RejectReason), words.c_str());
+        return buffer;
+    }
+    const std::string words = OfferStatusWords(answer.OfferStatus, chinese);
+    std::snprintf(buffer, sizeof buffer,
+                  chinese ? "\u8BBE\u5907\u4EE5\u72B6\u6001 0x%02X\uFF08%s\uFF09\u5E94"
+                            "\u7B54\u66F4\u65B0\u8BF7\u6C42\u3002"
+                          : "The device answered the offer with status 0x%02X (%s).",
+                  static_cast<unsigned>(answer.OfferStatus), words.c_str());
+    return buffer;
+}
+
+std::string NoMatchingDeviceText(const DeviceIdentity& identity, bool chinese) {
+    char buffer[256];
+    std::snprintf(
+        buffer, sizeof buffer,
+        chinese ? "\u6CA1\u6709\u5339\u914D\u7684 HID \u8BBE\u5907\uFF1AVID 0x%04X\uFF0CPID "
+                  "0x%04X\uFF0C\u7528\u6CD5\u9875 0x%04X\uFF0C\u7528\u6CD5 "
+                  "0x%04X\uFF0CMI %u\u3002"
+                : "No HID device matches VID 0x%04X, PID 0x%04X, usage page 0x%04X, "
+                  "usage 0x%04X, MI %u.",
+        static_cast<unsigned>(identity.VendorId), static_cast<unsigned>(identity.ProductId),
+        static_cast<unsigned>(identity.UsagePage), static_cast<unsigned>(identity.Usage),
+        static_cast<unsigned>(identity.MiValue));
+    return buffer;
+}
+
+std::string NoDeviceIdentityText(bool chinese) {
+    return chinese ? "\u672A\u80FD\u8BFB\u53D6\u8BBE\u5907\u4FE1\u606F\uFF08\u7A0B\u5E8F"
+                     "\u5185\u7684\u56FA\u4EF6\u5305\u6216\u4E34\u65F6\u6587\u4EF6\u5939"
+                     "\u6709\u95EE\u9898\uFF0C\u89C1\u4E0A\u6587\uFF09\uFF0C\u672A\u67E5"
+                     "\u627E\u8BBE\u5907\u3002"
+                   : "No device information could be read (see above: the program's firmware "
+                     "package or the temporary folder), so no device was searched for.";
+}
+
+std::string CannotOpenText(bool chinese) {
+    return chinese ? "\u627E\u5230\u4E86\u5339\u914D\u7684\u8BBE\u5907\uFF0C\u4F46\u65E0\u6CD5"
+                     "\u6253\u5F00\u5B83\u3002"
+                   : "A matching device was found but cannot be opened.";
+}
+
+std::string NotOpenableText(bool chinese) {
+    return chinese ? "\u6B64\u63A5\u53E3\u4E0E\u8BBE\u5907\u5339\u914D\uFF0C\u4F46\u65E0\u6CD5"
+                     "\u6253\u5F00\u6216\u8BFB\u53D6\u5176\u63CF\u8FF0\uFF1B\u672A\u5411\u5176"
+                     "\u53D1\u9001\u4EFB\u4F55\u5185\u5BB9\u3002"
+                   : "This interface matches but cannot be opened or described; nothing was "
+                     "sent to it.";
+}
+
+std::string DeviceBusyText(std::uint64_t waitMs, bool chinese) {
+    const std::string seconds = std::to_string((waitMs + 999) / 1000);
+    return chinese ? "\u8BBE\u5907\u6B63\u5FD9\uFF1B\u66F4\u65B0\u5C06\u7EE7\u7EED\u63D0\u4F9B"
+                     "\u955C\u50CF\uFF0C\u6700\u591A\u7B49\u5F85 " +
+                         seconds + " \u79D2\u540E\u653E\u5F03\u3002"
+                   : "The device is busy; the update keeps offering the image for up to " +
+                         seconds + " s before it gives up.";
+}
+
+std::string NothingTransferredText(bool chinese) {
+    return chinese ? "\u8BBE\u5907\u672A\u63A5\u53D7\u4EFB\u4F55\u955C\u50CF\uFF0C\u672A\u66F4"
+                     "\u65B0\u4EFB\u4F55\u5185\u5BB9\u3002"
+                   : "The device took no image, so nothing was updated.";
+}
+
+std::string DeviceGoneText(bool chinese) {
+    return chinese ? "\u8BBE\u5907\u5DF2\u4E0D\u5728\uFF08\u88AB\u62D4\u51FA\u6216\u91CD\u65B0"
+                     "\u542F\u52A8\uFF09\u3002"
+                   : "The device is gone (unplugged or restarted).";
+}
+
+}  // namespace zelk::app

@@ -1,0 +1,170 @@
+// One update run: the library's calls in their fixed order against the first
+// matching interface, the run's console lines, its log texts and its
+// broadcasts. Progress arrives through ProgressCallback.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/dialog/language_texts.h"
+#include "app/package/embedded_package.h"
+#include "app/run/run_events.h"
+#include "app/run/update_library.h"
+#include "app/window/desktop.h"
+#include "cfu_library.h"
+#include "wait_clock.h"
+
+namespace zelk::app {
+
+// What a run needs from the dialog.
+struct RunInput {
+    DeviceIdentity identity;
+    std::u16string offerPath;
+    std::u16string payloadPath;
+    LanguageTexts texts;
+};
+
+// What reading the device again after a completed transfer showed.
+enum class Verification {
+    NotRun,      // no transfer completed
+    Verified,    // the device reports the offered version
+    Unverified,  // it still reports another one, or could not be read again
+};
+
+// How a run went, as its broadcasts told it.
+struct RunOutcome {
+    bool noDevice = false;
+    bool stepFailed = false;
+    // A transfer ended with a status of 0 at 100 % and the update call
+    // returned 0: the success text and broadcast were given.
+    bool succeeded = false;
+    Verification verification = Verification::NotRun;
+    // The version the device reported when it was read again (valid when
+    // verification is not NotRun and the device could be read).
+    std::string reportedVersion;
+    // The interface the run worked on (UTF-8), when one matched.
+    std::string path;
+    // The step that failed ("Update", "Open device endpoint", ...) and the
+    // library's result for it; empty and 0 when none failed.
+    std::string failedStep;
+    std::int64_t resultCode = 0;
+    // After a failed update step: what the device itself last answered.
+    cfu::DeviceAnswer deviceAnswer;
+    // A matching interface was there but could not be opened.
+    bool cannotOpen = false;
+    // The device was no longer present after the step failed.
+    bool deviceGone = false;
+    // Why the run was refused before any library step (an input it cannot
+    // use); empty otherwise.
+    std::string reason;
+
+    // Success only when the device confirmed it and no step failed.
+    bool Success() const { return succeeded && !stepFailed && !noDevice; }
+    bool Verified() const { return Success() && verification == Verification::Verified; }
+};
+
+// The exit status of a program whose run was unattended (the console updater,
+// the window in hide-window mode): 0 only when the device took its image, 2
+// when no device matched, 1 for any other outcome (also a run that never
+// started).
+inline int UnattendedExitStatus(const RunOutcome& outcome) {
+    if (outcome.Success()) {
+        return 0;
+    }
+    return outcome.noDevice ? 2 : 1;
+}
+
+// The packaging tool takes payloads below 1 MiB; the updater refuses larger
+// ones in the same way.
+inline constexpr std::uint64_t kMaxPayloadFileSize = 1024 * 1024 - 1;
+
+// The library configuration a run uses to find and update `identity`.
+UpdateConfig RunConfigFor(const DeviceIdentity& identity);
+
+// The paths of a NUL-separated list as the library's path call fills it.
+std::vector<std::u16string> SplitPathList(const std::vector<char16_t>& buffer);
+
+class UpdateDriver {
+  public:
+    // `library` is the process's library in the program, a test's own in tests.
+    UpdateDriver(Desktop& desktop, cfu::CfuLibrary& library, WaitClock& clock);
+    // The calls go through `library`, which must outlive the driver.
+    UpdateDriver(Desktop& desktop, UpdateLibrary& library, WaitClock& clock);
+
+    // The run. Only one runs at a time; the caller (the Start handler) ensures it.
+    RunOutcome RunUpdate(const RunInput& input);
+
+    WaitClock& Clock() { return clock_; }
+
+    // Receives the run's events as well; null for none. Set before the run.
+    void SetEventSink(RunEventSink* sink) { sink_ = sink; }
+    // The interface the runs update; empty (the default): the first one that
+    // matches.
+    void SetTargetPath(std::u16string path) { targetPath_ = std::move(path); }
+    // With a verdict held, the success text and broadcast wait for the device
+    // to report the offered version when it is read again; a device that does
+    // not confirm it never shows success. Off (the default): success follows
+    // the transfer, and the read-back comes after it.
+    void SetHoldSuccessForVerification(bool hold) { holdSuccess_ = hold; }
+
+    // The library's status callback for the run in progress.
+    static std::int32_t ProgressCallback(std::uint64_t endpoint, const UpdateStatus* status);
+
+    // After a completed transfer the device is read again, for up to this many
+    // one-second tries (it may restart and come back under a new handle).
+    static constexpr int kVerifyTries = 20;
+    static constexpr std::uint32_t kVerifyRetryMs = 1000;
+
+  private:
+    struct Run;
+    void OnProgress(std::uint64_t endpoint, const UpdateStatus& status);
+    void Broadcast(ProgressEvent event, std::int64_t lParam);
+    // Broadcast 3, the console text and the log text (in red), with `rst`.
+    void ReportFailure(const char* consoleFormat, const char* logFormat, ResultCode rst);
+    void Print(const std::string& text);
+    bool EndpointStage(const std::u16string& path);
+    // After a failed step: the result's meaning, on the console in English
+    // and in the log in the interface's language (on the step's log line
+    // when `logLineOpen`).
+    void Explain(const char* consoleFormat, ResultCode rst, bool logLineOpen);
+    // True when `path` is still among the system's interfaces.
+    bool StillPresent(const std::u16string& path);
+    void EndRun();
+    // Refuses a payload file the packaging tool would not take.
+    bool PayloadSizeAcceptable(const std::u16string& payloadPath);
+    // Reads the description again and compares it with the offered version.
+    void VerifyUpdate();
+    // One try: finds, opens, describes and closes the device. False when the
+    // device could not be read; `version` is the offered component's version.
+    bool ReadBackVersion(std::uint8_t componentId, ComponentEntry& entry);
+
+    Desktop& desktop_;
+    // Set when the driver was given a library object: the calls over it.
+    std::unique_ptr<CfuLibraryCalls> ownCalls_;
+    UpdateLibrary& library_;
+    WaitClock& clock_;
+    const RunInput* input_ = nullptr;
+    RunOutcome outcome_;
+    UpdateConfig config_{};
+    // A status of 0 at 100 % arrived during this run's update call.
+    bool transferCompleted_ = false;
+    RunEventSink* sink_ = nullptr;
+    std::u16string path_;
+    std::u16string targetPath_;
+    // The updated device's description before the update: after a restart
+    // under a new node it is told apart from other buds by its component
+    // and bud role.
+    DeviceDescription updatedDescription_{};
+    // The matching interfaces listed when the run began: after a restart the
+    // device comes back under a node that is not among them.
+    std::vector<std::u16string> listedAtStart_;
+    bool holdSuccess_ = false;
+    // The success text and broadcast.
+    void AnnounceSuccess();
+};
+
+}  // namespace zelk::app
