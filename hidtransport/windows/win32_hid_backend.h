@@ -3,7 +3,9 @@
 // hid.dll. Every system call goes through a Win32HidApi table.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -19,9 +21,22 @@ bool IsDeviceGoneError(DWORD error);
 // (access denied, held unshared by another program).
 bool IsRefusedOpenError(DWORD error);
 
+// The name of the update lock of the interface at `path`: a named mutex in
+// the session's Local\ namespace whose name carries a 64-bit FNV-1a hash of
+// the path with ASCII letters upper-cased. The system compares interface
+// paths without regard to case, and the configuration manager and the setup
+// API may spell one interface differently, so the name must not depend on
+// case. A hash, not the path itself: a mutex name may hold no backslash after
+// its namespace and no more than MAX_PATH characters, and interface paths
+// have both. Local\, not Global\: every program may make an object there
+// without a privilege, and a program of another user cannot squat the name
+// and keep this user from updating; an updater in another user's session is
+// not seen, but the device is opened by the user at the desktop.
+std::wstring UpdateLockName(std::u16string_view path);
+
 class Win32HidBackend final : public HidBackend {
   public:
-    explicit Win32HidBackend(Win32HidApi& api) : api_(api) {}
+    explicit Win32HidBackend(Win32HidApi& api);  // out of line: UpdateLock is whole there
     ~Win32HidBackend() override;
 
     int ListInterfaces(std::vector<std::u16string>& paths) override;
@@ -37,10 +52,20 @@ class Win32HidBackend final : public HidBackend {
     // Cancels the read that waits on `handle` (only that read, never a write),
     // or makes the next one end at once.
     void InterruptRead(HidHandle handle) override;
+    // The update lock is the interface's named mutex (UpdateLockName), held
+    // by a thread of its own while the lock lasts: a mutex belongs to the
+    // thread that took it, so a second handle on the caller's thread would
+    // take it again (it counts recursively), and an unlock or close from
+    // another thread could not give it up. A mutex whose holder died without
+    // giving it up counts as taken by us. Never waits for another holder.
+    HidLockResult LockForUpdate(HidHandle handle) override;
+    void UnlockForUpdate(HidHandle handle) override;
     // The last interface that is there but could not be opened, and why.
     std::string AccessProblem() const override;
 
   private:
+    class UpdateLock;
+
     struct OpenHandle {
         HANDLE handle = INVALID_HANDLE_VALUE;
         HidOpenMode mode = HidOpenMode::Query;
@@ -50,6 +75,7 @@ class Win32HidBackend final : public HidBackend {
         bool readInterrupted = false;  // the pending read was cancelled by InterruptRead
         bool interruptNext = false;    // InterruptRead came while no read waited
         bool gone = false;             // a report failed with an error that says the device went
+        std::uint64_t lockKey = 0;     // the hash in UpdateLockName of the path
     };
 
     // Registers the read of `overlapped` as the one waiting on `handle`; false
@@ -73,6 +99,10 @@ class Win32HidBackend final : public HidBackend {
     mutable std::mutex mutex_;
     std::string accessProblem_;
     std::map<HidHandle, OpenHandle> open_;
+    // Taking and giving up update locks, one at a time. Taken before `mutex_`
+    // where both are held, never after it.
+    std::mutex lockMutex_;
+    std::map<HidHandle, std::unique_ptr<UpdateLock>> locks_;  // under lockMutex_
 };
 
 }  // namespace zelk::hid::win32

@@ -216,6 +216,9 @@ class FakeApi final : public Win32HidApi {
         lastError = read.cancelError;
         return read.cancelReturns;
     }
+    // Update locks are tried against the system's own mutexes (below).
+    HANDLE OpenNamedMutex(const wchar_t*) override { return nullptr; }
+    BOOL ReleaseMutex(HANDLE) override { return FALSE; }
     DWORD GetLastError() override { return lastError; }
     void DebugString(const wchar_t* text) override { debugLines.emplace_back(text); }
 
@@ -861,6 +864,132 @@ TEST(Win32HidBackendOnSystemIo, ReportsArriveTimeOutsLoseNothingAndTheReadNeverO
     EXPECT_NE(gone, HidReadResult::TimedOut);
     EXPECT_EQ(received, 0u);
     EXPECT_TRUE(backend.Close(handle));
+}
+
+// Spellings of one interface share its update lock; other interfaces,
+// other collections of one device among them, have their own.
+TEST(Win32HidBackend, UpdateLockNameIgnoresCaseAndTellsInterfacesApart) {
+    struct Case {
+        std::u16string first;
+        std::u16string second;
+        bool shared;
+    };
+    const Case cases[] = {
+        {kPath, kPath, true},
+        {kPath, u"\\\\?\\hid#vid_320f&pid_226b&mi_03#7&1&0&0000#{4D1E55B2-F16F}", true},
+        {kPath, u"\\\\?\\HID#VID_320F&PID_226B&MI_02#7&1&0&0000#{4d1e55b2-f16f}", false},
+        {u"\\\\?\\HID#VID_320F&PID_226B&MI_03&Col01#7&1",
+         u"\\\\?\\HID#VID_320F&PID_226B&MI_03&Col02#7&1", false},
+        {u"ab", u"ba", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.second.begin(), c.second.end()));
+        EXPECT_EQ(UpdateLockName(c.first) == UpdateLockName(c.second), c.shared);
+    }
+    // A name the system takes: its namespace, then no backslash, short.
+    const std::wstring name = UpdateLockName(std::u16string(400, u'\\'));
+    EXPECT_EQ(name.rfind(L"Local\\", 0), 0u);
+    EXPECT_EQ(name.find(L'\\', 6), std::wstring::npos);
+    EXPECT_LT(name.size(), std::size_t{MAX_PATH});
+}
+
+// Update locks against the system's named mutexes. Two backends stand for two
+// updater processes: a mutex belongs to a thread, and each lock has its own.
+class Win32HidBackendLocks : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t folder[MAX_PATH] = {};
+        ASSERT_GT(GetTempPathW(MAX_PATH, folder), 0u);
+        for (std::wstring& file : files_) {
+            file = std::wstring(folder) + L"zelk-lock-" + std::to_wstring(GetCurrentProcessId()) +
+                   L"-" + std::to_wstring(&file - files_) + L".bin";
+            const HANDLE created = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(created, INVALID_HANDLE_VALUE);
+            ::CloseHandle(created);
+        }
+    }
+    void TearDown() override {
+        for (const std::wstring& file : files_) {
+            DeleteFileW(file.c_str());
+        }
+    }
+    std::u16string Path(int i) const { return std::u16string(files_[i].begin(), files_[i].end()); }
+
+    std::wstring files_[2];
+};
+
+TEST_F(Win32HidBackendLocks, OneUpdaterPerInterfaceUntilUnlockOrClose) {
+    Win32HidBackend mine(SystemWin32HidApi());
+    Win32HidBackend other(SystemWin32HidApi());
+    const HidHandle first = mine.Open(Path(0), HidOpenMode::Io);
+    const HidHandle second = mine.Open(Path(0), HidOpenMode::Io);
+    const HidHandle query = mine.Open(Path(0), HidOpenMode::Query);
+    const HidHandle elsewhere = other.Open(Path(0), HidOpenMode::Io);
+    const HidHandle otherInterface = other.Open(Path(1), HidOpenMode::Io);
+    for (const HidHandle handle : {first, second, query, elsewhere, otherInterface}) {
+        ASSERT_NE(handle, kInvalidHidHandle);
+    }
+
+    EXPECT_EQ(mine.LockForUpdate(query), HidLockResult::Failed);
+    EXPECT_EQ(mine.LockForUpdate(kInvalidHidHandle), HidLockResult::Failed);
+    EXPECT_EQ(mine.LockForUpdate(first), HidLockResult::Taken);
+    EXPECT_EQ(mine.LockForUpdate(first), HidLockResult::Taken) << "again on the holder";
+    EXPECT_EQ(other.LockForUpdate(elsewhere), HidLockResult::HeldElsewhere);
+    EXPECT_EQ(mine.LockForUpdate(second), HidLockResult::HeldElsewhere)
+        << "another handle on the same thread";
+    EXPECT_EQ(other.LockForUpdate(otherInterface), HidLockResult::Taken);
+    other.UnlockForUpdate(elsewhere);  // not the holder: changes nothing
+    EXPECT_EQ(other.LockForUpdate(elsewhere), HidLockResult::HeldElsewhere);
+
+    // Given up on another thread than the one that took it.
+    std::thread([&] { mine.UnlockForUpdate(first); }).join();
+    EXPECT_EQ(other.LockForUpdate(elsewhere), HidLockResult::Taken);
+    EXPECT_EQ(mine.LockForUpdate(first), HidLockResult::HeldElsewhere);
+    EXPECT_TRUE(other.Close(elsewhere));
+    EXPECT_EQ(mine.LockForUpdate(first), HidLockResult::Taken) << "closing released it";
+
+    // A backend that ends (the process going away) gives up what it holds.
+    for (const HidHandle handle : {first, second, query}) {
+        mine.Close(handle);
+    }
+    {
+        Win32HidBackend ending(SystemWin32HidApi());
+        ASSERT_EQ(ending.LockForUpdate(ending.Open(Path(0), HidOpenMode::Io)),
+                  HidLockResult::Taken);
+    }
+    const HidHandle again = other.Open(Path(0), HidOpenMode::Io);
+    EXPECT_EQ(other.LockForUpdate(again), HidLockResult::Taken);
+}
+
+// A holder that died without giving the lock up leaves the mutex abandoned:
+// the next updater takes it rather than being refused for good.
+TEST_F(Win32HidBackendLocks, LockWhoseHolderDiedIsTaken) {
+    const std::wstring name = UpdateLockName(Path(0));
+    HANDLE outside = nullptr;
+    HANDLE letGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE holding = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(letGo, nullptr);
+    ASSERT_NE(holding, nullptr);
+    std::thread holder([&] {
+        outside = CreateMutexW(nullptr, FALSE, name.c_str());
+        WaitForSingleObject(outside, 0);
+        SetEvent(holding);
+        WaitForSingleObject(letGo, INFINITE);
+    });  // ends without ReleaseMutex
+    ASSERT_EQ(WaitForSingleObject(holding, 10000), WAIT_OBJECT_0);
+
+    Win32HidBackend backend(SystemWin32HidApi());
+    const HidHandle handle = backend.Open(Path(0), HidOpenMode::Io);
+    ASSERT_NE(handle, kInvalidHidHandle);
+    EXPECT_EQ(backend.LockForUpdate(handle), HidLockResult::HeldElsewhere);
+    SetEvent(letGo);
+    holder.join();
+    EXPECT_EQ(backend.LockForUpdate(handle), HidLockResult::Taken);
+    backend.Close(handle);
+    ::CloseHandle(outside);
+    ::CloseHandle(letGo);
+    ::CloseHandle(holding);
 }
 
 // The real calls, on whatever the system has: Wine lists no HID interfaces
