@@ -24,14 +24,13 @@ bool IsRefusedOpenError(DWORD error);
 // The name of the update lock of the interface at `path`: a named mutex in
 // the session's Local\ namespace whose name carries a 64-bit FNV-1a hash of
 // the path with ASCII letters upper-cased. The system compares interface
-// paths without regard to case, and the configuration manager and the setup
-// API may spell one interface differently, so the name must not depend on
-// case. A hash, not the path itself: a mutex name may hold no backslash after
-// its namespace and no more than MAX_PATH characters, and interface paths
-// have both. Local\, not Global\: every program may make an object there
-// without a privilege, and a program of another user cannot squat the name
-// and keep this user from updating; an updater in another user's session is
-// not seen, but the device is opened by the user at the desktop.
+// paths without regard to case, and one interface may reach two updaters
+// spelled in two cases, so the name must not depend on case. A hash, not the
+// path itself: a mutex name may hold no backslash after its namespace and no
+// more than MAX_PATH characters, and interface paths have both. Local\, not
+// Global\: a program of another user cannot squat the name there and keep
+// this user from updating; an updater in another user's session is not seen,
+// but the earbud is used by the user at the desktop.
 std::wstring UpdateLockName(std::u16string_view path);
 
 class Win32HidBackend final : public HidBackend {
