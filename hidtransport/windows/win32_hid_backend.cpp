@@ -1,12 +1,14 @@
 #include "win32_hid_backend.h"
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <limits>
 #include <new>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace zelk::hid::win32 {
 namespace {
@@ -176,6 +178,68 @@ class Win32HidDescriptor final : public HidDescriptor {
     Win32HidApi& api_;
     PHIDP_PREPARSED_DATA data_;
 };
+
+// The declared length of each input report (ID byte included) from the
+// collection's capabilities: a value capability adds BitSize x ReportCount
+// bits (a range at least one field per usage; an alias names the bits of
+// another capability and adds none). Button capabilities do not say their
+// size, so a report with buttons stays unknown (0). Capabilities do not show
+// constant padding either: the lengths hold only when the longest one comes
+// to the collection's input length, so that nothing of it went unseen; false
+// otherwise.
+bool DeclaredInputLengths(Win32HidApi& api, PHIDP_PREPARSED_DATA data,
+                          std::array<std::uint16_t, 256>& lengths) {
+    HIDP_CAPS caps{};
+    if (api.GetCaps(data, &caps) < 0 || caps.InputReportByteLength == 0) {
+        return false;
+    }
+    std::array<std::uint64_t, 256> bits{};
+    std::array<bool, 256> buttons{};
+    if (caps.NumberInputValueCaps > 0) {
+        std::vector<HIDP_VALUE_CAPS> values(caps.NumberInputValueCaps);
+        USHORT count = caps.NumberInputValueCaps;
+        if (api.GetValueCaps(HidP_Input, values.data(), &count, data) < 0) {
+            return false;
+        }
+        values.resize(std::min<std::size_t>(count, values.size()));
+        for (const HIDP_VALUE_CAPS& value : values) {
+            if (value.IsAlias) {
+                continue;
+            }
+            std::uint64_t fields = value.ReportCount;
+            if (value.IsRange && value.Range.UsageMax >= value.Range.UsageMin) {
+                fields = std::max<std::uint64_t>(fields,
+                                                 value.Range.UsageMax - value.Range.UsageMin + 1u);
+            }
+            bits[value.ReportID] += std::uint64_t{value.BitSize} * fields;
+        }
+    }
+    if (caps.NumberInputButtonCaps > 0) {
+        std::vector<HIDP_BUTTON_CAPS> found(caps.NumberInputButtonCaps);
+        USHORT count = caps.NumberInputButtonCaps;
+        if (api.GetButtonCaps(HidP_Input, found.data(), &count, data) < 0) {
+            return false;
+        }
+        found.resize(std::min<std::size_t>(count, found.size()));
+        for (const HIDP_BUTTON_CAPS& button : found) {
+            buttons[button.ReportID] = true;
+        }
+    }
+    lengths.fill(0);
+    std::uint64_t longest = 0;
+    for (std::size_t id = 0; id < bits.size(); ++id) {
+        if (bits[id] == 0 || buttons[id]) {
+            continue;
+        }
+        const std::uint64_t length = 1 + (bits[id] + 7) / 8;
+        if (length > caps.InputReportByteLength) {
+            return false;
+        }
+        lengths[id] = static_cast<std::uint16_t>(length);
+        longest = std::max(longest, length);
+    }
+    return longest == caps.InputReportByteLength;
+}
 
 // FNV-1a (64 bits) of the path's UTF-16 units, ASCII letters upper-cased
 // (interface paths are ASCII; anything else is taken as it is, so that the
@@ -456,8 +520,14 @@ HidHandle Win32HidBackend::Open(std::u16string_view path, HidOpenMode mode) {
             return kInvalidHidHandle;
         }
     }
-    OpenHandle entry{handle, mode, event};
+    OpenHandle entry;
+    entry.handle = handle;
+    entry.mode = mode;
+    entry.event = event;
     entry.lockKey = UpdateLockKey(path);
+    if (io) {
+        entry.inputLengths = ReadInputLengths(handle);
+    }
     const HidHandle value = ValueOf(handle);
     std::lock_guard lock(mutex_);
     open_[value] = entry;
@@ -485,6 +555,27 @@ bool Win32HidBackend::Close(HidHandle handle) {
         api_.CloseHandle(open.event);
     }
     return true;
+}
+
+std::shared_ptr<const Win32HidBackend::InputLengths> Win32HidBackend::ReadInputLengths(
+    HANDLE handle) {
+    PHIDP_PREPARSED_DATA data = nullptr;
+    if (!api_.GetPreparsedData(handle, &data) || data == nullptr) {
+        return nullptr;
+    }
+    auto lengths = std::make_shared<InputLengths>();
+    const bool known = DeclaredInputLengths(api_, data, *lengths);
+    api_.FreePreparsedData(data);
+    return known ? lengths : nullptr;
+}
+
+std::size_t Win32HidBackend::DeliveredLength(const OpenHandle& open, const std::uint8_t* buffer,
+                                             std::size_t received) {
+    if (open.inputLengths == nullptr || received == 0) {
+        return received;
+    }
+    const std::size_t declared = (*open.inputLengths)[buffer[0]];
+    return declared != 0 ? std::min(declared, received) : received;
 }
 
 HidLockResult Win32HidBackend::LockForUpdate(HidHandle handle) {
@@ -643,7 +734,8 @@ HidReadResult Win32HidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
                 }
             }
             if (api_.GetOverlappedResult(open.handle, &overlapped, &transferred, TRUE)) {
-                received = std::min<std::size_t>(transferred, capacity);
+                received =
+                    DeliveredLength(open, buffer, std::min<std::size_t>(transferred, capacity));
                 return HidReadResult::Data;
             }
             const DWORD error2 = api_.GetLastError();
@@ -663,7 +755,7 @@ HidReadResult Win32HidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
         // A read that completed with an error: delivered with no bytes.
         return HidReadResult::Data;
     }
-    received = std::min<std::size_t>(transferred, capacity);
+    received = DeliveredLength(open, buffer, std::min<std::size_t>(transferred, capacity));
     return HidReadResult::Data;
 }
 

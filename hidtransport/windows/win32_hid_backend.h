@@ -3,6 +3,7 @@
 // hid.dll. Every system call goes through a Win32HidApi table.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -64,6 +65,9 @@ class Win32HidBackend final : public HidBackend {
 
   private:
     class UpdateLock;
+    // The length (ID byte included) of each input report, by report ID; 0
+    // where it is not known.
+    using InputLengths = std::array<std::uint16_t, 256>;
 
     struct OpenHandle {
         HANDLE handle = INVALID_HANDLE_VALUE;
@@ -75,6 +79,9 @@ class Win32HidBackend final : public HidBackend {
         bool interruptNext = false;    // InterruptRead came while no read waited
         bool gone = false;             // a report failed with an error that says the device went
         std::uint64_t lockKey = 0;     // the hash in UpdateLockName of the path
+        // I/O handles: the declared length of each input report, or null when
+        // the capabilities do not account for every byte.
+        std::shared_ptr<const InputLengths> inputLengths;
     };
 
     // Registers the read of `overlapped` as the one waiting on `handle`; false
@@ -86,6 +93,14 @@ class Win32HidBackend final : public HidBackend {
     // the handle so and cancels its waiting read.
     void NoteFailedTransfer(HidHandle handle, DWORD error);
     bool Gone(HidHandle handle);
+    // The declared input report lengths of an open interface; see OpenHandle.
+    std::shared_ptr<const InputLengths> ReadInputLengths(HANDLE handle);
+    // The length of the report that a read delivered: the system pads every
+    // report to the collection's longest, and zeros past a shorter report
+    // would read as fields the device never sent (a content status 0 is
+    // success), so it is cut to the length its report declares.
+    static std::size_t DeliveredLength(const OpenHandle& open, const std::uint8_t* buffer,
+                                       std::size_t received);
 
     // The system handle behind a value this backend returned; false for any
     // other value.

@@ -149,9 +149,16 @@ class FakeApi final : public Win32HidApi {
         *length = n;
         return HIDP_STATUS_SUCCESS;
     }
-    NTSTATUS GetButtonCaps(HIDP_REPORT_TYPE, HIDP_BUTTON_CAPS*, USHORT* length,
+    std::vector<HIDP_BUTTON_CAPS> buttonCaps;  // BitField holds the report type
+    NTSTATUS GetButtonCaps(HIDP_REPORT_TYPE type, HIDP_BUTTON_CAPS* out, USHORT* length,
                            PHIDP_PREPARSED_DATA) override {
-        *length = 0;
+        USHORT n = 0;
+        for (const HIDP_BUTTON_CAPS& c : buttonCaps) {
+            if (c.BitField == static_cast<USHORT>(type) && n < *length) {
+                out[n++] = c;
+            }
+        }
+        *length = n;
         return HIDP_STATUS_SUCCESS;
     }
     NTSTATUS GetSpecificValueCaps(HIDP_REPORT_TYPE type, USAGE, USHORT, USAGE usage,
@@ -694,6 +701,84 @@ HIDP_VALUE_CAPS ValueCaps(HIDP_REPORT_TYPE type, UCHAR reportId, USAGE usage) {
     caps.UsagePage = 0xFF0B;
     caps.NotRange.Usage = usage;
     return caps;
+}
+
+// One input value capability of `bitSize` x `count` bits.
+HIDP_VALUE_CAPS InputValue(UCHAR reportId, USHORT bitSize, USHORT count) {
+    HIDP_VALUE_CAPS caps = ValueCaps(HidP_Input, reportId, 0x26);
+    caps.BitSize = bitSize;
+    caps.ReportCount = count;
+    return caps;
+}
+
+// The system pads every input report to the collection's longest: a read
+// gives the length its own report declares, so that zeros past a short
+// answer never read as its status (a content status 0 is success). Where the
+// capabilities cannot tell that length, the read keeps what arrived.
+TEST(Win32HidBackend, ReadGivesTheLengthItsReportDeclares) {
+    HIDP_VALUE_CAPS range = InputValue(0x25, 8, 1);
+    range.IsRange = TRUE;
+    range.Range.UsageMin = 1;
+    range.Range.UsageMax = 5;
+    HIDP_VALUE_CAPS alias = InputValue(0x25, 8, 3);
+    alias.IsAlias = TRUE;
+    HIDP_BUTTON_CAPS button{};
+    button.BitField = static_cast<USHORT>(HidP_Input);
+    button.ReportID = 0x25;
+    const HIDP_VALUE_CAPS longest = InputValue(0x26, 8, 64);
+    struct Case {
+        const char* what;
+        std::vector<HIDP_VALUE_CAPS> values;
+        std::vector<HIDP_BUTTON_CAPS> buttons;
+        std::uint8_t readId;
+        std::size_t expectedReceived;
+    };
+    const Case cases[] = {
+        {"a shorter report is cut to its own length",
+         {longest, InputValue(0x25, 8, 3)},
+         {},
+         0x25,
+         4},
+        {"the longest report keeps its length", {longest, InputValue(0x25, 8, 3)}, {}, 0x26, 65},
+        {"a value range has a field per usage", {longest, range}, {}, 0x25, 6},
+        {"an alias adds no bits", {longest, alias, InputValue(0x25, 8, 3)}, {}, 0x25, 4},
+        {"bits add up across capabilities",
+         {longest, InputValue(0x25, 4, 1), InputValue(0x25, 32, 2)},
+         {},
+         0x25,
+         10},
+        {"a report with buttons keeps what arrived",
+         {longest, InputValue(0x25, 8, 3)},
+         {button},
+         0x25,
+         65},
+        {"capabilities short of the longest report (padding unseen): nothing is cut",
+         {InputValue(0x26, 8, 60), InputValue(0x25, 8, 3)},
+         {},
+         0x25,
+         65},
+        {"a report of no capability keeps what arrived", {longest}, {}, 0x30, 65},
+    };
+    for (const Case& c : cases) {
+        FakeApi api;
+        api.caps.InputReportByteLength = 65;
+        api.caps.NumberInputValueCaps = static_cast<USHORT>(c.values.size());
+        api.caps.NumberInputButtonCaps = static_cast<USHORT>(c.buttons.size());
+        api.valueCaps = c.values;
+        api.buttonCaps = c.buttons;
+        api.read.report.assign(65, 0);
+        api.read.report[0] = c.readId;
+        api.read.report[1] = 0x07;
+        Win32HidBackend backend(api);
+        const HidHandle handle = backend.Open(kPath, HidOpenMode::Io);
+        std::uint8_t buffer[255] = {};
+        std::size_t received = 0;
+        EXPECT_EQ(backend.ReadInput(handle, buffer, sizeof buffer, received, 200),
+                  HidReadResult::Data)
+            << c.what;
+        EXPECT_EQ(received, c.expectedReceived) << c.what;
+        EXPECT_EQ(api.preparsedFreed, 1) << c.what;
+    }
 }
 
 // A collection the system keeps to itself (a keyboard) refuses a query open,
