@@ -97,6 +97,10 @@ class SystemApi final : public Win32HidApi {
     BOOL CancelIoEx(HANDLE handle, OVERLAPPED* overlapped) override {
         return ::CancelIoEx(handle, overlapped);
     }
+    HANDLE OpenNamedMutex(const wchar_t* name) override {
+        return ::CreateMutexW(nullptr, FALSE, name);
+    }
+    BOOL ReleaseMutex(HANDLE mutex) override { return ::ReleaseMutex(mutex); }
     DWORD GetLastError() override { return ::GetLastError(); }
     void DebugString(const wchar_t* text) override { ::OutputDebugStringW(text); }
 };

@@ -58,6 +58,11 @@ class Win32HidApi {
                                      BOOL wait) = 0;
     virtual BOOL CancelIoEx(HANDLE handle, OVERLAPPED* overlapped) = 0;
 
+    // The named mutex `name` (made when no process has it open), not owned by
+    // the caller; null on failure. Taken with WaitForSingleObject.
+    virtual HANDLE OpenNamedMutex(const wchar_t* name) = 0;
+    virtual BOOL ReleaseMutex(HANDLE mutex) = 0;
+
     virtual DWORD GetLastError() = 0;
     virtual void DebugString(const wchar_t* text) = 0;
 };

@@ -1,9 +1,14 @@
 #include "win32_hid_backend.h"
 
 #include <algorithm>
+#include <array>
+#include <condition_variable>
 #include <limits>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace zelk::hid::win32 {
 namespace {
@@ -174,7 +179,186 @@ class Win32HidDescriptor final : public HidDescriptor {
     PHIDP_PREPARSED_DATA data_;
 };
 
+// The declared length of each input report (ID byte included) from the
+// collection's capabilities: a value capability adds BitSize x ReportCount
+// bits (a range at least one field per usage; an alias names the bits of
+// another capability and adds none). Button capabilities do not say their
+// size, so a report with buttons stays unknown (0). Capabilities do not show
+// constant padding either: the lengths hold only when the longest one comes
+// to the collection's input length, so that nothing of it went unseen; false
+// otherwise.
+bool DeclaredInputLengths(Win32HidApi& api, PHIDP_PREPARSED_DATA data,
+                          std::array<std::uint16_t, 256>& lengths) {
+    HIDP_CAPS caps{};
+    if (api.GetCaps(data, &caps) < 0 || caps.InputReportByteLength == 0) {
+        return false;
+    }
+    std::array<std::uint64_t, 256> bits{};
+    std::array<bool, 256> buttons{};
+    if (caps.NumberInputValueCaps > 0) {
+        std::vector<HIDP_VALUE_CAPS> values(caps.NumberInputValueCaps);
+        USHORT count = caps.NumberInputValueCaps;
+        if (api.GetValueCaps(HidP_Input, values.data(), &count, data) < 0) {
+            return false;
+        }
+        values.resize(std::min<std::size_t>(count, values.size()));
+        for (const HIDP_VALUE_CAPS& value : values) {
+            if (value.IsAlias) {
+                continue;
+            }
+            std::uint64_t fields = value.ReportCount;
+            if (value.IsRange && value.Range.UsageMax >= value.Range.UsageMin) {
+                fields = std::max<std::uint64_t>(fields,
+                                                 value.Range.UsageMax - value.Range.UsageMin + 1u);
+            }
+            bits[value.ReportID] += std::uint64_t{value.BitSize} * fields;
+        }
+    }
+    if (caps.NumberInputButtonCaps > 0) {
+        std::vector<HIDP_BUTTON_CAPS> found(caps.NumberInputButtonCaps);
+        USHORT count = caps.NumberInputButtonCaps;
+        if (api.GetButtonCaps(HidP_Input, found.data(), &count, data) < 0) {
+            return false;
+        }
+        found.resize(std::min<std::size_t>(count, found.size()));
+        for (const HIDP_BUTTON_CAPS& button : found) {
+            buttons[button.ReportID] = true;
+        }
+    }
+    lengths.fill(0);
+    std::uint64_t longest = 0;
+    for (std::size_t id = 0; id < bits.size(); ++id) {
+        if (bits[id] == 0 || buttons[id]) {
+            continue;
+        }
+        const std::uint64_t length = 1 + (bits[id] + 7) / 8;
+        if (length > caps.InputReportByteLength) {
+            return false;
+        }
+        lengths[id] = static_cast<std::uint16_t>(length);
+        longest = std::max(longest, length);
+    }
+    return longest == caps.InputReportByteLength;
+}
+
+// FNV-1a (64 bits) of the path's UTF-16 units, ASCII letters upper-cased
+// (interface paths are ASCII; anything else is taken as it is, so that the
+// name never depends on the locale).
+std::uint64_t UpdateLockKey(std::u16string_view path) {
+    std::uint64_t hash = 0xCBF29CE484222325ull;
+    for (char16_t unit : path) {
+        if (unit >= u'a' && unit <= u'z') {
+            unit = static_cast<char16_t>(unit - u'a' + u'A');
+        }
+        for (const unsigned byte : {unit & 0xFFu, unsigned{unit} >> 8}) {
+            hash = (hash ^ byte) * 0x100000001B3ull;
+        }
+    }
+    return hash;
+}
+
+std::wstring UpdateLockNameOf(std::uint64_t key) {
+    static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring name = L"Local\\ZelkUpdateTool-update-";
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        name += kDigits[(key >> shift) & 0xF];
+    }
+    return name;
+}
+
 }  // namespace
+
+std::wstring UpdateLockName(std::u16string_view path) {
+    return UpdateLockNameOf(UpdateLockKey(path));
+}
+
+// One held update lock: a thread of its own takes the named mutex, says how
+// that went and, when it took it, holds it until told to give it up. Should
+// the process die meanwhile, the system marks the mutex abandoned, and the
+// next updater takes it.
+class Win32HidBackend::UpdateLock {
+  public:
+    // Returns the holder when the mutex was taken; otherwise null, with why.
+    static std::unique_ptr<UpdateLock> Take(Win32HidApi& api, const std::wstring& name,
+                                            HidLockResult& result) {
+        auto lock = std::unique_ptr<UpdateLock>(new UpdateLock());
+        try {
+            lock->holder_ = std::thread([&api, name, raw = lock.get()] { raw->Hold(api, name); });
+        } catch (const std::system_error&) {
+            result = HidLockResult::Failed;
+            return nullptr;
+        }
+        std::unique_lock guard(lock->mutex_);
+        lock->changed_.wait(guard, [&] { return lock->tried_; });
+        result = lock->result_;
+        guard.unlock();
+        if (result != HidLockResult::Taken) {
+            lock->holder_.join();  // it has ended already
+            return nullptr;
+        }
+        return lock;
+    }
+
+    ~UpdateLock() {
+        {
+            std::lock_guard guard(mutex_);
+            release_ = true;
+        }
+        changed_.notify_all();
+        if (holder_.joinable()) {
+            holder_.join();
+        }
+    }
+    UpdateLock(const UpdateLock&) = delete;
+    UpdateLock& operator=(const UpdateLock&) = delete;
+
+  private:
+    UpdateLock() = default;
+
+    void Hold(Win32HidApi& api, const std::wstring& name) {
+        HidLockResult result = HidLockResult::Failed;
+        const HANDLE mutex = api.OpenNamedMutex(name.c_str());
+        if (mutex == nullptr) {
+            // The mutex is there but was made by a program with other rights
+            // (an elevated updater): it exists only while an updater has it
+            // open, so another updater is at work.
+            if (api.GetLastError() == ERROR_ACCESS_DENIED) {
+                result = HidLockResult::HeldElsewhere;
+            }
+        } else {
+            switch (api.WaitForSingleObject(mutex, 0)) {
+                case WAIT_OBJECT_0:
+                case WAIT_ABANDONED:  // its holder died without giving it up
+                    result = HidLockResult::Taken;
+                    break;
+                case WAIT_TIMEOUT:
+                    result = HidLockResult::HeldElsewhere;
+                    break;
+                default:
+                    break;
+            }
+        }
+        std::unique_lock guard(mutex_);
+        tried_ = true;
+        result_ = result;
+        changed_.notify_all();
+        if (result == HidLockResult::Taken) {
+            changed_.wait(guard, [&] { return release_; });
+            api.ReleaseMutex(mutex);
+        }
+        guard.unlock();
+        if (mutex != nullptr) {
+            api.CloseHandle(mutex);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool tried_ = false;
+    bool release_ = false;
+    HidLockResult result_ = HidLockResult::Failed;
+    std::thread holder_;
+};
 
 bool IsDeviceGoneError(DWORD error) {
     switch (error) {
@@ -195,7 +379,10 @@ bool IsRefusedOpenError(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
 }
 
+Win32HidBackend::Win32HidBackend(Win32HidApi& api) : api_(api) {}
+
 Win32HidBackend::~Win32HidBackend() {
+    locks_.clear();  // gives up every update lock still held
     for (const auto& [value, open] : open_) {
         api_.CloseHandle(open.handle);
         if (open.event != nullptr) {
@@ -333,9 +520,17 @@ HidHandle Win32HidBackend::Open(std::u16string_view path, HidOpenMode mode) {
             return kInvalidHidHandle;
         }
     }
+    OpenHandle entry;
+    entry.handle = handle;
+    entry.mode = mode;
+    entry.event = event;
+    entry.lockKey = UpdateLockKey(path);
+    if (io) {
+        entry.inputLengths = ReadInputLengths(handle);
+    }
     const HidHandle value = ValueOf(handle);
     std::lock_guard lock(mutex_);
-    open_[value] = OpenHandle{handle, mode, event};
+    open_[value] = entry;
     return value;
 }
 
@@ -350,6 +545,9 @@ bool Win32HidBackend::Close(HidHandle handle) {
         open = found->second;
         open_.erase(found);
     }
+    // Before the system handle goes: its value may come back from the next
+    // open, which must not find this lock.
+    UnlockForUpdate(handle);
     if (!api_.CloseHandle(open.handle)) {
         Report(L"CloseHandle", api_.GetLastError());
     }
@@ -357,6 +555,55 @@ bool Win32HidBackend::Close(HidHandle handle) {
         api_.CloseHandle(open.event);
     }
     return true;
+}
+
+std::shared_ptr<const Win32HidBackend::InputLengths> Win32HidBackend::ReadInputLengths(
+    HANDLE handle) {
+    PHIDP_PREPARSED_DATA data = nullptr;
+    if (!api_.GetPreparsedData(handle, &data) || data == nullptr) {
+        return nullptr;
+    }
+    auto lengths = std::make_shared<InputLengths>();
+    const bool known = DeclaredInputLengths(api_, data, *lengths);
+    api_.FreePreparsedData(data);
+    return known ? lengths : nullptr;
+}
+
+std::size_t Win32HidBackend::DeliveredLength(const OpenHandle& open, const std::uint8_t* buffer,
+                                             std::size_t received) {
+    if (open.inputLengths == nullptr || received == 0) {
+        return received;
+    }
+    const std::size_t declared = (*open.inputLengths)[buffer[0]];
+    return declared != 0 ? std::min(declared, received) : received;
+}
+
+HidLockResult Win32HidBackend::LockForUpdate(HidHandle handle) {
+    std::lock_guard guard(lockMutex_);
+    OpenHandle open;
+    if (!Lookup(handle, open) || open.mode != HidOpenMode::Io) {
+        return HidLockResult::Failed;
+    }
+    if (locks_.count(handle) != 0) {
+        return HidLockResult::Taken;
+    }
+    HidLockResult result = HidLockResult::Failed;
+    std::unique_ptr<UpdateLock> lock =
+        UpdateLock::Take(api_, UpdateLockNameOf(open.lockKey), result);
+    if (lock != nullptr) {
+        locks_[handle] = std::move(lock);
+    }
+    return result;
+}
+
+void Win32HidBackend::UnlockForUpdate(HidHandle handle) {
+    std::unique_ptr<UpdateLock> lock;
+    std::lock_guard guard(lockMutex_);
+    const auto found = locks_.find(handle);
+    if (found != locks_.end()) {
+        lock = std::move(found->second);
+        locks_.erase(found);
+    }
 }
 
 std::unique_ptr<HidDescriptor> Win32HidBackend::GetDescriptor(HidHandle handle) {
@@ -487,7 +734,8 @@ HidReadResult Win32HidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
                 }
             }
             if (api_.GetOverlappedResult(open.handle, &overlapped, &transferred, TRUE)) {
-                received = std::min<std::size_t>(transferred, capacity);
+                received =
+                    DeliveredLength(open, buffer, std::min<std::size_t>(transferred, capacity));
                 return HidReadResult::Data;
             }
             const DWORD error2 = api_.GetLastError();
@@ -507,7 +755,7 @@ HidReadResult Win32HidBackend::ReadInput(HidHandle handle, std::uint8_t* buffer,
         // A read that completed with an error: delivered with no bytes.
         return HidReadResult::Data;
     }
-    received = std::min<std::size_t>(transferred, capacity);
+    received = DeliveredLength(open, buffer, std::min<std::size_t>(transferred, capacity));
     return HidReadResult::Data;
 }
 

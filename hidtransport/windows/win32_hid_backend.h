@@ -3,7 +3,10 @@
 // hid.dll. Every system call goes through a Win32HidApi table.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -19,9 +22,21 @@ bool IsDeviceGoneError(DWORD error);
 // (access denied, held unshared by another program).
 bool IsRefusedOpenError(DWORD error);
 
+// The name of the update lock of the interface at `path`: a named mutex in
+// the session's Local\ namespace whose name carries a 64-bit FNV-1a hash of
+// the path with ASCII letters upper-cased. The system compares interface
+// paths without regard to case, and one interface may reach two updaters
+// spelled in two cases, so the name must not depend on case. A hash, not the
+// path itself: a mutex name may hold no backslash after its namespace and no
+// more than MAX_PATH characters, and interface paths have both. Local\, not
+// Global\: a program of another user cannot squat the name there and keep
+// this user from updating; an updater in another user's session is not seen,
+// but the earbud is used by the user at the desktop.
+std::wstring UpdateLockName(std::u16string_view path);
+
 class Win32HidBackend final : public HidBackend {
   public:
-    explicit Win32HidBackend(Win32HidApi& api) : api_(api) {}
+    explicit Win32HidBackend(Win32HidApi& api);  // out of line: UpdateLock is whole there
     ~Win32HidBackend() override;
 
     int ListInterfaces(std::vector<std::u16string>& paths) override;
@@ -37,10 +52,23 @@ class Win32HidBackend final : public HidBackend {
     // Cancels the read that waits on `handle` (only that read, never a write),
     // or makes the next one end at once.
     void InterruptRead(HidHandle handle) override;
+    // The update lock is the interface's named mutex (UpdateLockName), held
+    // by a thread of its own while the lock lasts: a mutex belongs to the
+    // thread that took it, so a second handle on the caller's thread would
+    // take it again (it counts recursively), and an unlock or close from
+    // another thread could not give it up. A mutex whose holder died without
+    // giving it up counts as taken by us. Never waits for another holder.
+    HidLockResult LockForUpdate(HidHandle handle) override;
+    void UnlockForUpdate(HidHandle handle) override;
     // The last interface that is there but could not be opened, and why.
     std::string AccessProblem() const override;
 
   private:
+    class UpdateLock;
+    // The length (ID byte included) of each input report, by report ID; 0
+    // where it is not known.
+    using InputLengths = std::array<std::uint16_t, 256>;
+
     struct OpenHandle {
         HANDLE handle = INVALID_HANDLE_VALUE;
         HidOpenMode mode = HidOpenMode::Query;
@@ -50,6 +78,10 @@ class Win32HidBackend final : public HidBackend {
         bool readInterrupted = false;  // the pending read was cancelled by InterruptRead
         bool interruptNext = false;    // InterruptRead came while no read waited
         bool gone = false;             // a report failed with an error that says the device went
+        std::uint64_t lockKey = 0;     // the hash in UpdateLockName of the path
+        // I/O handles: the declared length of each input report, or null when
+        // the capabilities do not account for every byte.
+        std::shared_ptr<const InputLengths> inputLengths;
     };
 
     // Registers the read of `overlapped` as the one waiting on `handle`; false
@@ -61,6 +93,14 @@ class Win32HidBackend final : public HidBackend {
     // the handle so and cancels its waiting read.
     void NoteFailedTransfer(HidHandle handle, DWORD error);
     bool Gone(HidHandle handle);
+    // The declared input report lengths of an open interface; see OpenHandle.
+    std::shared_ptr<const InputLengths> ReadInputLengths(HANDLE handle);
+    // The length of the report that a read delivered: the system pads every
+    // report to the collection's longest, and zeros past a shorter report
+    // would read as fields the device never sent (a content status 0 is
+    // success), so it is cut to the length its report declares.
+    static std::size_t DeliveredLength(const OpenHandle& open, const std::uint8_t* buffer,
+                                       std::size_t received);
 
     // The system handle behind a value this backend returned; false for any
     // other value.
@@ -73,6 +113,10 @@ class Win32HidBackend final : public HidBackend {
     mutable std::mutex mutex_;
     std::string accessProblem_;
     std::map<HidHandle, OpenHandle> open_;
+    // Taking and giving up update locks, one at a time. Taken before `mutex_`
+    // where both are held, never after it.
+    std::mutex lockMutex_;
+    std::map<HidHandle, std::unique_ptr<UpdateLock>> locks_;  // under lockMutex_
 };
 
 }  // namespace zelk::hid::win32

@@ -149,9 +149,16 @@ class FakeApi final : public Win32HidApi {
         *length = n;
         return HIDP_STATUS_SUCCESS;
     }
-    NTSTATUS GetButtonCaps(HIDP_REPORT_TYPE, HIDP_BUTTON_CAPS*, USHORT* length,
+    std::vector<HIDP_BUTTON_CAPS> buttonCaps;  // BitField holds the report type
+    NTSTATUS GetButtonCaps(HIDP_REPORT_TYPE type, HIDP_BUTTON_CAPS* out, USHORT* length,
                            PHIDP_PREPARSED_DATA) override {
-        *length = 0;
+        USHORT n = 0;
+        for (const HIDP_BUTTON_CAPS& c : buttonCaps) {
+            if (c.BitField == static_cast<USHORT>(type) && n < *length) {
+                out[n++] = c;
+            }
+        }
+        *length = n;
         return HIDP_STATUS_SUCCESS;
     }
     NTSTATUS GetSpecificValueCaps(HIDP_REPORT_TYPE type, USAGE, USHORT, USAGE usage,
@@ -216,6 +223,9 @@ class FakeApi final : public Win32HidApi {
         lastError = read.cancelError;
         return read.cancelReturns;
     }
+    // Update locks are tried against the system's own mutexes (below).
+    HANDLE OpenNamedMutex(const wchar_t*) override { return nullptr; }
+    BOOL ReleaseMutex(HANDLE) override { return FALSE; }
     DWORD GetLastError() override { return lastError; }
     void DebugString(const wchar_t* text) override { debugLines.emplace_back(text); }
 
@@ -693,6 +703,84 @@ HIDP_VALUE_CAPS ValueCaps(HIDP_REPORT_TYPE type, UCHAR reportId, USAGE usage) {
     return caps;
 }
 
+// One input value capability of `bitSize` x `count` bits.
+HIDP_VALUE_CAPS InputValue(UCHAR reportId, USHORT bitSize, USHORT count) {
+    HIDP_VALUE_CAPS caps = ValueCaps(HidP_Input, reportId, 0x26);
+    caps.BitSize = bitSize;
+    caps.ReportCount = count;
+    return caps;
+}
+
+// The system pads every input report to the collection's longest: a read
+// gives the length its own report declares, so that zeros past a short
+// answer never read as its status (a content status 0 is success). Where the
+// capabilities cannot tell that length, the read keeps what arrived.
+TEST(Win32HidBackend, ReadGivesTheLengthItsReportDeclares) {
+    HIDP_VALUE_CAPS range = InputValue(0x25, 8, 1);
+    range.IsRange = TRUE;
+    range.Range.UsageMin = 1;
+    range.Range.UsageMax = 5;
+    HIDP_VALUE_CAPS alias = InputValue(0x25, 8, 3);
+    alias.IsAlias = TRUE;
+    HIDP_BUTTON_CAPS button{};
+    button.BitField = static_cast<USHORT>(HidP_Input);
+    button.ReportID = 0x25;
+    const HIDP_VALUE_CAPS longest = InputValue(0x26, 8, 64);
+    struct Case {
+        const char* what;
+        std::vector<HIDP_VALUE_CAPS> values;
+        std::vector<HIDP_BUTTON_CAPS> buttons;
+        std::uint8_t readId;
+        std::size_t expectedReceived;
+    };
+    const Case cases[] = {
+        {"a shorter report is cut to its own length",
+         {longest, InputValue(0x25, 8, 3)},
+         {},
+         0x25,
+         4},
+        {"the longest report keeps its length", {longest, InputValue(0x25, 8, 3)}, {}, 0x26, 65},
+        {"a value range has a field per usage", {longest, range}, {}, 0x25, 6},
+        {"an alias adds no bits", {longest, alias, InputValue(0x25, 8, 3)}, {}, 0x25, 4},
+        {"bits add up across capabilities",
+         {longest, InputValue(0x25, 4, 1), InputValue(0x25, 32, 2)},
+         {},
+         0x25,
+         10},
+        {"a report with buttons keeps what arrived",
+         {longest, InputValue(0x25, 8, 3)},
+         {button},
+         0x25,
+         65},
+        {"capabilities short of the longest report (padding unseen): nothing is cut",
+         {InputValue(0x26, 8, 60), InputValue(0x25, 8, 3)},
+         {},
+         0x25,
+         65},
+        {"a report of no capability keeps what arrived", {longest}, {}, 0x30, 65},
+    };
+    for (const Case& c : cases) {
+        FakeApi api;
+        api.caps.InputReportByteLength = 65;
+        api.caps.NumberInputValueCaps = static_cast<USHORT>(c.values.size());
+        api.caps.NumberInputButtonCaps = static_cast<USHORT>(c.buttons.size());
+        api.valueCaps = c.values;
+        api.buttonCaps = c.buttons;
+        api.read.report.assign(65, 0);
+        api.read.report[0] = c.readId;
+        api.read.report[1] = 0x07;
+        Win32HidBackend backend(api);
+        const HidHandle handle = backend.Open(kPath, HidOpenMode::Io);
+        std::uint8_t buffer[255] = {};
+        std::size_t received = 0;
+        EXPECT_EQ(backend.ReadInput(handle, buffer, sizeof buffer, received, 200),
+                  HidReadResult::Data)
+            << c.what;
+        EXPECT_EQ(received, c.expectedReceived) << c.what;
+        EXPECT_EQ(api.preparsedFreed, 1) << c.what;
+    }
+}
+
 // A collection the system keeps to itself (a keyboard) refuses a query open,
 // yet a handle without access still tells which collection it is, so that it
 // is not taken for an earbud interface that cannot be opened.
@@ -861,6 +949,132 @@ TEST(Win32HidBackendOnSystemIo, ReportsArriveTimeOutsLoseNothingAndTheReadNeverO
     EXPECT_NE(gone, HidReadResult::TimedOut);
     EXPECT_EQ(received, 0u);
     EXPECT_TRUE(backend.Close(handle));
+}
+
+// Spellings of one interface share its update lock; other interfaces,
+// other collections of one device among them, have their own.
+TEST(Win32HidBackend, UpdateLockNameIgnoresCaseAndTellsInterfacesApart) {
+    struct Case {
+        std::u16string first;
+        std::u16string second;
+        bool shared;
+    };
+    const Case cases[] = {
+        {kPath, kPath, true},
+        {kPath, u"\\\\?\\hid#vid_320f&pid_226b&mi_03#7&1&0&0000#{4D1E55B2-F16F}", true},
+        {kPath, u"\\\\?\\HID#VID_320F&PID_226B&MI_02#7&1&0&0000#{4d1e55b2-f16f}", false},
+        {u"\\\\?\\HID#VID_320F&PID_226B&MI_03&Col01#7&1",
+         u"\\\\?\\HID#VID_320F&PID_226B&MI_03&Col02#7&1", false},
+        {u"ab", u"ba", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.second.begin(), c.second.end()));
+        EXPECT_EQ(UpdateLockName(c.first) == UpdateLockName(c.second), c.shared);
+    }
+    // A name the system takes: its namespace, then no backslash, short.
+    const std::wstring name = UpdateLockName(std::u16string(400, u'\\'));
+    EXPECT_EQ(name.rfind(L"Local\\", 0), 0u);
+    EXPECT_EQ(name.find(L'\\', 6), std::wstring::npos);
+    EXPECT_LT(name.size(), std::size_t{MAX_PATH});
+}
+
+// Update locks against the system's named mutexes. Two backends stand for two
+// updater processes: a mutex belongs to a thread, and each lock has its own.
+class Win32HidBackendLocks : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t folder[MAX_PATH] = {};
+        ASSERT_GT(GetTempPathW(MAX_PATH, folder), 0u);
+        for (std::wstring& file : files_) {
+            file = std::wstring(folder) + L"zelk-lock-" + std::to_wstring(GetCurrentProcessId()) +
+                   L"-" + std::to_wstring(&file - files_) + L".bin";
+            const HANDLE created = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(created, INVALID_HANDLE_VALUE);
+            ::CloseHandle(created);
+        }
+    }
+    void TearDown() override {
+        for (const std::wstring& file : files_) {
+            DeleteFileW(file.c_str());
+        }
+    }
+    std::u16string Path(int i) const { return std::u16string(files_[i].begin(), files_[i].end()); }
+
+    std::wstring files_[2];
+};
+
+TEST_F(Win32HidBackendLocks, OneUpdaterPerInterfaceUntilUnlockOrClose) {
+    Win32HidBackend mine(SystemWin32HidApi());
+    Win32HidBackend other(SystemWin32HidApi());
+    const HidHandle first = mine.Open(Path(0), HidOpenMode::Io);
+    const HidHandle second = mine.Open(Path(0), HidOpenMode::Io);
+    const HidHandle query = mine.Open(Path(0), HidOpenMode::Query);
+    const HidHandle elsewhere = other.Open(Path(0), HidOpenMode::Io);
+    const HidHandle otherInterface = other.Open(Path(1), HidOpenMode::Io);
+    for (const HidHandle handle : {first, second, query, elsewhere, otherInterface}) {
+        ASSERT_NE(handle, kInvalidHidHandle);
+    }
+
+    EXPECT_EQ(mine.LockForUpdate(query), HidLockResult::Failed);
+    EXPECT_EQ(mine.LockForUpdate(kInvalidHidHandle), HidLockResult::Failed);
+    EXPECT_EQ(mine.LockForUpdate(first), HidLockResult::Taken);
+    EXPECT_EQ(mine.LockForUpdate(first), HidLockResult::Taken) << "again on the holder";
+    EXPECT_EQ(other.LockForUpdate(elsewhere), HidLockResult::HeldElsewhere);
+    EXPECT_EQ(mine.LockForUpdate(second), HidLockResult::HeldElsewhere)
+        << "another handle on the same thread";
+    EXPECT_EQ(other.LockForUpdate(otherInterface), HidLockResult::Taken);
+    other.UnlockForUpdate(elsewhere);  // not the holder: changes nothing
+    EXPECT_EQ(other.LockForUpdate(elsewhere), HidLockResult::HeldElsewhere);
+
+    // Given up on another thread than the one that took it.
+    std::thread([&] { mine.UnlockForUpdate(first); }).join();
+    EXPECT_EQ(other.LockForUpdate(elsewhere), HidLockResult::Taken);
+    EXPECT_EQ(mine.LockForUpdate(first), HidLockResult::HeldElsewhere);
+    EXPECT_TRUE(other.Close(elsewhere));
+    EXPECT_EQ(mine.LockForUpdate(first), HidLockResult::Taken) << "closing released it";
+
+    // A backend that ends (the process going away) gives up what it holds.
+    for (const HidHandle handle : {first, second, query}) {
+        mine.Close(handle);
+    }
+    {
+        Win32HidBackend ending(SystemWin32HidApi());
+        ASSERT_EQ(ending.LockForUpdate(ending.Open(Path(0), HidOpenMode::Io)),
+                  HidLockResult::Taken);
+    }
+    const HidHandle again = other.Open(Path(0), HidOpenMode::Io);
+    EXPECT_EQ(other.LockForUpdate(again), HidLockResult::Taken);
+}
+
+// A holder that died without giving the lock up leaves the mutex abandoned:
+// the next updater takes it rather than being refused for good.
+TEST_F(Win32HidBackendLocks, LockWhoseHolderDiedIsTaken) {
+    const std::wstring name = UpdateLockName(Path(0));
+    HANDLE outside = nullptr;
+    HANDLE letGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE holding = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(letGo, nullptr);
+    ASSERT_NE(holding, nullptr);
+    std::thread holder([&] {
+        outside = CreateMutexW(nullptr, FALSE, name.c_str());
+        WaitForSingleObject(outside, 0);
+        SetEvent(holding);
+        WaitForSingleObject(letGo, INFINITE);
+    });  // ends without ReleaseMutex
+    ASSERT_EQ(WaitForSingleObject(holding, 10000), WAIT_OBJECT_0);
+
+    Win32HidBackend backend(SystemWin32HidApi());
+    const HidHandle handle = backend.Open(Path(0), HidOpenMode::Io);
+    ASSERT_NE(handle, kInvalidHidHandle);
+    EXPECT_EQ(backend.LockForUpdate(handle), HidLockResult::HeldElsewhere);
+    SetEvent(letGo);
+    holder.join();
+    EXPECT_EQ(backend.LockForUpdate(handle), HidLockResult::Taken);
+    backend.Close(handle);
+    ::CloseHandle(outside);
+    ::CloseHandle(letGo);
+    ::CloseHandle(holding);
 }
 
 // The real calls, on whatever the system has: Wine lists no HID interfaces
