@@ -210,6 +210,8 @@ void VirtualDevice::ApplyPresenceChangesLocked() {
         const PresenceChange change = presenceChanges_.front();
         presenceChanges_.erase(presenceChanges_.begin());
         if (change.asNewNode && index_) {
+            // Plugged back in meanwhile (a test's Plug): the old node still goes.
+            UnplugLocked();
             ++instance_;
             path_ = VirtualDevicePath(config_, *index_, instance_);
             const auto& reappear = config_.behaviour.reappearAsNewNode;

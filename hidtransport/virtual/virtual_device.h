@@ -249,7 +249,8 @@ class VirtualDevice {
     };
 
     // A change of presence that falls due later. Applied whenever the device
-    // is looked at (listed, opened, read), so no thread of its own is needed;
+    // is looked at (listed, opened, asked for its path or serial), so no
+    // thread of its own is needed;
     // a schedule of appearances and departures would queue more of them.
     struct PresenceChange {
         Clock::time_point due;
