@@ -40,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::u16string path = virt::VirtualDevicePath(config, i);
         Require(zelk::hid::MatchInterfacePath(path, config.vendorId, config.productId),
                 "a device's path fits its own identity");
+        Require(zelk::hid::MatchInterfacePath(virt::VirtualDevicePath(config, i, 0xFFFF),
+                                              config.vendorId, config.productId),
+                "a device back under a new node still fits its identity");
+        Require(config.serial.size() <= 126, "a serial fits a string descriptor");
         const virt::VirtualDevice device(config, path);
         std::string builtError;
         Require(!zelk::hid::ParseReportDescriptor(device.DescriptorBytes().data(),

@@ -133,6 +133,16 @@ class HidBackend {
     // descriptor cannot be read; the caller then knows only the path.
     virtual bool DescribeUnopened(std::u16string_view /*path*/, HidCaps& /*caps*/) { return false; }
 
+    // The serial string of the device behind an interface, read without
+    // opening it for reports (hidraw: HID_UNIQ in sysfs; Windows: a handle
+    // without access), so that a device that restarted under a new node can
+    // be known again. False when the device has none, it cannot be read, or
+    // the backend has no way to read it; `serial` is then empty.
+    virtual bool SerialNumber(std::u16string_view /*path*/, std::u16string& serial) {
+        serial.clear();
+        return false;
+    }
+
     // Report bytes start with the report ID; a device without report IDs takes
     // and gives a 0 byte in that place. Each returns true once the device took
     // (or, for GetFeature, answered) the report; false on any failure, also once

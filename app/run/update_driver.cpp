@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "app/platform/text_encoding.h"
+#include "app/run/read_back_target.h"
 #include "app/run/run_messages.h"
 #include "byte_order.h"
 #include "firmware_version.h"
@@ -246,6 +247,7 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
     outcome_ = {};
     path_.clear();
     std::memset(&updatedDescription_, 0, sizeof updatedDescription_);
+    updatedSerial_.clear();
     g_activeDriver = this;
 
     Print(Format("\n================================= Test %d =================================\n",
@@ -358,6 +360,7 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
                    static_cast<int>(first.VersionPart1), static_cast<int>(first.VersionPart2),
                    static_cast<int>(first.VersionPart3), static_cast<int>(first.VersionPart4)));
         updatedDescription_ = description;
+        updatedSerial_ = library_.InterfaceSerial(path);
         if (sink_ != nullptr) {
             sink_->Description(outcome_.path, description);
         }
@@ -530,23 +533,17 @@ bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, ComponentEntry& ent
     if (library_.GetDeviceEndpointPath(buffer.data(), characters) != 0) {
         return false;
     }
-    std::vector<std::u16string> candidates = SplitPathList(buffer);
     // The updated device is read again: under its own node when that is still
     // there; after a restart only under a node that was not listed when the
-    // run began (the others belong to other devices), and only when exactly
-    // one such node has the same component in the same bud role. Another bud
-    // is never read in its place: when the device cannot be told apart, the
-    // version stays unconfirmed.
-    const bool samePath =
-        std::find(candidates.begin(), candidates.end(), path_) != candidates.end();
-    if (samePath) {
-        candidates = {path_};
-    } else {
-        std::erase_if(candidates, [&](const std::u16string& candidate) {
-            return std::find(listedAtStart_.begin(), listedAtStart_.end(), candidate) !=
-                   listedAtStart_.end();
-        });
-    }
+    // run began (the others belong to other devices): the one with its serial
+    // string, or, for a device without one, the only such node with the same
+    // component in the same bud role. Another bud is never read in its place:
+    // when the device cannot be told apart, the version stays unconfirmed.
+    const ReadBackCandidates chosen = ChooseReadBackCandidates(
+        UpdatedDevice{path_, updatedSerial_, listedAtStart_}, SplitPathList(buffer),
+        [this](const std::u16string& path) { return library_.InterfaceSerial(path); });
+    const std::vector<std::u16string>& candidates = chosen.paths;
+    const bool samePath = chosen.ownNode;
     const int wantedRole = BudRoleOf(updatedDescription_, componentId);
     bool found = false;
     for (const std::u16string& path : candidates) {

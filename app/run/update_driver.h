@@ -162,6 +162,9 @@ class UpdateDriver {
     // The matching interfaces listed when the run began: after a restart the
     // device comes back under a node that is not among them.
     std::vector<std::u16string> listedAtStart_;
+    // The updated device's serial string (empty: none): after a restart it is
+    // the device's identity among new nodes.
+    std::u16string updatedSerial_;
     bool holdSuccess_ = false;
     // The success text and broadcast.
     void AnnounceSuccess();

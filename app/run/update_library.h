@@ -48,6 +48,9 @@ class UpdateLibrary {
     virtual const engine::ImageEntries& Images() = 0;
     virtual std::int32_t DeviceFamily() = 0;
     virtual int ListInterfaces(std::vector<std::u16string>& paths) = 0;
+    // The serial string of the device behind an interface (empty: it has
+    // none, or it cannot be read), to know the device again after a restart.
+    virtual std::u16string InterfaceSerial(const std::u16string& path) = 0;
     // Who hears that a device answers Busy during an update (empty: nobody).
     // A library without that notice leaves it alone.
     virtual void SetBusyListener(cfu::CfuLibrary::BusyListener /*listener*/) {}
@@ -106,6 +109,11 @@ class CfuLibraryCalls final : public UpdateLibrary {
     std::int32_t DeviceFamily() override { return library_.DeviceFamily(); }
     int ListInterfaces(std::vector<std::u16string>& paths) override {
         return library_.Backend().ListInterfaces(paths);
+    }
+    std::u16string InterfaceSerial(const std::u16string& path) override {
+        std::u16string serial;
+        library_.Backend().SerialNumber(path, serial);
+        return serial;
     }
 
   private:

@@ -24,6 +24,7 @@
 
 #include "linux/hidraw_path.h"
 #include "report_descriptor.h"
+#include "utf8_text.h"
 
 namespace zelk::hid::hidraw {
 namespace {
@@ -454,6 +455,32 @@ bool HidrawBackend::DescribeUnopened(std::u16string_view path, HidCaps& caps) {
         return false;
     }
     return parsed[index].GetCaps(caps) >= 0;
+}
+
+bool HidrawBackend::SerialNumber(std::u16string_view path, std::u16string& serial) {
+    serial.clear();
+    const std::optional<OpenTarget> target = ParseInterfacePath(ToUtf8(path), roots_.dev);
+    if (!target) {
+        return false;
+    }
+    const fs::path device = fs::path(roots_.sysfs) / fs::path(target->node).filename() / "device";
+    if (!target->deviceName.empty()) {
+        // The node number may have gone to another device since the listing:
+        // its serial is not this interface's.
+        std::error_code error;
+        const fs::path real = fs::canonical(device, error);
+        if (error || real.filename().string() != target->deviceName) {
+            return false;
+        }
+    }
+    std::string uevent;
+    if (!ReadWholeFile(device / "uevent", uevent)) {
+        return false;
+    }
+    // The kernel gives the string as the device sent it (UTF-8 from USB).
+    const std::string uniq = UeventValue(uevent, "HID_UNIQ");
+    serial = Utf16FromUtf8(uniq);
+    return !serial.empty();
 }
 
 bool HidrawBackend::SetOutputReport(HidHandle handle, const std::uint8_t* report,

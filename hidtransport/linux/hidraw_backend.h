@@ -47,6 +47,10 @@ class HidrawBackend final : public HidBackend {
     bool Close(HidHandle handle) override;
     std::unique_ptr<HidDescriptor> GetDescriptor(HidHandle handle) override;
     bool DescribeUnopened(std::u16string_view path, HidCaps& caps) override;
+    // HID_UNIQ of the HID device's uevent (for USB the iSerialNumber string,
+    // for Bluetooth the device's address), read from sysfs without opening
+    // the node; only while the node still belongs to the device the path names.
+    bool SerialNumber(std::u16string_view path, std::u16string& serial) override;
     bool SetOutputReport(HidHandle handle, const std::uint8_t* report, std::size_t length) override;
     bool SetFeature(HidHandle handle, const std::uint8_t* report, std::size_t length) override;
     bool GetFeature(HidHandle handle, std::uint8_t* buffer, std::size_t length) override;

@@ -96,6 +96,17 @@ std::size_t ReportLengthOf(const std::vector<std::uint8_t>& descriptor, HidRepor
     return longest;
 }
 
+char16_t FoldCase(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
+}
+
+// Interface paths name the same interface whatever the letter case.
+bool SamePath(std::u16string_view a, std::u16string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
+}
+
 std::uint32_t InfoWord(const ComponentConfig& component) {
     constexpr std::uint32_t kOwnBits = 0x0000FF0Fu;  // bank, bud role, component ID
     return (component.bank & 0x3u) | ((component.budRole & 0x3u) << 2) |
@@ -104,7 +115,8 @@ std::uint32_t InfoWord(const ComponentConfig& component) {
 
 }  // namespace
 
-std::u16string VirtualDevicePath(const VirtualDeviceConfig& config, std::size_t index) {
+std::u16string VirtualDevicePath(const VirtualDeviceConfig& config, std::size_t index,
+                                 std::uint32_t instance) {
     char identity[32];
     std::snprintf(identity, sizeof identity, "VID_%04X&PID_%04X",
                   static_cast<unsigned>(config.vendorId), static_cast<unsigned>(config.productId));
@@ -115,13 +127,27 @@ std::u16string VirtualDevicePath(const VirtualDeviceConfig& config, std::size_t 
                       static_cast<unsigned>(config.interfaceNumber & 0xFF));
         text += interface;
     }
-    text += "#virtual&" + std::to_string(index) + "&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    // The instance part: as Windows numbers a device's nodes, a device that
+    // comes back under a new node has the next one.
+    char node[16];
+    std::snprintf(node, sizeof node, "%04X", static_cast<unsigned>(instance & 0xFFFF));
+    text += "#virtual&" + std::to_string(index) + "&" + node +
+            "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
     return std::u16string(text.begin(), text.end());
 }
 
+VirtualDevice::VirtualDevice(VirtualDeviceConfig config, std::size_t index)
+    : VirtualDevice(std::move(config), std::u16string(), index) {}
+
 VirtualDevice::VirtualDevice(VirtualDeviceConfig config, std::u16string path)
+    : VirtualDevice(std::move(config), std::move(path), std::nullopt) {}
+
+VirtualDevice::VirtualDevice(VirtualDeviceConfig config, std::u16string path,
+                             std::optional<std::size_t> index)
     : config_(std::move(config)),
-      path_(std::move(path)),
+      index_(index),
+      path_(index ? VirtualDevicePath(config_, *index) : std::move(path)),
+      serial_(config_.serial),
       descriptor_(DescriptorOf(config_)),
       outputReportLength_(ReportLengthOf(descriptor_, HidReportType::Output, config_.offer.id)),
       featureReportLength_(ReportLengthOf(descriptor_, HidReportType::Feature, config_.version.id)),
@@ -133,12 +159,81 @@ VirtualDevice::Clock::duration VirtualDevice::Latency() const {
     return std::chrono::microseconds{config_.behaviour.latencyUs};
 }
 
-std::optional<std::uint64_t> VirtualDevice::Connect() const {
+std::optional<std::uint64_t> VirtualDevice::Connect() {
     std::lock_guard lock(mutex_);
+    ApplyPresenceChangesLocked();
     if (!plugged_) {
         return std::nullopt;
     }
     return session_;
+}
+
+std::optional<std::uint64_t> VirtualDevice::ConnectAt(std::u16string_view path) {
+    std::lock_guard lock(mutex_);
+    ApplyPresenceChangesLocked();
+    if (!plugged_ || !SamePath(path_, path)) {
+        return std::nullopt;
+    }
+    return session_;
+}
+
+std::u16string VirtualDevice::Path() {
+    std::lock_guard lock(mutex_);
+    ApplyPresenceChangesLocked();
+    return path_;
+}
+
+std::string VirtualDevice::Serial() {
+    std::lock_guard lock(mutex_);
+    ApplyPresenceChangesLocked();
+    return serial_;
+}
+
+std::optional<std::u16string> VirtualDevice::ListedPath() {
+    std::lock_guard lock(mutex_);
+    ApplyPresenceChangesLocked();
+    if (!plugged_) {
+        return std::nullopt;
+    }
+    return path_;
+}
+
+std::uint32_t VirtualDevice::NodeInstance() {
+    std::lock_guard lock(mutex_);
+    ApplyPresenceChangesLocked();
+    return instance_;
+}
+
+void VirtualDevice::ApplyPresenceChangesLocked() {
+    const auto now = Clock::now();
+    while (!presenceChanges_.empty() && presenceChanges_.front().due <= now) {
+        const PresenceChange change = presenceChanges_.front();
+        presenceChanges_.erase(presenceChanges_.begin());
+        if (change.asNewNode && index_) {
+            // Plugged back in meanwhile (a test's Plug): the old node still goes.
+            UnplugLocked();
+            ++instance_;
+            path_ = VirtualDevicePath(config_, *index_, instance_);
+            const auto& reappear = config_.behaviour.reappearAsNewNode;
+            if (reappear && reappear->serial) {
+                serial_ = *reappear->serial;
+            }
+        }
+        plugged_ = true;
+    }
+}
+
+void VirtualDevice::RestartLocked() {
+    UnplugLocked();
+    if (const auto& reappear = config_.behaviour.reappearAsNewNode) {
+        const auto due = Clock::now() + std::chrono::milliseconds{reappear->delayMs};
+        const auto at =
+            std::upper_bound(presenceChanges_.begin(), presenceChanges_.end(), due,
+                             [](const Clock::time_point& t, const PresenceChange& change) {
+                                 return t < change.due;
+                             });
+        presenceChanges_.insert(at, PresenceChange{due, true});
+    }
 }
 
 bool VirtualDevice::AliveLocked(std::uint64_t session) const {
@@ -366,7 +461,7 @@ void VirtualDevice::CompleteTransferLocked() {
             }
         }
     }
-    if (config_.behaviour.unplugOnComplete) {
+    if (config_.behaviour.unplugOnComplete || config_.behaviour.reappearAsNewNode) {
         // The last block's answer still goes out first.
         restartPending_ = true;
     }
@@ -453,7 +548,7 @@ HidReadResult VirtualDevice::ReadInput(std::uint64_t session, std::uint8_t* buff
             input_.erase(input_.begin());
             if (restartPending_ && input_.empty()) {
                 restartPending_ = false;
-                UnplugLocked();
+                RestartLocked();
             }
             return HidReadResult::Data;
         }
@@ -516,8 +611,9 @@ void VirtualDevice::Plug() {
     plugged_ = true;
 }
 
-bool VirtualDevice::IsPlugged() const {
+bool VirtualDevice::IsPlugged() {
     std::lock_guard lock(mutex_);
+    ApplyPresenceChangesLocked();
     return plugged_;
 }
 

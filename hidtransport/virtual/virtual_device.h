@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hid_platform.h"
@@ -102,11 +103,23 @@ struct DeviceBehaviour {
     // After a completed transfer the device restarts and does not come back
     // (as a bud that went back into its case).
     bool unplugOnComplete = false;
+    // After a completed transfer the device restarts and comes back `delayMs`
+    // later under a new node (the next instance part of its path), as real
+    // buds do: same vendor, product and interface, flash and versions kept.
+    struct Reappearance {
+        std::uint32_t delayMs = 0;
+        // The serial string it reports from then on; nothing: its own. (A
+        // device that comes back as another one, for the host to refuse.)
+        std::optional<std::string> serial;
+    };
+    std::optional<Reappearance> reappearAsNewNode;
     DeviceFaults faults;
 };
 
 struct VirtualDeviceConfig {
     std::string name;
+    // The serial string the device reports (UTF-8); empty: it has none.
+    std::string serial;
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     int interfaceNumber = -1;  // -1: the interface has no number
@@ -127,8 +140,10 @@ struct VirtualDeviceConfig {
     DeviceBehaviour behaviour;
 };
 
-// The interface path of the device at `index` of a virtual backend.
-std::u16string VirtualDevicePath(const VirtualDeviceConfig& config, std::size_t index);
+// The interface path of the device at `index` of a virtual backend; `instance`
+// counts the nodes the device had before (each return as a new node adds one).
+std::u16string VirtualDevicePath(const VirtualDeviceConfig& config, std::size_t index,
+                                 std::uint32_t instance = 0);
 
 // The last offer the device took, for tests.
 struct ReceivedOffer {
@@ -149,10 +164,21 @@ class VirtualDevice {
   public:
     using Clock = std::chrono::steady_clock;
 
+    // `index`: the device's place in its backend, which its paths carry.
+    VirtualDevice(VirtualDeviceConfig config, std::size_t index);
+    // A device whose path is `path` for good (it never comes back under a new
+    // node): for hosts that give it a node of their own.
     VirtualDevice(VirtualDeviceConfig config, std::u16string path);
 
     const VirtualDeviceConfig& Config() const { return config_; }
-    const std::u16string& Path() const { return path_; }
+    // The serial string it reports now (UTF-8; empty: none).
+    std::string Serial();
+    // The device's current interface path (it changes when the device comes
+    // back under a new node).
+    std::u16string Path();
+    // The current path while the device is plugged in, else nothing: one look,
+    // so that a listing never pairs an old path with a new presence.
+    std::optional<std::u16string> ListedPath();
     const std::vector<std::uint8_t>& DescriptorBytes() const { return descriptor_; }
     // Longest output report the descriptor allows, counting the report ID.
     // Like the Windows HID stack, the device takes output reports of exactly
@@ -161,7 +187,10 @@ class VirtualDevice {
     std::size_t FeatureReportLength() const { return featureReportLength_; }
 
     // The current session, or nothing while unplugged.
-    std::optional<std::uint64_t> Connect() const;
+    std::optional<std::uint64_t> Connect();
+    // The current session when the device is plugged in under `path` (letter
+    // case aside), else nothing.
+    std::optional<std::uint64_t> ConnectAt(std::u16string_view path);
     bool IsSessionAlive(std::uint64_t session) const;
     bool WriteOutput(std::uint64_t session, const std::uint8_t* report, std::size_t length);
     bool GetFeature(std::uint64_t session, std::uint8_t* buffer, std::size_t length);
@@ -170,7 +199,10 @@ class VirtualDevice {
 
     void Unplug();
     void Plug();
-    bool IsPlugged() const;
+    bool IsPlugged();
+    // Nodes the device had before its current one (0 until it first comes
+    // back under a new node).
+    std::uint32_t NodeInstance();
     // Makes a waiting ReadInput, or else the next one, return TimedOut at once.
     void InterruptRead();
     // Queues any input report, readable once `delay` has passed.
@@ -216,7 +248,21 @@ class VirtualDevice {
         bool delayed = false;
     };
 
+    // A change of presence that falls due later. Applied whenever the device
+    // is looked at (listed, opened, asked for its path or serial), so no
+    // thread of its own is needed;
+    // a schedule of appearances and departures would queue more of them.
+    struct PresenceChange {
+        Clock::time_point due;
+        bool asNewNode = false;  // plugged in again under the next instance
+    };
+
+    VirtualDevice(VirtualDeviceConfig config, std::u16string path,
+                  std::optional<std::size_t> index);
+
     bool AliveLocked(std::uint64_t session) const;
+    void ApplyPresenceChangesLocked();
+    void RestartLocked();
     void QueueLocked(std::vector<std::uint8_t> bytes, Clock::duration delay);
     void UnplugLocked();
     void RecordLocked(const std::uint8_t* report, std::size_t length);
@@ -231,7 +277,12 @@ class VirtualDevice {
     Clock::duration Latency() const;
 
     const VirtualDeviceConfig config_;
-    const std::u16string path_;
+    // Where the paths come from: the backend index, or nothing for a fixed path.
+    const std::optional<std::size_t> index_;
+    std::u16string path_;  // guarded by mutex_
+    std::uint32_t instance_ = 0;
+    std::string serial_;                           // guarded by mutex_
+    std::vector<PresenceChange> presenceChanges_;  // ordered by due time
     const std::vector<std::uint8_t> descriptor_;
     const std::size_t outputReportLength_;
     const std::size_t featureReportLength_;
@@ -239,8 +290,8 @@ class VirtualDevice {
     mutable std::mutex mutex_;
     std::condition_variable inputArrived_;
     bool plugged_ = true;
-    // unplugOnComplete: the device goes once the host has read the answer
-    // that completed the transfer.
+    // unplugOnComplete, reappearAsNewNode: the device restarts once the host
+    // has read the answer that completed the transfer.
     bool restartPending_ = false;
     std::uint64_t session_ = 1;
     std::vector<PendingInput> input_;  // ordered by ready time

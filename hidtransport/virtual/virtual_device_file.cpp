@@ -31,6 +31,8 @@ using Json = nlohmann::json;
 
 constexpr std::size_t kMaxFileBytes = 16u * 1024u * 1024u;
 constexpr std::uint64_t kMaxReportSize = 4096;
+// A USB string descriptor holds at most 126 characters; a serial is kept to as many bytes.
+constexpr std::size_t kMaxSerialBytes = 126;
 
 struct Name {
     std::string_view name;
@@ -234,9 +236,9 @@ class DeviceFileReader {
 
     bool ReadDevice(const Json& value, const std::string& where, VirtualDeviceConfig& device) {
         if (!CheckObject(value, where,
-                         {"name", "vendorId", "productId", "interfaceNumber", "usagePage", "usage",
-                          "reports", "descriptor", "components", "protocolFlags", "componentCount",
-                          "behaviour"})) {
+                         {"name", "serial", "vendorId", "productId", "interfaceNumber", "usagePage",
+                          "usage", "reports", "descriptor", "components", "protocolFlags",
+                          "componentCount", "behaviour"})) {
             return false;
         }
         if (const auto name = value.find("name"); name != value.end()) {
@@ -244,6 +246,11 @@ class DeviceFileReader {
                 return Fail(Join(where, "name"), "expected a string");
             }
             device.name = name->get<std::string>();
+        }
+        if (const auto serial = value.find("serial"); serial != value.end()) {
+            if (!Serial(*serial, Join(where, "serial"), device.serial)) {
+                return false;
+            }
         }
         if (!Required(value, "vendorId", where) || !Required(value, "productId", where) ||
             !Number(value, "vendorId", where, 0, 0xFFFF, "expected a 16-bit number",
@@ -480,11 +487,49 @@ class DeviceFileReader {
         return Flag(value, "discard", where, rule.discard);
     }
 
+    bool Serial(const Json& value, const std::string& where, std::string& out) {
+        if (!value.is_string() || value.get<std::string>().size() > kMaxSerialBytes) {
+            return Fail(where, "expected a string of at most 126 bytes");
+        }
+        out = value.get<std::string>();
+        return true;
+    }
+
+    // "reappearAsNewNode": true, or { "delayMs": N, "serial": "..." }.
+    bool ReadReappearance(const Json& value, const std::string& where, DeviceBehaviour& behaviour) {
+        const auto found = value.find("reappearAsNewNode");
+        if (found == value.end()) {
+            return true;
+        }
+        const std::string at = Join(where, "reappearAsNewNode");
+        DeviceBehaviour::Reappearance reappear;
+        if (found->is_boolean()) {
+            if (!found->get<bool>()) {
+                return true;
+            }
+        } else if (!found->is_object()) {
+            return Fail(at, "expected true, false or an object");
+        } else if (!CheckObject(*found, at, {"delayMs", "serial"}) ||
+                   !Number(*found, "delayMs", at, 0, 0xFFFFFFFFu, "expected a 32-bit number",
+                           reappear.delayMs)) {
+            return false;
+        } else if (const auto serial = found->find("serial"); serial != found->end()) {
+            if (!Serial(*serial, Join(at, "serial"), reappear.serial.emplace())) {
+                return false;
+            }
+        }
+        if (behaviour.unplugOnComplete) {
+            return Fail(at, "excludes unplugOnComplete (the device either comes back or not)");
+        }
+        behaviour.reappearAsNewNode = reappear;
+        return true;
+    }
+
     bool ReadBehaviour(const Json& value, const std::string& where, DeviceBehaviour& behaviour) {
         if (!CheckObject(value, where,
                          {"offerAnswers", "contentScript", "unplugAtBlock", "silent", "latencyUs",
                           "versionFailures", "versionAnswer", "applyVersionOnComplete",
-                          "unplugOnComplete", "faults"}) ||
+                          "unplugOnComplete", "reappearAsNewNode", "faults"}) ||
             !Flag(value, "silent", where, behaviour.silent) ||
             !Flag(value, "applyVersionOnComplete", where, behaviour.applyVersionOnComplete) ||
             !Flag(value, "unplugOnComplete", where, behaviour.unplugOnComplete) ||
@@ -537,6 +582,9 @@ class DeviceFileReader {
             } else {
                 return Fail(Join(where, "versionAnswer"), "expected \"ok\" or \"zero\"");
             }
+        }
+        if (!ReadReappearance(value, where, behaviour)) {
+            return false;
         }
         if (const auto faults = value.find("faults"); faults != value.end()) {
             const std::string at = Join(where, "faults");

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "report_descriptor.h"
+#include "utf8_text.h"
 
 namespace zelk::hid::virt {
 namespace {
@@ -17,21 +18,9 @@ std::vector<std::unique_ptr<VirtualDevice>> MakeDevices(std::vector<VirtualDevic
     std::vector<std::unique_ptr<VirtualDevice>> devices;
     devices.reserve(configs.size());
     for (std::size_t i = 0; i < configs.size(); ++i) {
-        std::u16string path = VirtualDevicePath(configs[i], i);
-        devices.push_back(std::make_unique<VirtualDevice>(std::move(configs[i]), std::move(path)));
+        devices.push_back(std::make_unique<VirtualDevice>(std::move(configs[i]), i));
     }
     return devices;
-}
-
-char16_t FoldCase(char16_t c) {
-    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
-// Interface paths name the same interface whatever the letter case.
-bool SamePath(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
 }
 
 }  // namespace
@@ -53,8 +42,8 @@ int VirtualHidBackend::ListInterfaces(std::vector<std::u16string>& paths) {
         }
     }
     for (const auto& device : devices_) {
-        if (device->IsPlugged()) {
-            paths.push_back(device->Path());
+        if (std::optional<std::u16string> path = device->ListedPath()) {
+            paths.push_back(std::move(*path));
         }
     }
     return 0;
@@ -62,14 +51,11 @@ int VirtualHidBackend::ListInterfaces(std::vector<std::u16string>& paths) {
 
 HidHandle VirtualHidBackend::Open(std::u16string_view path, HidOpenMode mode) {
     for (const auto& device : devices_) {
-        if (!SamePath(device->Path(), path)) {
+        const std::optional<std::uint64_t> session = device->ConnectAt(path);
+        if (!session) {
             continue;
         }
         if (device->Config().behaviour.faults.open) {
-            return kInvalidHidHandle;
-        }
-        const std::optional<std::uint64_t> session = device->Connect();
-        if (!session) {
             return kInvalidHidHandle;
         }
         std::lock_guard lock(mutex_);
@@ -153,8 +139,7 @@ bool VirtualHidBackend::DescribeUnopened(std::u16string_view path, HidCaps& caps
     // As hidraw's sysfs: readable without opening, unless the descriptor
     // itself cannot be read.
     for (const auto& device : devices_) {
-        if (!SamePath(device->Path(), path) || !device->IsPlugged() ||
-            device->Config().behaviour.faults.descriptor) {
+        if (!device->ConnectAt(path) || device->Config().behaviour.faults.descriptor) {
             continue;
         }
         const std::vector<std::uint8_t>& bytes = device->DescriptorBytes();
@@ -162,6 +147,18 @@ bool VirtualHidBackend::DescribeUnopened(std::u16string_view path, HidCaps& caps
         const std::vector<ParsedCollection> collections =
             ParseReportDescriptor(bytes.data(), bytes.size(), error);
         return !collections.empty() && collections.front().GetCaps(caps) >= 0;
+    }
+    return false;
+}
+
+bool VirtualHidBackend::SerialNumber(std::u16string_view path, std::u16string& serial) {
+    serial.clear();
+    for (const auto& device : devices_) {
+        if (!device->ConnectAt(path)) {
+            continue;
+        }
+        serial = Utf16FromUtf8(device->Serial());
+        return !serial.empty();
     }
     return false;
 }

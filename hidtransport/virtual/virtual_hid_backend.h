@@ -27,6 +27,8 @@ class VirtualHidBackend final : public HidBackend {
     bool Close(HidHandle handle) override;
     std::unique_ptr<HidDescriptor> GetDescriptor(HidHandle handle) override;
     bool DescribeUnopened(std::u16string_view path, HidCaps& caps) override;
+    // The device file's `serial`; readable also where opening is refused.
+    bool SerialNumber(std::u16string_view path, std::u16string& serial) override;
     bool SetOutputReport(HidHandle handle, const std::uint8_t* report, std::size_t length) override;
     bool SetFeature(HidHandle handle, const std::uint8_t* report, std::size_t length) override;
     bool GetFeature(HidHandle handle, std::uint8_t* buffer, std::size_t length) override;

@@ -83,6 +83,9 @@ class SystemApi final : public Win32HidApi {
     BOOLEAN GetFeature(HANDLE handle, void* buffer, ULONG length) override {
         return ::HidD_GetFeature(handle, buffer, length);
     }
+    BOOLEAN GetSerialNumberString(HANDLE handle, void* buffer, ULONG length) override {
+        return ::HidD_GetSerialNumberString(handle, buffer, length);
+    }
     HANDLE NewEvent() override { return ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
     BOOL ReadFile(HANDLE handle, void* buffer, DWORD length, OVERLAPPED* overlapped) override {
         return ::ReadFile(handle, buffer, length, nullptr, overlapped);

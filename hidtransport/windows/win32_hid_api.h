@@ -50,6 +50,9 @@ class Win32HidApi {
     virtual BOOLEAN SetOutputReport(HANDLE handle, void* report, ULONG length) = 0;
     virtual BOOLEAN SetFeature(HANDLE handle, void* report, ULONG length) = 0;
     virtual BOOLEAN GetFeature(HANDLE handle, void* buffer, ULONG length) = 0;
+    // HidD_GetSerialNumberString: the device's serial string into `buffer`
+    // (`length` bytes), NUL-terminated when it fits.
+    virtual BOOLEAN GetSerialNumberString(HANDLE handle, void* buffer, ULONG length) = 0;
 
     virtual HANDLE NewEvent() = 0;  // unnamed, manual-reset, not signalled
     virtual BOOL ReadFile(HANDLE handle, void* buffer, DWORD length, OVERLAPPED* overlapped) = 0;

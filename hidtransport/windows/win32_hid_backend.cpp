@@ -641,6 +641,33 @@ bool Win32HidBackend::DescribeUnopened(std::u16string_view path, HidCaps& caps) 
     return described;
 }
 
+bool Win32HidBackend::SerialNumber(std::u16string_view path, std::u16string& serial) {
+    serial.clear();
+    if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
+        return false;
+    }
+    // A handle without access, as for the caps: enough for the string, also
+    // where the interface may not be opened for reports.
+    const std::wstring wide = Wide(path);
+    const HANDLE handle = api_.OpenPath(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+        return false;
+    }
+    // A USB string descriptor holds at most 126 characters; one more for the
+    // NUL, which a string that fills the buffer may lack.
+    wchar_t buffer[127] = {};
+    const bool read = api_.GetSerialNumberString(handle, buffer, sizeof buffer - sizeof(wchar_t));
+    api_.CloseHandle(handle);
+    if (!read) {
+        return false;
+    }
+    for (std::size_t i = 0; i < 126 && buffer[i] != L'\0'; ++i) {
+        serial.push_back(static_cast<char16_t>(buffer[i]));
+    }
+    return !serial.empty();
+}
+
 bool Win32HidBackend::SetOutputReport(HidHandle handle, const std::uint8_t* report,
                                       std::size_t length) {
     OpenHandle open;

@@ -44,6 +44,7 @@ class Win32HidBackend final : public HidBackend {
     bool Close(HidHandle handle) override;
     std::unique_ptr<HidDescriptor> GetDescriptor(HidHandle handle) override;
     bool DescribeUnopened(std::u16string_view path, HidCaps& caps) override;
+    bool SerialNumber(std::u16string_view path, std::u16string& serial) override;
     bool SetOutputReport(HidHandle handle, const std::uint8_t* report, std::size_t length) override;
     bool SetFeature(HidHandle handle, const std::uint8_t* report, std::size_t length) override;
     bool GetFeature(HidHandle handle, std::uint8_t* buffer, std::size_t length) override;

@@ -85,6 +85,9 @@ class FailingLibrary final : public UpdateLibrary {
     int ListInterfaces(std::vector<std::u16string>& paths) override {
         return inner_.ListInterfaces(paths);
     }
+    std::u16string InterfaceSerial(const std::u16string& path) override {
+        return inner_.InterfaceSerial(path);
+    }
 
   private:
     void Record(const char* call) { calls_.emplace_back(call); }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -255,6 +256,60 @@ TEST_F(Unplugged, ADeviceThatLeavesIsToldApartFromADeviceError) {
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back()["event"], "result");
     EXPECT_EQ(events.back()["deviceGone"], true);
+}
+
+// A bud that restarts after its update and comes back under a new node,
+// reporting `serialAfter` (nothing: its own serial).
+VirtualDeviceConfig ComesBack(const std::string& serial,
+                              std::optional<std::string> serialAfter = std::nullopt) {
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.serial = serial;
+    config.behaviour.reappearAsNewNode =
+        hid::virt::DeviceBehaviour::Reappearance{0, std::move(serialAfter)};
+    return config;
+}
+
+// Two buds of the same role, both updated, both back under new nodes: each
+// is read back under the node with its own serial, never under the other's.
+TEST(UpdateAllReadBack, EachBudIsVerifiedUnderTheNewNodeWithItsOwnSerial) {
+    struct Case {
+        const char* name;
+        std::vector<VirtualDeviceConfig> buds;
+        std::vector<Verification> expected;
+        const char* counted;
+    };
+    const Case cases[] = {
+        {"both come back as themselves",
+         {ComesBack("L-1"), ComesBack("L-2")},
+         {Verification::Verified, Verification::Verified},
+         "2 of 2 devices updated."},
+        {"the first comes back as another device",
+         {ComesBack("L-1", "L-7"), ComesBack("L-2")},
+         {Verification::Unverified, Verification::Verified},
+         "1 of 2 devices updated."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        hid::virt::VirtualHidBackend backend(c.buds);
+        zelk::testing::FastWaitClock clock{1000};
+        RecordingDesktop desktop;
+        cfu::CfuLibrary library(backend, clock);
+        const std::vector<std::u16string> paths = MatchingInterfaces(library, EarbudIdentity());
+        ASSERT_EQ(paths.size(), 2u);
+        const RunInput input{EarbudIdentity(), Utf16(ZELK_SAMPLE_OFFER), Utf16(ZELK_SAMPLE_PAYLOAD),
+                             ChooseLanguage(std::nullopt)};
+        const std::vector<DeviceSummary> summary =
+            UpdateAll(desktop, backend, clock, input, paths, nullptr, {}, true);
+        ASSERT_EQ(summary.size(), 2u);
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(backend.Device(i).NodeInstance(), 1u) << i << ": did not come back";
+            EXPECT_TRUE(summary[i].outcome.Success()) << i;
+            EXPECT_EQ(summary[i].outcome.verification, c.expected[i]) << i;
+        }
+        const std::string out = desktop.Stdout();
+        EXPECT_NE(out.find(c.counted), std::string::npos) << out;
+        EXPECT_EQ(AllSucceeded(summary, true), c.expected[0] == Verification::Verified);
+    }
 }
 
 class TwoGood : public Several {

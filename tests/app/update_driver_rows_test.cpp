@@ -82,6 +82,34 @@ TEST(UpdateDriverInterfaces, OnlyTheFirstOfTwoMatchingInterfacesIsOpened) {
     EXPECT_EQ(rig.backend.Device(1).OfferCount(), 0u);
 }
 
+// --verify on a bud that restarts after its update and comes back under a
+// new node: read back there (beside another bud of its role that was
+// listed from the start), as the run's own device.
+TEST(UpdateDriverReadBack, ABudBackUnderANewNodeIsVerifiedThere) {
+    struct Case {
+        const char* name;
+        std::string serial;  // of the updated bud; empty: none
+    };
+    const Case cases[] = {{"with a serial", "R-1"}, {"without a serial", ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualDeviceConfig updated = DefaultEarbud();
+        updated.serial = c.serial;
+        updated.behaviour.reappearAsNewNode = hid::virt::DeviceBehaviour::Reappearance{};
+        VirtualDeviceConfig other = DefaultEarbud();
+        other.serial = "R-2";
+        DriverRig rig({updated, other});
+        rig.driver.SetHoldSuccessForVerification(true);
+        const RunOutcome outcome = rig.Run();
+        EXPECT_TRUE(outcome.Verified());
+        EXPECT_EQ(outcome.reportedVersion, "1.0.4.2");
+        EXPECT_EQ(rig.backend.Device(0).NodeInstance(), 1u);
+        EXPECT_EQ(rig.backend.Device(1).VersionQueryCount(), 0u) << "the other bud was read";
+        EXPECT_NE(rig.desktop.Stdout().find("Verified: the device now reports version 1.0.4.2."),
+                  std::string::npos);
+    }
+}
+
 // An image list left open by an earlier caller: the run's own list cannot
 // start, which is reported (console text first, then the broadcast, then the
 // log) and ends the run before the endpoint stage: no clean-up, no wait.

@@ -187,6 +187,45 @@ TEST_F(FakeSysfs, OpenRefusesFilesThatAreNotHidrawNodesAndReusedNumbers) {
     EXPECT_EQ(backend.AccessProblem(), "");
 }
 
+// The serial string comes from HID_UNIQ of the node's HID device, read from
+// sysfs (no /dev node here, so nothing could be opened), and only while the
+// node still belongs to the device that the path names.
+TEST_F(FakeSysfs, TheSerialIsTheHidUniqOfTheDeviceBehindTheNode) {
+    struct Case {
+        const char* name;
+        std::string uniqLine;    // of the uevent
+        std::string pathDevice;  // the device the path names
+        bool expected;
+        std::u16string serial;
+    };
+    const Case cases[] = {
+        {"a serial", "HID_UNIQ=ZB-0042\n", "0003:320F:5055.0001", true, u"ZB-0042"},
+        {"UTF-8 in it", "HID_UNIQ=ZB-\xC3\xA9\n", "0003:320F:5055.0001", true, u"ZB-\u00E9"},
+        {"a byte that is no UTF-8 left out",
+         "HID_UNIQ=Z\xFF"
+         "B\n",
+         "0003:320F:5055.0001", true, u"ZB"},
+        {"empty", "HID_UNIQ=\n", "0003:320F:5055.0001", false, u""},
+        {"none", "", "0003:320F:5055.0001", false, u""},
+        {"the node went to another device", "HID_UNIQ=ZB-0042\n", "0003:320F:5055.0009", false,
+         u""},
+    };
+    const std::string earbud = Bytes(virt::BuildReportDescriptor(virt::DefaultEarbud()));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root_ / "class" / "hidraw0");
+        fs::remove_all(root_ / "devices");
+        AddNode("hidraw0", "usb", "0003:320F:5055.0001",
+                "HID_ID=0003:0000320F:00005055\n" + c.uniqLine + "HID_PHYS=usb-1/input2\n", earbud);
+        HidrawBackend backend = Backend();
+        const std::string path = Dev() + "/hidraw0#VID_320F&PID_5055&MI_02#" + c.pathDevice;
+        std::u16string serial = u"stale";
+        EXPECT_EQ(backend.SerialNumber(std::u16string(path.begin(), path.end()), serial),
+                  c.expected);
+        EXPECT_EQ(serial, c.serial);
+    }
+}
+
 // A node the user may not open: sysfs still tells which collection each of
 // its interfaces is, so only the wanted one counts as a device left unopened.
 TEST_F(FakeSysfs, AnUnopenableNodeIsDescribedFromSysfs) {

@@ -137,6 +137,9 @@ TEST(VirtualDeviceFile, FullFileCarriesEveryField) {
 
     const VirtualDeviceConfig& d = devices[0];
     EXPECT_EQ(d.name, "Left bud, odd layout");
+    EXPECT_EQ(d.serial,
+              "ZB-L-\xC3\xA9"
+              "123");
     EXPECT_EQ(d.vendorId, 0x1234);
     EXPECT_EQ(d.productId, 22136);
     EXPECT_EQ(d.interfaceNumber, 3);
@@ -186,6 +189,9 @@ TEST(VirtualDeviceFile, FullFileCarriesEveryField) {
     EXPECT_EQ(b.versionFailures, 2u);
     EXPECT_EQ(b.versionAnswer, VersionAnswer::Zero);
     EXPECT_FALSE(b.applyVersionOnComplete);
+    ASSERT_TRUE(b.reappearAsNewNode);
+    EXPECT_EQ(b.reappearAsNewNode->delayMs, 1500u);
+    EXPECT_EQ(b.reappearAsNewNode->serial, std::optional<std::string>("ZB-L-9"));
     EXPECT_TRUE(b.faults.open);
     EXPECT_TRUE(b.faults.descriptor);
     EXPECT_TRUE(b.faults.writes);
@@ -198,6 +204,8 @@ TEST(VirtualDeviceFile, FullFileCarriesEveryField) {
     EXPECT_TRUE(bare.components.empty());
     EXPECT_EQ(bare.version.id, 0x20);  // untouched layouts keep the defaults
     EXPECT_TRUE(bare.behaviour.applyVersionOnComplete);
+    EXPECT_TRUE(bare.serial.empty());
+    EXPECT_FALSE(bare.behaviour.reappearAsNewNode);
 }
 
 TEST(VirtualDeviceFile, DefaultSourceIsTheEarbud) {
@@ -228,6 +236,8 @@ struct BadFile {
 };
 
 TEST(VirtualDeviceFile, MalformedFilesGiveOneLineNamingFileAndPlace) {
+    const std::string longSerial = R"({"devices": [{"vendorId": 1, "productId": 1, "serial": ")" +
+                                   std::string(127, 'x') + R"("}]})";
     const BadFile cases[] = {
         {"{\"devices\": [", "/tmp/x.json: not valid JSON: parse error at line 1", true},
         {"", "/tmp/x.json: not valid JSON: ", true},
@@ -300,6 +310,25 @@ TEST(VirtualDeviceFile, MalformedFilesGiveOneLineNamingFileAndPlace) {
         {R"({"devices": [{"vendorId": 1, "productId": 1,
              "behaviour": {"faults": {"reads": true}}}]})",
          "/tmp/x.json: devices[0].behaviour.faults.reads: unknown field"},
+        {R"({"devices": [{"vendorId": 1, "productId": 1, "serial": 5}]})",
+         "/tmp/x.json: devices[0].serial: expected a string of at most 126 bytes"},
+        {longSerial.c_str(),
+         "/tmp/x.json: devices[0].serial: expected a string of at most 126 bytes"},
+        {R"({"devices": [{"vendorId": 1, "productId": 1,
+             "behaviour": {"reappearAsNewNode": 1500}}]})",
+         "/tmp/x.json: devices[0].behaviour.reappearAsNewNode: expected true, false or an "
+         "object"},
+        {R"({"devices": [{"vendorId": 1, "productId": 1,
+             "behaviour": {"reappearAsNewNode": {"delay": 1}}}]})",
+         "/tmp/x.json: devices[0].behaviour.reappearAsNewNode.delay: unknown field"},
+        {R"({"devices": [{"vendorId": 1, "productId": 1,
+             "behaviour": {"reappearAsNewNode": {"serial": 7}}}]})",
+         "/tmp/x.json: devices[0].behaviour.reappearAsNewNode.serial: expected a string of at "
+         "most 126 bytes"},
+        {R"({"devices": [{"vendorId": 1, "productId": 1,
+             "behaviour": {"unplugOnComplete": true, "reappearAsNewNode": true}}]})",
+         "/tmp/x.json: devices[0].behaviour.reappearAsNewNode: excludes unplugOnComplete (the "
+         "device either comes back or not)"},
     };
     for (const BadFile& bad : cases) {
         SCOPED_TRACE(bad.text);
@@ -866,6 +895,74 @@ TEST(VirtualDevice, UnplugAtBlockRemovesTheDeviceUntilPluggedBack) {
               HidReadResult::Data);
     EXPECT_EQ(buffer[5], kContentNoOffer) << "the offer did not survive the unplug";
     EXPECT_EQ(host.Device().ReadFlash(0x0F, 0, 52), Pattern(52, 1)) << "flash did";
+}
+
+// A bud restarts after its update and comes back under a new node, as real
+// ones do: the old node and its handles are gone for good, the new one
+// reports the applied version and keeps the flash; its serial is readable
+// without opening it.
+TEST(VirtualDevice, ARestartedDeviceComesBackUnderANewNodeWithWhatItStored) {
+    struct Case {
+        const char* name;
+        DeviceBehaviour::Reappearance reappear;
+        bool listedAgain;        // within the test's time
+        const char16_t* serial;  // on the new node
+    };
+    const Case cases[] = {
+        {"at once", {0, std::nullopt}, true, u"SER-1"},
+        {"as another device", {0, std::string("SER-\xC3\xA9")}, true, u"SER-\u00E9"},
+        {"not before its delay", {600000, std::nullopt}, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualDeviceConfig config = DefaultEarbud();
+        config.serial = "SER-1";
+        config.behaviour.reappearAsNewNode = c.reappear;
+        Host host(config);
+        const std::u16string oldPath = host.Device().Path();
+        std::u16string serial;
+        EXPECT_TRUE(host.Backend().SerialNumber(oldPath, serial));
+        EXPECT_EQ(serial, u"SER-1");
+
+        ASSERT_EQ(host.Offer(0x0F, 1, 0x20000000), kOfferAccept);
+        const Bytes image = Pattern(30, 4);
+        ASSERT_TRUE(host.Write(ContentReport(0xC0, 0, 0, image)));
+        std::vector<std::u16string> paths;
+        ASSERT_EQ(host.Backend().ListInterfaces(paths), 0);
+        EXPECT_EQ(paths, std::vector<std::u16string>{oldPath})
+            << "the answer to the last block goes out first";
+        ASSERT_TRUE(host.Read());
+
+        Bytes buffer(64);
+        std::size_t received = 0;
+        EXPECT_EQ(
+            host.Backend().ReadInput(host.Handle(), buffer.data(), buffer.size(), received, 0),
+            HidReadResult::DeviceGone);
+        EXPECT_EQ(host.Backend().Open(oldPath, HidOpenMode::Io), kInvalidHidHandle);
+        EXPECT_FALSE(host.Backend().SerialNumber(oldPath, serial));
+        ASSERT_EQ(host.Backend().ListInterfaces(paths), 0);
+        if (!c.listedAgain) {
+            EXPECT_TRUE(paths.empty());
+            EXPECT_FALSE(host.Device().IsPlugged());
+            continue;
+        }
+        ASSERT_EQ(paths.size(), 1u);
+        const std::u16string newPath = paths.front();
+        EXPECT_EQ(newPath, VirtualDevicePath(config, 0, 1));
+        EXPECT_NE(newPath, oldPath);
+        EXPECT_EQ(host.Device().NodeInstance(), 1u);
+        EXPECT_TRUE(host.Backend().SerialNumber(newPath, serial));
+        EXPECT_EQ(serial, c.serial);
+
+        const HidHandle fresh = host.Backend().Open(newPath, HidOpenMode::Io);
+        ASSERT_NE(fresh, kInvalidHidHandle);
+        Bytes version(61, 0);
+        version[0] = 0x20;
+        ASSERT_TRUE(host.Backend().GetFeature(fresh, version.data(), version.size()));
+        EXPECT_EQ(Le32(version, 5), 0x20000000u);
+        EXPECT_EQ(host.Device().ReadFlash(0x0F, 0, image.size()), image);
+        host.Backend().Close(fresh);
+    }
 }
 
 TEST(VirtualDevice, UnplugWakesABlockedReader) {

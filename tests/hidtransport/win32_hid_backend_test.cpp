@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -177,6 +179,18 @@ class FakeApi final : public Win32HidApi {
     BOOLEAN SetOutputReport(HANDLE, void*, ULONG) override { return Reported(); }
     BOOLEAN SetFeature(HANDLE, void*, ULONG) override { return Reported(); }
     BOOLEAN GetFeature(HANDLE, void*, ULONG) override { return Reported(); }
+    // Serial string: nothing when the device has none.
+    std::optional<std::wstring> serial;
+    BOOLEAN GetSerialNumberString(HANDLE, void* buffer, ULONG length) override {
+        if (!serial) {
+            return FALSE;
+        }
+        // As hid.dll: as many characters as fit, NUL-terminated only when there is room.
+        const std::size_t room = length / sizeof(wchar_t);
+        const std::size_t count = std::min(room, serial->size() + 1);
+        std::memcpy(buffer, serial->c_str(), count * sizeof(wchar_t));
+        return TRUE;
+    }
     bool eventFails = false;
     HANDLE NewEvent() override {
         if (eventFails) {
@@ -800,6 +814,38 @@ TEST(Win32HidBackend, ACollectionThatRefusesOpeningIsDescribedWithoutAccess) {
     EXPECT_EQ(api.preparsedFreed, 1);
     api.openError = ERROR_FILE_NOT_FOUND;
     EXPECT_FALSE(backend.DescribeUnopened(kPath, caps));
+}
+
+// The serial string is read through a handle without access (also where
+// the interface may not be opened for reports) and never past its buffer.
+TEST(Win32HidBackend, SerialIsReadWithoutAccessAndNeverPastItsBuffer) {
+    struct Case {
+        const char* name;
+        std::optional<std::wstring> serial;
+        bool refuseAccess;
+        bool expected;
+        std::u16string read;
+    };
+    const std::wstring longest(200, L'7');
+    const Case cases[] = {
+        {"a serial", L"A1B2", false, true, u"A1B2"},
+        {"opening for reports refused", L"A1B2", true, true, u"A1B2"},
+        {"no serial", std::nullopt, false, false, u""},
+        {"an empty serial", L"", false, false, u""},
+        {"longer than a string descriptor", longest, false, true, std::u16string(126, u'7')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeApi api;
+        api.serial = c.serial;
+        api.refuseAccess = c.refuseAccess;
+        Win32HidBackend backend(api);
+        std::u16string serial = u"stale";
+        EXPECT_EQ(backend.SerialNumber(kPath, serial), c.expected);
+        EXPECT_EQ(serial, c.read);
+        EXPECT_EQ(api.access, 0u);
+        EXPECT_EQ(api.closed.size(), 1u);
+    }
 }
 
 TEST(Win32HidBackend, DescriptorGivesCapsAndFindsValuesByUsage) {

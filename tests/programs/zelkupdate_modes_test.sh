@@ -13,10 +13,10 @@ mkdir -p "$TMPDIR"
 failed=0
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 
-earbud() {  # earbud ROLE [BEHAVIOUR]
+earbud() {  # earbud ROLE [BEHAVIOUR [SERIAL]]
     printf '{ "vendorId": "0x320F", "productId": "0x5055", "interfaceNumber": 2,
-      "components": [{ "id": "0x0F", "budRole": %s, "version": "0x10003001" }]%s }' \
-        "$1" "${2:+, \"behaviour\": $2}"
+      "components": [{ "id": "0x0F", "budRole": %s, "version": "0x10003001" }]%s%s }' \
+        "$1" "${2:+, \"behaviour\": $2}" "${3:+, \"serial\": \"$3\"}"
 }
 devices() { echo "{ \"devices\": [$(IFS=,; echo "$*")] }"; }
 devices "$(earbud 1)" "$(earbud 1 '{ "offerAnswers": [{ "status": "reject", "rejectReason": 1 }] }')" \
@@ -30,6 +30,16 @@ devices "$(earbud 1)" > "$work/one.json"
 devices "$(earbud 1 '{ "unplugOnComplete": true }')" \
     "$(earbud 1 | sed 's/0x10003001/0x10004001/')" > "$work/verify-gone.json"
 devices "$(earbud 1)" "$(earbud 2 '{ "unplugOnComplete": true }')" > "$work/all-verify-gone.json"
+# The updated bud restarts and comes back under a new node a moment later,
+# as real buds do: it is read back there. Without a serial it is the only new
+# node of its role; with serials, two buds of one role that both come back are
+# each told apart by their own; one that comes back with another serial is
+# not the bud that was updated.
+back='{ "reappearAsNewNode": { "delayMs": 1500 } }'
+devices "$(earbud 1 "$back")" "$(earbud 2)" > "$work/verify-new-node.json"
+devices "$(earbud 1 "$back" L-1)" "$(earbud 1 "$back" L-2)" > "$work/all-verify-new-nodes.json"
+devices "$(earbud 1 '{ "reappearAsNewNode": { "delayMs": 1500, "serial": "L-7" } }' L-1)" \
+    > "$work/verify-other-serial.json"
 devices "$(earbud 1)" "$(earbud 2 '{ "versionFailures": 1000 }')" > "$work/undescribed.json"
 devices "$(earbud 1)" "$(earbud 2)" "$(earbud 1 '{ "faults": { "open": true } }')" \
     > "$work/one-unopenable.json"
@@ -44,6 +54,9 @@ rows=(
     "two-good-all|--all --verify --simulate=$work/two-good.json"
     "verify-gone|--verify --json --simulate=$work/verify-gone.json"
     "all-verify-gone|--all --verify --simulate=$work/all-verify-gone.json"
+    "verify-new-node|--verify --json --simulate=$work/verify-new-node.json"
+    "all-verify-new-nodes|--all --verify --simulate=$work/all-verify-new-nodes.json"
+    "verify-other-serial|--verify --json --simulate=$work/verify-other-serial.json"
     "list|--list --simulate=$work/one-bad.json"
     "list-json|--list --json --simulate=$work/one-bad.json"
     "list-none|--list --json --simulate=$work/none.json"
@@ -180,6 +193,22 @@ grep -q "UNCONFIRMED" "$work/all-verify-gone.out" ||
     fail "all-verify-gone: the bud that did not come back is not listed as unconfirmed"
 grep -q "1 of 2 devices updated." "$work/all-verify-gone.out" ||
     fail "all-verify-gone: $(grep 'devices updated' "$work/all-verify-gone.out")"
+
+expect_status verify-new-node 0
+check verify-new-node "verified under the new node" \
+    "[(e['verification'], e['reportedVersion']) for e in events if e['event'] == 'result'] == [('verified', '1.0.4.2')]"
+grep -q "^Verified: the device now reports version 1.0.4.2.$" "$work/verify-new-node.err" ||
+    fail "verify-new-node: no Verified line"
+expect_status all-verify-new-nodes 0
+grep -q "2 of 2 devices updated." "$work/all-verify-new-nodes.out" ||
+    fail "all-verify-new-nodes: $(grep 'devices updated' "$work/all-verify-new-nodes.out")"
+[ "$(grep -c "^   OK .*: now 1.0.4.2$" "$work/all-verify-new-nodes.out")" -eq 2 ] ||
+    fail "all-verify-new-nodes: not both buds listed as updated to 1.0.4.2"
+expect_status verify-other-serial 3
+grep -q "^Verified" "$work/verify-other-serial.err" &&
+    fail "verify-other-serial: a bud with another serial was taken for the updated one"
+check verify-other-serial "the result is unconfirmed" \
+    "[e['verification'] for e in events if e['event'] == 'result'] == ['unverified']"
 
 echo "zelkupdate modes: $failed failed"
 [ "$failed" -eq 0 ]
