@@ -48,6 +48,28 @@ if(WIN32)
 endif()
 
 install(TARGETS ${ZELK_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+# A stripped program has lost the firmware package appended to it on Linux
+# (strip keeps the ELF alone): the installed copy is packaged again with the
+# same files by qrb_resource_adder, as the build did.
+foreach(program ${ZELK_INSTALLED_PROGRAMS})
+  get_target_property(package_files ${program} ZELK_PACKAGE_FILES)
+  if(package_files)
+    list(JOIN package_files "\" \"" package_arguments)
+    install(
+      CODE "if(CMAKE_INSTALL_DO_STRIP)
+              set(program \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${program}>\")
+              execute_process(COMMAND \"$<TARGET_FILE:qrb_resource_adder>\" \"\${program}\" \"${package_arguments}\"
+                                      -o \"\${program}.packaged\" RESULT_VARIABLE status)
+              if(NOT status EQUAL 0)
+                message(FATAL_ERROR \"could not package the stripped \${program} again\")
+              endif()
+              file(CHMOD \"\${program}.packaged\" FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+                   GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+              file(RENAME \"\${program}.packaged\" \"\${program}\")
+            endif()"
+      COMPONENT runtime)
+  endif()
+endforeach()
 install(TARGETS zelkcfu LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT lib NAMELINK_COMPONENT dev)
 install(DIRECTORY ${ZELK_PUBLIC_HEADER_DIRS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev
         FILES_MATCHING PATTERN "*.h")
