@@ -143,3 +143,15 @@ foreach(component_package runtime:${ZELK_PACKAGE_NAME} lib:${ZELK_LIB_PACKAGE_NA
   install(FILES ${ZELK_PACKAGING_DIR}/copyright ${ZELK_PACKAGING_BINARY_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endforeach()
+
+# The programs' --version is the project's version (cmake/Version.cmake).
+if(ZELK_BUILD_TESTS)
+  string(REPLACE "." "\\." version_pattern ${PROJECT_VERSION})
+  foreach(program zelkupdate ZelkUpdateTool)
+    if(TARGET ${program})
+      add_test(NAME Version.${program}SaysTheProjectVersion COMMAND ${program} --version)
+      set_tests_properties(Version.${program}SaysTheProjectVersion
+                           PROPERTIES PASS_REGULAR_EXPRESSION "^${program} ${version_pattern}\n$")
+    endif()
+  endforeach()
+endif()
