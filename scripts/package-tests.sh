@@ -10,11 +10,15 @@
 # The root is made once and kept in build/package-root (with the libraries the
 # packages depend on); later runs reuse it. A run that could not bring it back
 # to its state before the install deletes it.
-#   package-tests.sh [build folder]      (default: build/default)
+# Last, with a Windows build folder, scripts/windows-archive-tests.sh checks
+# the Windows release archive.
+#   package-tests.sh [linux build folder] [windows build folder]
+#                                  (default: build/default, no Windows build)
 # Exit status: 0 passed, 1 failed, 77 could not run here (not root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/default}
+windows_build=${2:-}
 root=$PWD/build/package-root/root
 
 if [[ $(id -u) != 0 ]]; then
@@ -66,14 +70,15 @@ cleanup() {
   rm -rf "$root/tmp/zelk-debs"
   if [[ $dirty != 0 && -d $root ]]; then
     echo "the package root is deleted: the next run makes it again"
-    rm -rf "$(dirname "$root")"
+    # never into something mounted below the root
+    rm -rf --one-file-system "$(dirname "$root")"
   fi
 }
 trap 'dirty=1; cleanup' INT TERM
 trap cleanup EXIT
 
 in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  HOME=/root LANG=C.UTF-8 "$@"; }
+  HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"; }
 
 # The libraries the packages depend on, by name (dpkg-shlibdeps computed them).
 depends=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Depends; done | tr ',' '\n' |
@@ -81,18 +86,18 @@ depends=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Depends; done | tr ',' 
 
 if [[ ! -f $root/.zelk-ready || $(cat "$root/.zelk-ready") != "$mirror $suite" ]]; then
   echo "-- a clean Debian root: debootstrap --variant=minbase $suite $mirror"
-  rm -rf "$(dirname "$root")"
+  rm -rf --one-file-system "$(dirname "$root")"
   mkdir -p "$root"
   debootstrap --variant=minbase --include=man-db "$suite" "$root" "$mirror" >"$build/debootstrap.log" 2>&1 ||
     { tail -n 20 "$build/debootstrap.log"; fail "debootstrap"; dirty=1; exit 1; }
-  in_root apt-get update -qq >/dev/null
+  in_root apt-get update -qq >>"$build/debootstrap.log" 2>&1
   echo "$mirror $suite" >"$root/.zelk-ready"
 fi
 mount -t proc proc "$root/proc" && mounted+=("$root/proc")
 # The libraries the packages need, installed beforehand (marked manual) so that
 # the purge below leaves exactly the files there were before the install.
 # shellcheck disable=SC2086
-DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -qq --no-install-recommends $depends >/dev/null ||
+in_root apt-get install -y -qq --no-install-recommends $depends >"$build/package-depends.log" 2>&1 ||
   fail "installing the libraries the packages depend on: $depends"
 
 # Every file of the root but the package manager's own records and caches.
@@ -109,7 +114,7 @@ in_root_debs=()
 for deb in "${debs[@]}"; do in_root_debs+=("/tmp/zelk-debs/$(basename "$deb")"); done
 echo "-- install"
 dirty=1
-if ! DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -qq --no-install-recommends \
+if ! in_root apt-get install -y -qq --no-install-recommends \
   "${in_root_debs[@]}" >"$build/package-install.log" 2>&1; then
   cat "$build/package-install.log"
   fail "apt-get install of the packages"
@@ -190,12 +195,17 @@ grep -qF "<release version=\"$version\"" "$root"/usr/share/metainfo/com.zelk.Zel
   fail "the metainfo's release is not $version"
 
 echo "-- purge"
-DEBIAN_FRONTEND=noninteractive in_root apt-get purge -y -qq "${packages[@]}" >/dev/null || fail "apt-get purge"
+in_root apt-get purge -y -qq "${packages[@]}" >"$build/package-purge.log" 2>&1 || fail "apt-get purge"
 file_list >"$build/package-files-after.txt"
 if diff -u "$build/package-files-before.txt" "$build/package-files-after.txt"; then
   dirty=0
 else
   fail "files left behind or removed by install and purge (above)"
+fi
+
+if [[ -n $windows_build ]]; then
+  echo "-- the Windows archive"
+  bash scripts/windows-archive-tests.sh "$windows_build" || fail "the Windows archive"
 fi
 
 if [[ $failed != 0 ]]; then

@@ -39,15 +39,14 @@ system32=$WINEPREFIX/drive_c/windows/system32
 [[ -d $system32 ]] || { echo "FAIL: no Wine prefix"; exit 1; }
 
 echo "-- imports"
-shopt -s nocaseglob
+# Windows finds DLLs whatever the case of their names.
+available=$( (ls "$top"; ls "$system32") | tr '[:upper:]' '[:lower:]' | sort -u)
 for binary in "$top"/*.exe "$top"/*.dll; do
   while read -r dll; do
-    # The file name, in whatever case, beside the programs or among the system's DLLs.
-    found=("$top"/"$dll" "$system32"/"$dll")
-    [[ -e ${found[0]} || -e ${found[1]} ]] || fail "$(basename "$binary") imports $dll, which is neither in the archive nor a system DLL"
+    grep -qxF "$(tr '[:upper:]' '[:lower:]' <<<"$dll")" <<<"$available" ||
+      fail "$(basename "$binary") imports $dll, which is neither in the archive nor a system DLL"
   done < <(x86_64-w64-mingw32-objdump -p "$binary" | sed -n 's/^\s*DLL Name: *//p')
 done
-shopt -u nocaseglob
 
 echo "-- version resources"
 utf16_version=$(printf '%s' "$version.0" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 | tr -d ' \n')
