@@ -33,7 +33,7 @@ fail() {
   failed=1
 }
 
-echo "-- packages"
+echo "-- packages (at $SECONDS s)"
 cmake --build "$build" --target package >/dev/null
 version=$(sed -n 's/^project(ZelkUpdateTool VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 packages=(zelkupdatetool libzelkcfu1 libzelkcfu-dev)
@@ -44,7 +44,7 @@ for p in "${packages[@]}"; do
   [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "$deb: version $(dpkg-deb -f "$deb" Version)"
   debs+=("$deb")
 done
-echo "-- lintian"
+echo "-- lintian (at $SECONDS s)"
 lintian_status=0
 lintian --fail-on error --tag-display-limit 0 "${debs[@]}" >"$build/lintian.log" 2>&1 || lintian_status=$?
 grep -v 'root privileges' "$build/lintian.log" || true
@@ -65,13 +65,23 @@ unmount_all() {
   for m in "${mounted[@]}"; do umount -l "$m" 2>/dev/null || true; done
   mounted=()
 }
+# Deletes the cached root, never while anything is mounted below it (a bind
+# mount of the machine's package cache shares its file system).
+remove_root() {
+  local top
+  top=$(dirname "$root")
+  if grep -qF " $top/" /proc/mounts; then
+    echo "FAIL: still mounted below $top; not deleted"
+    return 1
+  fi
+  rm -rf --one-file-system "$top"
+}
 cleanup() {
   unmount_all
   rm -rf "$root/tmp/zelk-debs"
   if [[ $dirty != 0 && -d $root ]]; then
     echo "the package root is deleted: the next run makes it again"
-    # never into something mounted below the root
-    rm -rf --one-file-system "$(dirname "$root")"
+    remove_root
   fi
 }
 trap 'dirty=1; cleanup' INT TERM
@@ -84,16 +94,22 @@ in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/
 depends=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Depends; done | tr ',' '\n' |
   sed 's/[(|].*//; s/ //g' | grep -v -e '^$' -e '^libzelkcfu' | sort -u | tr '\n' ' ')
 
+# The machine's own downloaded packages serve the root as well (apt checks them
+# against the mirror's lists): most of a first run is downloading otherwise.
+host_archives=/var/cache/apt/archives
 if [[ ! -f $root/.zelk-ready || $(cat "$root/.zelk-ready") != "$mirror $suite" ]]; then
-  echo "-- a clean Debian root: debootstrap --variant=minbase $suite $mirror"
-  rm -rf --one-file-system "$(dirname "$root")"
+  echo "-- a clean Debian root: debootstrap --variant=minbase $suite $mirror (at $SECONDS s)"
+  unmount_all
+  remove_root || exit 1
   mkdir -p "$root"
-  debootstrap --variant=minbase --include=man-db "$suite" "$root" "$mirror" >"$build/debootstrap.log" 2>&1 ||
+  debootstrap --variant=minbase --include=man-db --cache-dir="$host_archives" "$suite" "$root" "$mirror" \
+    >"$build/debootstrap.log" 2>&1 ||
     { tail -n 20 "$build/debootstrap.log"; fail "debootstrap"; dirty=1; exit 1; }
   in_root apt-get update -qq >>"$build/debootstrap.log" 2>&1
   echo "$mirror $suite" >"$root/.zelk-ready"
 fi
 mount -t proc proc "$root/proc" && mounted+=("$root/proc")
+mount --bind "$host_archives" "$root/var/cache/apt/archives" && mounted+=("$root/var/cache/apt/archives")
 # The libraries the packages need, installed beforehand (marked manual) so that
 # the purge below leaves exactly the files there were before the install.
 # shellcheck disable=SC2086
@@ -112,7 +128,7 @@ mkdir -p "$root/tmp/zelk-debs"
 cp "${debs[@]}" "$root/tmp/zelk-debs/"
 in_root_debs=()
 for deb in "${debs[@]}"; do in_root_debs+=("/tmp/zelk-debs/$(basename "$deb")"); done
-echo "-- install"
+echo "-- install (at $SECONDS s)"
 dirty=1
 if ! in_root apt-get install -y -qq --no-install-recommends \
   "${in_root_debs[@]}" >"$build/package-install.log" 2>&1; then
@@ -121,7 +137,7 @@ if ! in_root apt-get install -y -qq --no-install-recommends \
   exit 1
 fi
 
-echo "-- the udev reload of the maintainer scripts"
+echo "-- the udev reload of the maintainer scripts (at $SECONDS s)"
 # Stand-ins: udevadm records its calls and fails when told to; ischroot says
 # "not a chroot" when put first in the PATH; a socket stands for a running udev.
 fake=$root/tmp/zelk-fake
@@ -154,7 +170,7 @@ for row in "${udev_rows[@]}"; do
 done
 rm -rf "$fake" "$root/run/udev"
 
-echo "-- programs from the PATH, manual pages, library"
+echo "-- programs from the PATH, manual pages, library (at $SECONDS s)"
 # expected exit | text expected in the output | command in the root
 rows=(
   "0|zelkupdate $version|zelkupdate --version"
@@ -194,7 +210,7 @@ appstreamcli validate --no-net "$root"/usr/share/metainfo/com.zelk.ZelkUpdateToo
 grep -qF "<release version=\"$version\"" "$root"/usr/share/metainfo/com.zelk.ZelkUpdateTool.metainfo.xml ||
   fail "the metainfo's release is not $version"
 
-echo "-- purge"
+echo "-- purge (at $SECONDS s)"
 in_root apt-get purge -y -qq "${packages[@]}" >"$build/package-purge.log" 2>&1 || fail "apt-get purge"
 file_list >"$build/package-files-after.txt"
 if diff -u "$build/package-files-before.txt" "$build/package-files-after.txt"; then
@@ -204,7 +220,7 @@ else
 fi
 
 if [[ -n $windows_build ]]; then
-  echo "-- the Windows archive"
+  echo "-- the Windows archive (at $SECONDS s)"
   bash scripts/windows-archive-tests.sh "$windows_build" || fail "the Windows archive"
 fi
 
