@@ -142,6 +142,7 @@ echo "-- the udev reload of the maintainer scripts (at $SECONDS s)"
 # "not a chroot" when put first in the PATH; a socket stands for a running udev.
 fake=$root/tmp/zelk-fake
 mkdir -p "$fake/udev" "$fake/nochroot" "$root/run/udev"
+# shellcheck disable=SC2016 # the stand-in's own variables
 printf '#!/bin/sh\necho "$*" >>/tmp/zelk-fake/calls\nexit "${UDEVADM_STATUS:-0}"\n' >"$fake/udev/udevadm"
 printf '#!/bin/sh\nexit 1\n' >"$fake/nochroot/ischroot"
 chmod 755 "$fake/udev/udevadm" "$fake/nochroot/ischroot"

@@ -7,7 +7,7 @@
 # answers --version and updates the virtual earbud in a fresh Wine prefix.
 #   windows-archive-tests.sh [build folder]      (default: build/windows)
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 # Wine's programs want a display: the run gets an X server of its own.
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
@@ -60,8 +60,9 @@ out=$(cd "$top" && wine ./zelkupdate.exe --version 2>&1 | tr -d '\r')
 [[ $out == "zelkupdate $version" ]] || fail "zelkupdate.exe --version said: $out"
 out=$(cd "$top" && wine ./zelkupdate.exe --simulate 2>&1)
 status=$?
-[[ $status == 0 ]] && grep -q "percentage: 100" <<<"$out" ||
+if [[ $status != 0 ]] || ! grep -q "percentage: 100" <<<"$out"; then
   fail "zelkupdate.exe --simulate exited with $status: $(tail -n 5 <<<"$out")"
+fi
 
 if [[ $failed != 0 ]]; then
   echo "Windows archive tests: FAILED"
