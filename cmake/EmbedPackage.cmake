@@ -27,6 +27,8 @@ function(zelk_embed_package target offer payload deviceinfo)
   if(ARG_DEPENDS)
     add_dependencies(${target} ${ARG_DEPENDS})
   endif()
+  # The installation packages a stripped copy again (cmake/Install.cmake).
+  set_property(TARGET ${target} PROPERTY ZELK_PACKAGE_FILES "${files}")
 
   if(WIN32)
     foreach(file IN LISTS files)

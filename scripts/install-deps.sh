@@ -34,6 +34,10 @@ install_missing \
   dbus dbus-daemon \
   qt6-base-dev xvfb xauth \
   qemu-system-x86 busybox-static cpio xz-utils kmod python3 locales
+# The packages and their tests (scripts/package-tests.sh): the icon's PNG made
+# from the .ico, a clean Debian root, lintian, the desktop entry's and the
+# metainfo's validators, man for the manual pages, unzip for the Windows archive.
+install_missing icoutils debootstrap lintian desktop-file-utils appstream man-db unzip
 # The kernel HID tests (above): a guest kernel under QEMU with a busybox
 # initramfs. Wine runs the Windows cross build (scripts/wine-tests.sh);
 # installed with its recommended libraries, which its X11 driver and fonts

@@ -33,6 +33,14 @@ echo "== tsan: threaded tests"
 TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j "$jobs" -R "$(cat tests/threaded-tests.txt | paste -sd'|')"
 echo "== windows: tests and programs under Wine"
 bash scripts/wine-tests.sh build/windows
+echo "== packages: the Debian packages in a clean Debian 12 root, the Windows archive under Wine"
+package_status=0
+bash scripts/package-tests.sh build/default build/windows || package_status=$?
+if [[ $package_status == 77 ]]; then
+  echo "SKIP: the package tests could not run on this machine (not counted as passed)"
+elif [[ $package_status != 0 ]]; then
+  exit "$package_status"
+fi
 echo "== kernel HID tests: hidraw over uhid in a guest kernel (QEMU)"
 kernel_status=0
 bash scripts/kernel-hid-tests.sh build/default || kernel_status=$?

@@ -30,6 +30,7 @@
 #include "cfu_library.h"
 #include "hid_platform.h"
 #include "wait_clock.h"
+#include "zelk_version.h"
 
 namespace {
 
@@ -155,7 +156,7 @@ int main(int argc, char** argv) {
         return kExitSuccess;
     }
     if (options.version) {
-        std::puts("zelkupdate 1.0");
+        std::puts("zelkupdate " ZELK_VERSION_STRING);
         return kExitSuccess;
     }
     std::unique_ptr<app::JsonLinesSink> sink;

@@ -24,6 +24,7 @@
 #include "cfu_library.h"
 #include "hid_platform.h"
 #include "wait_clock.h"
+#include "zelk_version.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ std::optional<int> AnswerWithoutWindow(int argc, char** argv, Options& options) 
         return kExitSuccess;
     }
     if (options.version) {
-        std::puts("ZelkUpdateTool 1.0");
+        std::puts("ZelkUpdateTool " ZELK_VERSION_STRING);
         return kExitSuccess;
     }
     return std::nullopt;

@@ -27,6 +27,7 @@
 #include "cfu_library.h"
 #include "hid_platform.h"
 #include "wait_clock.h"
+#include "zelk_version.h"
 
 namespace {
 
@@ -416,7 +417,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return kExitUsage;
     }
     if (help || version) {
-        std::fputs(help ? kUsage : "ZelkUpdateTool 1.0\n", stdout);
+        std::fputs(help ? kUsage : "ZelkUpdateTool " ZELK_VERSION_STRING "\n", stdout);
         return kExitSuccess;
     }
     // Before anything opens a HID device.
