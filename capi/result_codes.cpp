@@ -69,4 +69,13 @@ ResultCode ToResultCode(UpdateError error) {
     return index < std::size(kCodes) ? kCodes[index].second : CFU_RESULT_INTERNAL_ERROR;
 }
 
+UpdateError ErrorOfCode(std::int64_t code) {
+    for (const auto& [error, number] : kCodes) {
+        if (number == code) {
+            return error;
+        }
+    }
+    return UpdateError::Count;
+}
+
 }  // namespace zelk::capi

@@ -93,5 +93,16 @@ TEST(ResultCodes, AValueOutsideTheEnumerationIsAnInternalError) {
     EXPECT_EQ(engine::ErrorMeaning(UpdateError::Count), "a result code this program does not know");
 }
 
+// The programs name a code they were given by the value it stands for.
+TEST(ResultCodes, EveryDocumentedCodeLeadsBackToAValueOfThatCode) {
+    for (ResultCode code = CFU_RESULT_SUCCESS; code <= CFU_RESULT_DEVICE_BUSY_ELSEWHERE; ++code) {
+        const UpdateError error = ErrorOfCode(code);
+        ASSERT_NE(error, UpdateError::Count) << "code " << code;
+        EXPECT_EQ(ToResultCode(error), code);
+    }
+    EXPECT_EQ(ErrorOfCode(CFU_RESULT_DEVICE_BUSY_ELSEWHERE + 1), UpdateError::Count);
+    EXPECT_EQ(ErrorOfCode(-1), UpdateError::Count);
+}
+
 }  // namespace
 }  // namespace zelk::capi
