@@ -91,10 +91,9 @@ void CDownloadProcedure::Adopt(std::uint64_t handle) {
     device_.AttachHandle(handle);
 }
 
-int CDownloadProcedure::CloseDevice() {
+void CDownloadProcedure::CloseDevice() {
     device_.Close();
     endpointHandle_ = kNoEndpoint;
-    return 0;
 }
 
 int CDownloadProcedure::ResolveReports() {
@@ -151,7 +150,7 @@ int CDownloadProcedure::QueryFirmwareVersion(std::uint8_t* dest61) {
     return result;
 }
 
-int CDownloadProcedure::EnableTransfer(bool on) {
+void CDownloadProcedure::EnableTransfer(bool on) {
     if (on) {
         // The thread that waits for an answer reads it itself (see
         // TakeQueuedReports and the event's source): handing each answer over
@@ -162,14 +161,13 @@ int CDownloadProcedure::EnableTransfer(bool on) {
         responseEvent_.AttachSource(&device_.HeldReadSource());
         responseEventValid_ = true;
         sendManager_.EnableSend(true);
-        return 0;
+        return;
     }
     sendManager_.EnableSend(false);
     responseEventValid_ = false;
     responseEvent_.AttachSource(nullptr);
     device_.EnableRead(false);
     device_.HoldReading(false);
-    return 0;
 }
 
 void CDownloadProcedure::TakeQueuedReports() {

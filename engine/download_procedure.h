@@ -55,8 +55,7 @@ class CDownloadProcedure final : public IUpdater {
     int OpenDevice(std::u16string_view path, std::uint64_t* out);
     // Works on a handle opened elsewhere.
     void Adopt(std::uint64_t handle);
-    // Always 0.
-    int CloseDevice();
+    void CloseDevice();
     // The open interface and its backend, for the update lock.
     hid::HidHandle DeviceHandle() const { return device_.DeviceHandle(); }
     hid::HidBackend& Backend() const { return device_.Backend(); }
@@ -69,8 +68,8 @@ class CDownloadProcedure final : public IUpdater {
     // ResolveReports, then ReadFirmwareVersion (three tries for family 0).
     // 1 when the reports cannot be resolved, else the read's result.
     int QueryFirmwareVersion(std::uint8_t* dest61);
-    // Starts (true) or stops (false) reading answers and sending. Always 0.
-    int EnableTransfer(bool on);
+    // Starts (true) or stops (false) reading answers and sending.
+    void EnableTransfer(bool on);
     // Reads the version, checks the component and runs the policy that fits
     // it. Success, or why the update stopped.
     UpdateError Update();

@@ -289,7 +289,7 @@ TEST(DownloadProcedure, OpenResolvesTheFiveReportsFromTheDevice) {
         EXPECT_EQ(e.report.ReportId, e.id) << "usage " << usage;
         EXPECT_EQ(length, e.length) << "usage " << usage;
     }
-    EXPECT_EQ(rig.procedure.CloseDevice(), 0);
+    rig.procedure.CloseDevice();
     EXPECT_EQ(rig.procedure.EndpointHandle(), kNoHandle);
 }
 
