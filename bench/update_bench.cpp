@@ -34,9 +34,9 @@
 #include <thread>
 #include <vector>
 
-#include "cfu_library.h"
 #include "sample_firmware_paths.h"
-#include "update_config.h"
+#include "updatelib/cfu_library.h"
+#include "updatelib/update_config.h"
 #include "virtual/virtual_device_file.h"
 #include "virtual/virtual_hid_backend.h"
 
@@ -62,23 +62,16 @@ std::string& PayloadFile() {
 // The transfer's own pace: from the first progress notification (after the
 // first hundredth of the blocks) to the last (after the last block), so that
 // opening the transfer does not count.
-struct ProgressClock {
-    static Clock::time_point& First() {
-        static Clock::time_point first;
-        return first;
-    }
-    static Clock::time_point& Last() {
-        static Clock::time_point last;
-        return last;
-    }
-    static std::int32_t OnStatus(std::uint64_t, const UpdateStatus* status) {
+struct ProgressClock final : engine::ProgressListener {
+    void OnProgress(std::uint64_t, const engine::UpdateProgress& progress) override {
         const auto now = Clock::now();
-        if (status->Percentage == 1) {
-            First() = now;
+        if (progress.Percentage == 1) {
+            first = now;
         }
-        Last() = now;
-        return 0;
+        last = now;
     }
+    Clock::time_point first;
+    Clock::time_point last;
 };
 
 double ProcessCpuSeconds() {
@@ -95,7 +88,7 @@ struct Run {
     double tailMs = 0;       // last notification to CFUUpdate's return
     double lateUs = 0;       // mean lateness of the device's delayed answers
     double maxLateUs = 0;
-    std::uint32_t result = 0;
+    engine::UpdateError result = engine::UpdateError::Success;
 };
 
 // One whole update, from opening the endpoint to closing it; only the
@@ -103,23 +96,25 @@ struct Run {
 Run UpdateOnce(hid::HidBackend& backend, hid::virt::VirtualDevice* device,
                std::size_t hidrawBlocks) {
     cfu::CfuLibrary library(backend, SystemClock());
-    UpdateConfig config = cfu::DefaultUpdateConfig();
+    engine::UpdateConfiguration config = cfu::DefaultUpdateConfig();
     config.ProductId = 0x5055;
-    config.CheckReportCaps = 1;
+    config.CheckReportCaps = true;
     library.SetConfig(config);
     library.Initialize(1);
-    library.GetDeviceNumber();
+    library.MatchDevices();
     library.StartAddImage();
     library.AddImage(Utf16(OfferFile()), Utf16(PayloadFile()));
     library.StopAddImage();
-    EndpointHandle handle = CFU_NO_ENDPOINT;
+    cfu::EndpointHandle handle = cfu::kNoEndpoint;
     if (library.InterfacePaths().empty() ||
-        library.OpenDeviceEndpoint(library.InterfacePaths().front(), &handle) != 0) {
+        library.OpenDeviceEndpoint(library.InterfacePaths().front(), handle) !=
+            engine::UpdateError::Success) {
         std::fprintf(stderr, "update_bench: the earbud could not be opened\n");
         std::exit(1);
     }
 
-    library.RegisterUpdateStatusCallback(handle, &ProgressClock::OnStatus);
+    ProgressClock progress;
+    library.RegisterProgressListener(handle, &progress);
     const auto timingBefore = device != nullptr ? device->DelayedAnswerTiming()
                                                 : hid::virt::VirtualDevice::AnswerTiming{};
     Run run;
@@ -128,8 +123,8 @@ Run UpdateOnce(hid::HidBackend& backend, hid::virt::VirtualDevice* device,
     run.result = library.Update(handle);
     const auto end = Clock::now();
     run.cpuPercent = (ProcessCpuSeconds() - cpuStart) * 100.0 / Seconds(end - start).count();
-    run.seconds = Seconds(ProgressClock::Last() - ProgressClock::First()).count();
-    run.tailMs = std::chrono::duration<double, std::milli>(end - ProgressClock::Last()).count();
+    run.seconds = Seconds(progress.last - progress.first).count();
+    run.tailMs = std::chrono::duration<double, std::milli>(end - progress.last).count();
     // The first notification comes as block count / 99 goes out.
     const std::size_t total = device != nullptr ? device->ContentBlockCount() : hidrawBlocks;
     run.blocks = total - total / 99;
@@ -174,8 +169,9 @@ Run Best(std::uint32_t latencyUs, int runs, bool hidraw) {
             hid::virt::VirtualHidBackend backend({config});
             run = UpdateOnce(backend, &backend.Device(0), 0);
         }
-        if (run.result != 0) {
-            std::fprintf(stderr, "update_bench: the update failed with %u\n", run.result);
+        if (run.result != engine::UpdateError::Success) {
+            std::fprintf(stderr, "update_bench: the update failed with %s\n",
+                         engine::ErrorName(run.result));
             std::exit(1);
         }
         if (run.seconds < best.seconds) {

@@ -15,7 +15,7 @@ include(GNUInstallDirs)
 set(ZELK_ICON_SOURCE ${PROJECT_SOURCE_DIR}/app/programs/zelkupdatetool.ico)
 set(ZELK_UDEV_RULE_SOURCE ${PROJECT_SOURCE_DIR}/tools/linux/udev/70-zelkupdate.rules)
 # The C interface: the contents of these folders go to include/.
-set(ZELK_PUBLIC_HEADER_DIRS ${PROJECT_SOURCE_DIR}/updatelib/include/ ${PROJECT_SOURCE_DIR}/hidtransport/include/)
+set(ZELK_PUBLIC_HEADER_DIRS ${PROJECT_SOURCE_DIR}/capi/include/)
 
 # The application's id: the desktop entry, the icon and the metainfo are named after it.
 set(ZELK_APP_ID "com.zelk.ZelkUpdateTool")

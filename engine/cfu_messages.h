@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "zelk/cfu_update.h"
+#include "engine/update_types.h"
 
 namespace zelk::engine {
 

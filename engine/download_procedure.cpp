@@ -1,13 +1,13 @@
-#include "download_procedure.h"
+#include "engine/download_procedure.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <vector>
 
-#include "component_table.h"
-#include "flow_control_policy.h"
-#include "image_entry.h"
+#include "engine/component_table.h"
+#include "engine/flow_control_policy.h"
+#include "engine/image_entry.h"
 
 namespace zelk::engine {
 namespace {
@@ -38,9 +38,23 @@ bool AnswersCompletedBlock(std::uint16_t answered, std::uint16_t inFlight,
     return distance >= 1 && distance <= std::min(completedBlocks, kMaxLookBack);
 }
 
+// The progress status of a transfer that ended in `result` (not Done).
+TransferStatus StatusOf(ContentResult result) {
+    switch (result) {
+        case ContentResult::SequenceMismatch:
+            return TransferStatus::SequenceMismatch;
+        case ContentResult::WriteError:
+            return TransferStatus::WriteError;
+        case ContentResult::NoResponse:
+            return TransferStatus::NoResponse;
+        default:
+            return TransferStatus::ContentFailed;
+    }
+}
+
 }  // namespace
 
-CDownloadProcedure::CDownloadProcedure(EngineEnvironment& env, const UpdateConfig& config,
+CDownloadProcedure::CDownloadProcedure(EngineEnvironment& env, const UpdateConfiguration& config,
                                        std::uint32_t readWaitMs)
     : env_(env), config_(config), device_(env.Backend(), readWaitMs), sendManager_(device_) {
     PublishResponseIds();
@@ -77,22 +91,21 @@ void CDownloadProcedure::Adopt(std::uint64_t handle) {
     device_.AttachHandle(handle);
 }
 
-int CDownloadProcedure::CloseDevice() {
+void CDownloadProcedure::CloseDevice() {
     device_.Close();
     endpointHandle_ = kNoEndpoint;
-    return 0;
 }
 
 int CDownloadProcedure::ResolveReports() {
-    if (config_.CheckReportCaps == 0) {
+    if (!config_.CheckReportCaps) {
         return 0;
     }
-    ReportSpec* const specs[] = {&config_.VersionReport, &config_.OfferResponseReport,
-                                 &config_.ContentResponseReport, &config_.OfferReport,
-                                 &config_.ContentReport};
+    hid::ReportLayout* const specs[] = {&config_.VersionReport, &config_.OfferResponseReport,
+                                        &config_.ContentResponseReport, &config_.OfferReport,
+                                        &config_.ContentReport};
     int result = 0;
-    for (ReportSpec* layout : specs) {
-        if (!device_.ResolveReportSpec(*layout)) {
+    for (hid::ReportLayout* layout : specs) {
+        if (!device_.ResolveReportLayout(*layout)) {
             result = 1;
             break;
         }
@@ -102,7 +115,7 @@ int CDownloadProcedure::ResolveReports() {
 }
 
 int CDownloadProcedure::ReadFirmwareVersion(std::uint8_t* dest61) {
-    const ReportSpec layout = config_.VersionReport;
+    const hid::ReportLayout layout = config_.VersionReport;
     if (layout.ReportLength == 0) {
         return 1;
     }
@@ -137,7 +150,7 @@ int CDownloadProcedure::QueryFirmwareVersion(std::uint8_t* dest61) {
     return result;
 }
 
-int CDownloadProcedure::EnableTransfer(bool on) {
+void CDownloadProcedure::EnableTransfer(bool on) {
     if (on) {
         // The thread that waits for an answer reads it itself (see
         // TakeQueuedReports and the event's source): handing each answer over
@@ -148,14 +161,13 @@ int CDownloadProcedure::EnableTransfer(bool on) {
         responseEvent_.AttachSource(&device_.HeldReadSource());
         responseEventValid_ = true;
         sendManager_.EnableSend(true);
-        return 0;
+        return;
     }
     sendManager_.EnableSend(false);
     responseEventValid_ = false;
     responseEvent_.AttachSource(nullptr);
     device_.EnableRead(false);
     device_.HoldReading(false);
-    return 0;
 }
 
 void CDownloadProcedure::TakeQueuedReports() {
@@ -179,9 +191,9 @@ bool CDownloadProcedure::ReportLengthsUsable() const {
            config_.ContentResponseReport.ReportLength >= kContentAnswerMinLength;
 }
 
-std::uint32_t CDownloadProcedure::Update() {
+UpdateError CDownloadProcedure::Update() {
     if (QueryFirmwareVersion(versionResponse_.data()) != 0) {
-        return update_result::kVersionQueryFailed;
+        return UpdateError::VersionQueryFailed;
     }
     const std::uint8_t componentId = FirstComponentId(versionResponse_);
     const std::uint8_t bank = FirstComponentBank(versionResponse_);
@@ -189,9 +201,9 @@ std::uint32_t CDownloadProcedure::Update() {
     if (componentId != kAnyComponent) {
         switch (CheckComponent(componentId, family)) {
             case ComponentCheck::UnknownComponent:
-                return update_result::kUnknownComponent;
+                return UpdateError::UnknownComponent;
             case ComponentCheck::FamilyNotListed:
-                return update_result::kFamilyNotListed;
+                return UpdateError::FamilyNotListed;
             case ComponentCheck::Accepted:
                 break;
         }
@@ -209,13 +221,13 @@ std::uint32_t CDownloadProcedure::Update() {
         }
     }
     if (!bud && images.empty()) {
-        return update_result::kNoImageForBank;
+        return UpdateError::NoImageForBank;
     }
     if (!ReportLengthsUsable()) {
-        return update_result::kReportTooShort;
+        return UpdateError::ReportTooShort;
     }
 
-    const std::uint8_t forceIgnoreVersion = env_.Options().ForceIgnoreVersion;
+    const bool forceIgnoreVersion = env_.Options().ForceIgnoreVersion;
     // Each offer is asked Attempts times, one answer wait apart, while the
     // device answers Busy; the bud policies offer every image again on each
     // of their passes.
@@ -245,7 +257,7 @@ int CDownloadProcedure::Attempts() const {
 }
 
 std::uint32_t CDownloadProcedure::ResponseWait(const UpdateOptions& options) {
-    return options.LongResponseWait != 0 ? kLongResponseWaitMs : kResponseWaitMs;
+    return options.LongResponseWait ? kLongResponseWaitMs : kResponseWaitMs;
 }
 
 template <class Accept>
@@ -282,7 +294,7 @@ OfferResult CDownloadProcedure::SendOffer(const std::uint8_t* offer, std::int32_
     const UpdateOptions options = env_.Options();
     ApplyOfferOptions(body, options);
 
-    const ReportSpec layout = config_.OfferReport;
+    const hid::ReportLayout layout = config_.OfferReport;
     std::vector<std::uint8_t> command(layout.ReportLength, 0);
     if (!BuildOfferCommand(body, layout.ReportId, command.data(), command.size())) {
         return OfferResult::SendFailed;
@@ -364,7 +376,7 @@ void CDownloadProcedure::AdvanceProgress(std::int32_t index, std::int32_t count)
         const std::int32_t step = count / kProgressSteps;
         if (index % step == 0 && status_.Percentage < kProgressCeiling) {
             status_.Percentage = static_cast<std::uint8_t>(status_.Percentage + 1);
-            status_.Status = 0;
+            status_.Status = TransferStatus::Fine;
             Notify();
         }
         return;
@@ -374,14 +386,14 @@ void CDownloadProcedure::AdvanceProgress(std::int32_t index, std::int32_t count)
     const auto target = static_cast<std::uint8_t>(std::min<std::int64_t>(share, kProgressCeiling));
     if (target > status_.Percentage) {
         status_.Percentage = target;
-        status_.Status = 0;
+        status_.Status = TransferStatus::Fine;
         Notify();
     }
 }
 
 ContentResult CDownloadProcedure::SendContent(const std::uint8_t* records, std::int32_t count) {
     if (count > 0) {
-        const ReportSpec layout = config_.ContentReport;
+        const hid::ReportLayout layout = config_.ContentReport;
         if (records == nullptr || layout.ReportLength < kContentCommandMinLength) {
             return ContentResult::ContentFailed;
         }
@@ -427,7 +439,7 @@ ContentResult CDownloadProcedure::SendContent(const std::uint8_t* records, std::
                     if (attempt < attempts) {
                         continue;
                     }
-                    status_.Status = static_cast<std::uint32_t>(ContentResult::NoResponse);
+                    status_.Status = TransferStatus::NoResponse;
                     Notify();
                     return ContentResult::NoResponse;
                 }
@@ -439,7 +451,7 @@ ContentResult CDownloadProcedure::SendContent(const std::uint8_t* records, std::
                 } else if (answer.Status == kContentStatusSuccess) {
                     done = true;
                 } else if (answer.Status == kContentStatusWriteError) {
-                    status_.Status = static_cast<std::uint32_t>(ContentResult::WriteError);
+                    status_.Status = TransferStatus::WriteError;
                     Notify();
                     return ContentResult::WriteError;
                 } else {
@@ -447,23 +459,17 @@ ContentResult CDownloadProcedure::SendContent(const std::uint8_t* records, std::
                 }
             }
             if (!done) {
-                status_.Status = static_cast<std::uint32_t>(failure);
+                status_.Status = StatusOf(failure);
                 Notify();
                 return failure;
             }
             ++block.SequenceNumber;
         }
     }
-    status_.Status = 0;
+    status_.Status = TransferStatus::Fine;
     status_.Percentage = kProgressDone;
     Notify();
     return ContentResult::Done;
-}
-
-void CDownloadProcedure::GetVersionReport(std::uint8_t* dest61) {
-    if (dest61 != nullptr) {
-        std::memcpy(dest61, versionResponse_.data(), versionResponse_.size());
-    }
 }
 
 void CDownloadProcedure::SetImageTag(std::uint8_t tag) {
@@ -484,20 +490,20 @@ void CDownloadProcedure::TellBusy() {
 }
 
 void CDownloadProcedure::Notify() {
-    const UpdateStatusCallback callback = callback_.load();
-    if (callback != nullptr) {
-        const UpdateStatus copy = status_;
-        callback(endpointHandle_, &copy);
+    ProgressListener* const listener = listener_.load();
+    if (listener != nullptr) {
+        const UpdateProgress copy = status_;
+        listener->OnProgress(endpointHandle_, copy);
     }
 }
 
-int CDownloadProcedure::RegisterCallback(UpdateStatusCallback callback) {
-    UpdateStatusCallback expected = nullptr;
-    return callback_.compare_exchange_strong(expected, callback) ? 0 : 1;
+bool CDownloadProcedure::RegisterListener(ProgressListener* listener) {
+    ProgressListener* expected = nullptr;
+    return listener_.compare_exchange_strong(expected, listener);
 }
 
-void CDownloadProcedure::UnregisterCallback() {
-    callback_ = nullptr;
+void CDownloadProcedure::UnregisterListener() {
+    listener_ = nullptr;
 }
 
 AnswerRecord CDownloadProcedure::LastAnswers() const {

@@ -10,25 +10,16 @@
 #include <string_view>
 #include <vector>
 
-#include "auto_reset_event.h"
-#include "cfu_messages.h"
-#include "engine_environment.h"
-#include "hid_device.h"
-#include "hid_send_manager.h"
-#include "update_status.h"
-#include "updater.h"
-#include "zelk/cfu_update.h"
+#include "engine/cfu_messages.h"
+#include "engine/engine_environment.h"
+#include "engine/update_error.h"
+#include "engine/update_types.h"
+#include "engine/updater.h"
+#include "hidtransport/auto_reset_event.h"
+#include "hidtransport/hid_device.h"
+#include "hidtransport/hid_send_manager.h"
 
 namespace zelk::engine {
-
-// Results of Update() besides those of the policies (flow_control_policy.h).
-namespace update_result {
-inline constexpr std::uint32_t kVersionQueryFailed = CFU_RESULT_VERSION_QUERY_FAILED;
-inline constexpr std::uint32_t kUnknownComponent = CFU_RESULT_UNKNOWN_COMPONENT;
-inline constexpr std::uint32_t kFamilyNotListed = CFU_RESULT_FAMILY_NOT_LISTED;
-inline constexpr std::uint32_t kReportTooShort = CFU_RESULT_REPORT_TOO_SHORT;
-inline constexpr std::uint32_t kNoImageForBank = CFU_RESULT_NO_IMAGE_FOR_BANK;
-}  // namespace update_result
 
 // The device's latest answers as a message may tell them, with how many of
 // each arrived since the procedure was built (a caller compares the counts
@@ -51,7 +42,7 @@ class CDownloadProcedure final : public IUpdater {
     static constexpr int kVersionAttemptsFamilyZero = 3;
 
     // `readWaitMs` bounds how long stopping the read thread may take.
-    CDownloadProcedure(EngineEnvironment& env, const UpdateConfig& config,
+    CDownloadProcedure(EngineEnvironment& env, const UpdateConfiguration& config,
                        std::uint32_t readWaitMs = hid::CHIDDevice::kReadWaitMs);
     // Stops reading; never closes the handle.
     ~CDownloadProcedure() override;
@@ -64,8 +55,7 @@ class CDownloadProcedure final : public IUpdater {
     int OpenDevice(std::u16string_view path, std::uint64_t* out);
     // Works on a handle opened elsewhere.
     void Adopt(std::uint64_t handle);
-    // Always 0.
-    int CloseDevice();
+    void CloseDevice();
     // The open interface and its backend, for the update lock.
     hid::HidHandle DeviceHandle() const { return device_.DeviceHandle(); }
     hid::HidBackend& Backend() const { return device_.Backend(); }
@@ -78,25 +68,26 @@ class CDownloadProcedure final : public IUpdater {
     // ResolveReports, then ReadFirmwareVersion (three tries for family 0).
     // 1 when the reports cannot be resolved, else the read's result.
     int QueryFirmwareVersion(std::uint8_t* dest61);
-    // Starts (true) or stops (false) reading answers and sending. Always 0.
-    int EnableTransfer(bool on);
+    // Starts (true) or stops (false) reading answers and sending.
+    void EnableTransfer(bool on);
     // Reads the version, checks the component and runs the policy that fits
-    // it. 0 done, else a result of update_result or policy_result.
-    std::uint32_t Update();
+    // it. Success, or why the update stopped.
+    UpdateError Update();
 
     OfferResult SendOffer(const std::uint8_t* offer, std::int32_t length) override;
     ContentResult SendContent(const std::uint8_t* records, std::int32_t count) override;
-    void GetVersionReport(std::uint8_t* dest61) override;
     void SetImageTag(std::uint8_t tag) override;
 
-    // 0 installed; 1 when one is already registered (that one stays).
-    int RegisterCallback(UpdateStatusCallback callback);
-    void UnregisterCallback();
+    // Installs the listener of this endpoint's progress, which the caller keeps
+    // alive while it is registered. False when one is registered already
+    // (that one stays).
+    bool RegisterListener(ProgressListener* listener);
+    void UnregisterListener();
 
     std::uint64_t EndpointHandle() const { return endpointHandle_; }
-    const UpdateConfig& Config() const { return config_; }
+    const UpdateConfiguration& Config() const { return config_; }
     const VersionResponse& StoredVersionResponse() const { return versionResponse_; }
-    UpdateStatus CurrentStatus() const { return status_; }
+    UpdateProgress CurrentStatus() const { return status_; }
     // The last answers stored and how many of each arrived. For messages and
     // tests; the update's decisions never read the reject reason.
     AnswerRecord LastAnswers() const;
@@ -122,15 +113,15 @@ class CDownloadProcedure final : public IUpdater {
     void TellBusy();
 
     EngineEnvironment& env_;
-    UpdateConfig config_;
+    UpdateConfiguration config_;
     // Image tags this device accepted with the version check off, since the
     // image list of the given generation was started.
     std::vector<std::int32_t> acceptedImageTags_;
     std::uint64_t acceptedTagsGeneration_ = 0;
     std::uint64_t endpointHandle_ = kNoEndpoint;
     VersionResponse versionResponse_{};
-    UpdateStatus status_{0, 0, 0xFFFF};
-    std::atomic<UpdateStatusCallback> callback_{nullptr};
+    UpdateProgress status_;
+    std::atomic<ProgressListener*> listener_{nullptr};
 
     // Written by the read thread, read by the updating thread after the event.
     // Each answer is one word (arrival count in the high bits) so that a

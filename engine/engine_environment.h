@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
-#include "hid_platform.h"
-#include "image_entry.h"
-#include "wait_clock.h"
-#include "zelk/cfu_update.h"
+#include "engine/image_entry.h"
+#include "engine/update_types.h"
+#include "hidtransport/hid_platform.h"
+#include "hidtransport/wait_clock.h"
 
 namespace zelk::engine {
 

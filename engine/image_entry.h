@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "byte_order.h"
+#include "hidtransport/byte_order.h"
 
 namespace zelk::engine {
 
@@ -25,6 +25,9 @@ static_assert(offsetof(PayloadRecord, Data) == 5);
 inline constexpr std::size_t kOfferFileSize = 16;
 inline constexpr std::size_t kPayloadRecordSize = sizeof(PayloadRecord);
 inline constexpr std::size_t kPayloadDataSize = sizeof(PayloadRecord::Data);
+// The largest payload file an update takes, and so what the packaging tool
+// packs: below 1 MiB.
+inline constexpr std::uint64_t kMaxPayloadFileSize = 1024 * 1024 - 1;
 
 struct ImageEntry {
     std::uint32_t OfferBank = 0;  // offer byte 12 bits 4-5: the bank the image is built for

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <array>
 
-#include "cfu_messages.h"
-#include "flow_control_policy.h"
+#include "engine/cfu_messages.h"
+#include "engine/flow_control_policy.h"
 
 namespace zelk::engine {
 
@@ -29,48 +29,49 @@ bool IFlowControlPolicy::TakeTransfer() {
     return true;
 }
 
-std::uint32_t ContentFailureResult(ContentResult result) {
+UpdateError ContentFailureResult(ContentResult result) {
     switch (result) {
         case ContentResult::SequenceMismatch:
-            return policy_result::kContentSequenceMismatch;
+            return UpdateError::ContentSequenceMismatch;
         case ContentResult::WriteError:
-            return policy_result::kContentWriteError;
+            return UpdateError::ContentWriteError;
         case ContentResult::NoResponse:
-            return policy_result::kContentNoResponse;
+            return UpdateError::ContentNoResponse;
         default:
-            return policy_result::kContentFailed;
+            return UpdateError::ContentFailed;
     }
 }
 
-std::uint32_t UpdateFlowControl::Run(std::vector<const ImageEntry*> images, std::uint8_t) {
+UpdateError UpdateFlowControl::Run(std::vector<const ImageEntry*> images, bool) {
     if (images.size() != 1 || images.front() == nullptr) {
-        return policy_result::kWrongImageCount;
+        return UpdateError::WrongImageCount;
     }
     const ImageEntry& image = *images.front();
     for (std::uint32_t skipped = 0;;) {
         switch (OfferImage(image)) {
             case OfferResult::Accepted: {
                 const ContentResult content = TransferImage(image);
-                return content == ContentResult::Done ? policy_result::kDone
+                return content == ContentResult::Done ? UpdateError::Success
                                                       : ContentFailureResult(content);
             }
             case OfferResult::Skipped:
                 if (++skipped >= kMaxSkippedOffersInARow) {
-                    return policy_result::kRepetitionLimit;
+                    return UpdateError::RepetitionLimit;
                 }
                 continue;
             case OfferResult::Rejected:
+                return UpdateError::OfferRejected;
             case OfferResult::Busy:
-                return policy_result::kOfferRefused;
+                return UpdateError::DeviceStayedBusy;
             case OfferResult::SendFailed:
-                return policy_result::kOfferSendFailed;
+                return UpdateError::OfferSendFailed;
             case OfferResult::NoResponse:
-                return policy_result::kOfferNoResponse;
+                return UpdateError::OfferNoResponse;
             case OfferResult::NotSupported:
             case OfferResult::UnexpectedStatus:
             default:
                 // Content follows only an offer the device accepted.
-                return policy_result::kOfferUnexpected;
+                return UpdateError::OfferUnexpected;
         }
     }
 }

@@ -1,11 +1,11 @@
-#include "flow_control_policy.h"
+#include "engine/flow_control_policy.h"
 
 namespace zelk::engine {
 
-std::uint32_t UpdateFlowControlDualB::Run(std::vector<const ImageEntry*> images, std::uint8_t) {
+UpdateError UpdateFlowControlDualB::Run(std::vector<const ImageEntry*> images, bool) {
     std::erase(images, nullptr);
     if (images.empty()) {
-        return policy_result::kWrongImageCount;
+        return UpdateError::WrongImageCount;
     }
     LimitTransfers(images.size());
     bool accepted = false;
@@ -18,7 +18,7 @@ std::uint32_t UpdateFlowControlDualB::Run(std::vector<const ImageEntry*> images,
             switch (OfferImage(*image)) {
                 case OfferResult::Accepted:
                     if (!TakeTransfer()) {
-                        return policy_result::kRepetitionLimit;
+                        return UpdateError::RepetitionLimit;
                     }
                     accepted = true;
                     answeredInPass = true;
@@ -30,27 +30,27 @@ std::uint32_t UpdateFlowControlDualB::Run(std::vector<const ImageEntry*> images,
                     break;
                 case OfferResult::Rejected:
                     if (!answeredInPass && last) {
-                        return policy_result::kLastImageRejected;
+                        return UpdateError::LastImageRejected;
                     }
                     break;
                 case OfferResult::SendFailed:
-                    return policy_result::kOfferSendFailed;
+                    return UpdateError::OfferSendFailed;
                 case OfferResult::NoResponse:
-                    return policy_result::kOfferNoResponse;
+                    return UpdateError::OfferNoResponse;
                 case OfferResult::NotSupported:  // no content without acceptance
                 case OfferResult::UnexpectedStatus:
                 default:
-                    return policy_result::kOfferUnexpected;
+                    return UpdateError::OfferUnexpected;
             }
             if (content != ContentResult::Done) {
                 return ContentFailureResult(content);
             }
         }
         if (accepted) {
-            return policy_result::kDone;
+            return UpdateError::Success;
         }
     }
-    return policy_result::kRepetitionLimit;
+    return UpdateError::RepetitionLimit;
 }
 
 }  // namespace zelk::engine

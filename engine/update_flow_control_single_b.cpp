@@ -1,16 +1,16 @@
 #include <algorithm>
 
-#include "flow_control_policy.h"
+#include "engine/flow_control_policy.h"
 
 namespace zelk::engine {
 
-std::uint32_t UpdateFlowControlSingleB::Run(std::vector<const ImageEntry*> images,
-                                            std::uint8_t forceIgnoreVersion) {
+UpdateError UpdateFlowControlSingleB::Run(std::vector<const ImageEntry*> images,
+                                          bool forceIgnoreVersion) {
     std::erase(images, nullptr);
     if (images.empty()) {
-        return policy_result::kWrongImageCount;
+        return UpdateError::WrongImageCount;
     }
-    const bool ignoreVersion = forceIgnoreVersion != 0;
+    const bool ignoreVersion = forceIgnoreVersion;
     // Images accepted before this run; those accepted during it are offered
     // again on a later pass.
     const std::vector<std::int32_t> acceptedBefore =
@@ -32,7 +32,7 @@ std::uint32_t UpdateFlowControlSingleB::Run(std::vector<const ImageEntry*> image
             switch (OfferImage(*image)) {
                 case OfferResult::Accepted:
                     if (!TakeTransfer()) {
-                        return policy_result::kRepetitionLimit;
+                        return UpdateError::RepetitionLimit;
                     }
                     accepted = true;
                     answered = true;
@@ -56,16 +56,16 @@ std::uint32_t UpdateFlowControlSingleB::Run(std::vector<const ImageEntry*> image
                     }
                     break;
                 case OfferResult::SendFailed:
-                    return policy_result::kOfferSendFailed;
+                    return UpdateError::OfferSendFailed;
                 case OfferResult::NoResponse:
-                    return policy_result::kOfferNoResponse;
+                    return UpdateError::OfferNoResponse;
                 case OfferResult::NotSupported:  // no content without acceptance
                 case OfferResult::UnexpectedStatus:
                 default:
-                    return policy_result::kOfferUnexpected;
+                    return UpdateError::OfferUnexpected;
             }
             if (content == ContentResult::ContentFailed && ignoreVersion) {
-                return policy_result::kContentFailedIgnoringVersion;
+                return UpdateError::ContentFailedIgnoringVersion;
             }
             if (content != ContentResult::Done) {
                 return ContentFailureResult(content);
@@ -74,21 +74,21 @@ std::uint32_t UpdateFlowControlSingleB::Run(std::vector<const ImageEntry*> image
 
         if (!ignoreVersion) {
             if (!answered) {
-                return policy_result::kNoOfferAnswered;
+                return UpdateError::NoOfferAnswered;
             }
             if (accepted) {
-                return policy_result::kBudAccepted;
+                return UpdateError::SingleBankUnfinished;
             }
             continue;
         }
         if (!answered || accepted) {
             if (handled == images.size()) {
-                return policy_result::kDone;
+                return UpdateError::Success;
             }
-            return answered ? policy_result::kBudAccepted : policy_result::kNoOfferAnswered;
+            return answered ? UpdateError::SingleBankUnfinished : UpdateError::NoOfferAnswered;
         }
     }
-    return policy_result::kRepetitionLimit;
+    return UpdateError::RepetitionLimit;
 }
 
 }  // namespace zelk::engine

@@ -33,8 +33,6 @@ class IUpdater {
     virtual OfferResult SendOffer(const std::uint8_t* offer, std::int32_t length) = 0;
     // Sends `count` payload records of kPayloadRecordSize bytes each, in order.
     virtual ContentResult SendContent(const std::uint8_t* records, std::int32_t count) = 0;
-    // Copies the 61 bytes of the last version response.
-    virtual void GetVersionReport(std::uint8_t* dest61) = 0;
     // Reports the tag of the image the device accepted.
     virtual void SetImageTag(std::uint8_t tag) = 0;
 };

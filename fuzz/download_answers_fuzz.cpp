@@ -117,26 +117,27 @@ class ShortClock final : public zelk::WaitClock {
 
 class Environment final : public engine::EngineEnvironment {
   public:
-    Environment(hid::HidBackend& backend, std::int32_t family, UpdateOptions options)
+    Environment(hid::HidBackend& backend, std::int32_t family, engine::UpdateOptions options)
         : backend_(backend), family_(family), options_(options) {}
     hid::HidBackend& Backend() override { return backend_; }
     zelk::WaitClock& Clock() override { return clock_; }
     std::int32_t DeviceFamily() const override { return family_; }
-    UpdateOptions Options() const override { return options_; }
+    engine::UpdateOptions Options() const override { return options_; }
     const engine::ImageEntries& Images() const override { return images_; }
 
   private:
     hid::HidBackend& backend_;
     ShortClock clock_;
     std::int32_t family_;
-    UpdateOptions options_;
+    engine::UpdateOptions options_;
     engine::ImageEntries images_;
 };
 
-ReportSpec Report(std::uint16_t usage, std::uint32_t type, std::uint8_t id, std::uint16_t length) {
-    ReportSpec report{};
+hid::ReportLayout Report(std::uint16_t usage, std::uint32_t type, std::uint8_t id,
+                         std::uint16_t length) {
+    hid::ReportLayout report;
     report.Usage = usage;
-    report.ReportType = type;
+    report.ReportType = static_cast<hid::HidReportType>(type);
     report.ReportId = id;
     report.ReportLength = length;
     return report;
@@ -164,8 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zelk::fuzz::ByteReader reader(data, size);
     const std::uint8_t setup = reader.Byte();
     const std::int32_t family = (setup & 3) == 3 ? -1 : setup & 3;
-    UpdateOptions options{};
-    std::memset(&options, 0, sizeof options);
+    const engine::UpdateOptions options{};
     // The answers: a length byte, then that many bytes; at most 64 of them.
     auto next = [&reader]() {
         Chunk chunk(reader.Byte() % 80);
@@ -182,8 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     ScriptedDevice device(std::move(feature), std::move(answers));
     Environment env(device, family, options);
-    UpdateConfig config;
-    std::memset(&config, 0, sizeof config);
+    engine::UpdateConfiguration config;
     config.VersionReport = Report(0x62, 2, 0x20, 61);
     config.OfferReport = Report(0x8E, 1, 0x23, 61);
     config.OfferResponseReport = Report(0x8A, 0, 0x24, 17);

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "device_discovery.h"
+#include "capi/hid_listing.h"
 #include "fuzz_support.h"
-#include "zelk/hid_records.h"
+#include "hidtransport/device_discovery.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "a path that carries the identity fits");
 
     HIDDeviceInfo record{};
-    zelk::hid::CopyPathToRecord(path, record);
+    zelk::capi::CopyPathToRecord(path, record);
     char16_t copied[260];
     std::memcpy(copied, &record, sizeof copied);
     std::size_t length = 0;

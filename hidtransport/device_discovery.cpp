@@ -1,4 +1,4 @@
-#include "device_discovery.h"
+#include "hidtransport/device_discovery.h"
 
 #include <new>
 
@@ -97,6 +97,13 @@ InterfacePathList UnopenableMatches(HidBackend& backend, const MatchCriteria& cr
         unopenable.push_back(path);
     }
     return unopenable;
+}
+
+std::int64_t GetAllDeviceNumber(HidBackend& backend, InterfacePathList& list) {
+    if (EnumHidInterfaces(backend, list) != 0) {
+        return 0;
+    }
+    return static_cast<std::int64_t>(list.size());
 }
 
 }  // namespace zelk::hid

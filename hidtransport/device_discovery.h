@@ -1,6 +1,6 @@
 // Finding HID interfaces: the list of every present interface, the matching
-// step that keeps the ones fitting a configuration, and the descriptions that
-// the two exported calls hand to other programs.
+// step that keeps the ones fitting a configuration, and the capabilities of
+// one interface.
 #pragma once
 
 #include <cstddef>
@@ -10,8 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hid_platform.h"
-#include "zelk/hid_records.h"
+#include "hidtransport/hid_platform.h"
 
 namespace zelk::hid {
 
@@ -59,21 +58,8 @@ bool MatchInterfacePath(std::u16string_view path, std::uint16_t vendorId, std::u
 int QueryInterfaceCaps(HidBackend& backend, std::u16string_view path,
                        std::unique_ptr<HidDescriptor>& descriptor, HidCaps& caps);
 
-// Writes the caps and the report-ID lists of one interface into `record`
-// (whose Path is left alone). 0 on success, 1 when a capability query failed.
-int FillDeviceInfo(const HidDescriptor& descriptor, const HidCaps& caps, HIDDeviceInfo& record);
-
-// The bodies of the exported HIDGetAllDeviceNumber and HIDGetAllDeviceInfo,
-// on an explicit backend and list. `room` is the number of records the caller
-// was told to make room for (the count GetAllDeviceNumber last returned): at
-// most that many are written, the first ones of `list`; records past a shorter
-// list are zeroed. 1 when `list` holds more interfaces than `room`.
+// Lists every present interface into `list` and returns how many, or 0 when
+// the system's list could not be read (the list is then empty).
 std::int64_t GetAllDeviceNumber(HidBackend& backend, InterfacePathList& list);
-std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list, std::size_t room,
-                              HIDDeviceInfo* records);
-
-// Copies `path` into a record's Path, cut to 259 characters and always
-// NUL-terminated.
-void CopyPathToRecord(std::u16string_view path, HIDDeviceInfo& record);
 
 }  // namespace zelk::hid

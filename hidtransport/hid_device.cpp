@@ -234,7 +234,7 @@ bool CHIDDevice::ReadFeatureReport(std::uint8_t* buffer, std::uint16_t length) {
     return backend_.GetFeature(deviceHandle_, buffer, length);
 }
 
-bool CHIDDevice::ResolveReportSpec(ReportSpec& spec) {
+bool CHIDDevice::ResolveReportLayout(ReportLayout& layout) {
     const std::unique_ptr<HidDescriptor> descriptor = backend_.GetDescriptor(deviceHandle_);
     if (!descriptor) {
         return false;
@@ -244,21 +244,21 @@ bool CHIDDevice::ResolveReportSpec(ReportSpec& spec) {
         return false;
     }
     std::vector<HidCapability> found;
-    const HidStatus status = descriptor->GetSpecificValueCaps(
-        static_cast<HidReportType>(spec.ReportType), 0, 0, spec.Usage, found);
+    const HidStatus status =
+        descriptor->GetSpecificValueCaps(layout.ReportType, 0, 0, layout.Usage, found);
     if (status < 0 || found.empty()) {
         return false;
     }
-    spec.ReportId = found.front().ReportId;
-    switch (spec.ReportType) {
-        case 0:
-            spec.ReportLength = caps.InputReportByteLength;
+    layout.ReportId = found.front().ReportId;
+    switch (layout.ReportType) {
+        case HidReportType::Input:
+            layout.ReportLength = caps.InputReportByteLength;
             break;
-        case 2:
-            spec.ReportLength = caps.FeatureReportByteLength;
+        case HidReportType::Feature:
+            layout.ReportLength = caps.FeatureReportByteLength;
             break;
         default:
-            spec.ReportLength = caps.OutputReportByteLength;
+            layout.ReportLength = caps.OutputReportByteLength;
             break;
     }
     return true;

@@ -11,11 +11,20 @@
 #include <string_view>
 #include <thread>
 
-#include "auto_reset_event.h"
-#include "hid_platform.h"
-#include "zelk/hid_records.h"
+#include "hidtransport/auto_reset_event.h"
+#include "hidtransport/hid_platform.h"
 
 namespace zelk::hid {
+
+// One HID report that carries an update message. ReportId and ReportLength
+// can be completed from the device's capabilities; ReportLength counts the
+// report-ID byte.
+struct ReportLayout {
+    std::uint8_t ReportId = 0;
+    std::uint16_t Usage = 0;
+    std::uint16_t ReportLength = 0;
+    HidReportType ReportType = HidReportType::Input;
+};
 
 class CHIDDevice {
   public:
@@ -69,10 +78,10 @@ class CHIDDevice {
     int WriteOutputReport(const std::uint8_t* report, std::uint16_t length);
     // Gets the feature report whose ID is in buffer[0]. True when it arrived.
     bool ReadFeatureReport(std::uint8_t* buffer, std::uint16_t length);
-    // Completes spec.ReportId and spec.ReportLength from the device's value
-    // capabilities for spec.Usage and spec.ReportType. False (spec untouched)
-    // when no such capability exists or the capabilities cannot be read.
-    bool ResolveReportSpec(ReportSpec& spec);
+    // Completes layout.ReportId and layout.ReportLength from the device's value
+    // capabilities for layout.Usage and layout.ReportType. False (layout
+    // untouched) when no such capability exists or the capabilities cannot be read.
+    bool ResolveReportLayout(ReportLayout& layout);
 
     HidHandle DeviceHandle() const { return deviceHandle_; }
     HidBackend& Backend() const { return backend_; }

@@ -41,7 +41,7 @@ run=$(mktemp -d /tmp/zelk-wine-hid.XXXXXX)
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$run"' EXIT
 mkdir -p "$run/bin" "$run/home"
 cp "$linux/tools/zelk-uhid-device" "$linux/bench/update_bench" "$windows/app/zelkupdate.exe" \
-   "$windows/updatelib/libzelkcfu.dll" "$windows/tests/hid_exports_check.exe" \
+   "$windows/capi/libzelkcfu.dll" "$windows/tests/hid_exports_check.exe" \
    "$windows/tests/cfu_update_check.exe" "$windows/firmware/sample.offer.bin" \
    "$windows/firmware/sample.payload.bin" "$run/bin/"
 cp "$repo"/tests/kernel/*.json "$run/"

@@ -14,7 +14,7 @@ fi
 build=$(realpath "${1:-build/windows}")
 export WINEPREFIX="$build/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The C checks load the shared library from beside themselves.
-cp "$build/updatelib/libzelkcfu.dll" "$build/tests/"
+cp "$build/capi/libzelkcfu.dll" "$build/tests/"
 
 start=$SECONDS
 rm -rf "$WINEPREFIX"

@@ -22,6 +22,7 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/image_entry.h"
 #include "resource_adder_arguments.h"
 #include "resource_adder_platform.h"
 
@@ -35,11 +36,12 @@ constexpr int kExitWritten = 0;
 constexpr int kExitWriteFailed = 1;
 constexpr int kExitBadInput = 2;
 
-constexpr std::uintmax_t kOfferSize = 16;
+constexpr std::uintmax_t kOfferSize = zelk::engine::kOfferFileSize;
 // Read limits beyond the checked sizes, so that the check names the problem.
 constexpr std::uintmax_t kOfferReadLimit = 4 * 1024;
-constexpr std::uintmax_t kPayloadRecordSize = 57;
-constexpr std::uintmax_t kPayloadLimit = 1024 * 1024;  // payloads stay below this
+constexpr std::uintmax_t kPayloadRecordSize = zelk::engine::kPayloadRecordSize;
+constexpr std::uintmax_t kPayloadLimit =
+    zelk::engine::kMaxPayloadFileSize + 1;  // payloads stay below this
 constexpr std::uintmax_t kDeviceInfoLimit = 4 * 1024;
 constexpr std::uintmax_t kUpdaterLimit = 512u * 1024 * 1024;
 

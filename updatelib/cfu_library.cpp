@@ -1,7 +1,4 @@
-#include "cfu_library.h"
-
-#include <algorithm>
-#include <limits>
+#include "updatelib/cfu_library.h"
 
 namespace zelk::cfu {
 
@@ -10,17 +7,17 @@ CfuLibrary::CfuLibrary(hid::HidBackend& backend, WaitClock& clock)
 
 CfuLibrary::~CfuLibrary() = default;
 
-void CfuLibrary::SetConfig(const UpdateConfig& config) {
+void CfuLibrary::SetConfig(const engine::UpdateConfiguration& config) {
     config_ = config;
-    capsFilterArmed_ = 0;
+    capsFilterArmed_ = false;
 }
 
-void CfuLibrary::SetConfigEx(const UpdateConfig& config) {
+void CfuLibrary::SetConfigEx(const engine::UpdateConfiguration& config) {
     config_ = config;
     capsFilterArmed_ = config.CheckReportCaps;
 }
 
-void CfuLibrary::SetUpdateOptions(const UpdateOptions& options) {
+void CfuLibrary::SetUpdateOptions(const engine::UpdateOptions& options) {
     options_ = options;
 }
 
@@ -49,16 +46,16 @@ void CfuLibrary::Uninitialize() {
     DropEndpoints();
 }
 
-ResultCode CfuLibrary::StartAddImage() {
-    return updateRunning_ ? CFU_RESULT_UPDATE_RUNNING : images_.Start();
+UpdateError CfuLibrary::StartAddImage() {
+    return updateRunning_ ? UpdateError::UpdateRunning : images_.Start();
 }
 
-ResultCode CfuLibrary::AddImage(std::u16string_view offerPath, std::u16string_view payloadPath) {
-    return updateRunning_ ? CFU_RESULT_UPDATE_RUNNING : images_.Add(offerPath, payloadPath);
+UpdateError CfuLibrary::AddImage(std::u16string_view offerPath, std::u16string_view payloadPath) {
+    return updateRunning_ ? UpdateError::UpdateRunning : images_.Add(offerPath, payloadPath);
 }
 
-ResultCode CfuLibrary::StopAddImage() {
-    return updateRunning_ ? CFU_RESULT_UPDATE_RUNNING : images_.Stop();
+UpdateError CfuLibrary::StopAddImage() {
+    return updateRunning_ ? UpdateError::UpdateRunning : images_.Stop();
 }
 
 int CfuLibrary::MatchDevices() {
@@ -67,48 +64,15 @@ int CfuLibrary::MatchDevices() {
     criteria.ProductId = config_.ProductId;
     criteria.UsagePage = config_.UsagePage;
     criteria.Usage = config_.Usage;
-    criteria.CapsFilterArmed = capsFilterArmed_ != 0;
-    criteria.RequireVersionCapsAtMatch = config_.RequireVersionCapsAtMatch != 0;
+    criteria.CapsFilterArmed = capsFilterArmed_;
+    criteria.RequireVersionCapsAtMatch = config_.RequireVersionCapsAtMatch;
     criteria.VersionUsage = config_.VersionReport.Usage;
-    criteria.VersionReportType = config_.VersionReport.ReportType;
+    criteria.VersionReportType = static_cast<std::uint32_t>(config_.VersionReport.ReportType);
     return hid::MatchDevices(backend_, criteria, interfacePaths_);
 }
 
-std::int32_t CfuLibrary::GetDeviceNumber() {
-    if (MatchDevices() == 0) {
-        return 0;
-    }
-    std::int64_t characters = 0;
-    for (const std::u16string& path : interfacePaths_) {
-        characters += static_cast<std::int64_t>(path.size()) + 1;
-    }
-    return static_cast<std::int32_t>(
-        std::min<std::int64_t>(characters, std::numeric_limits<std::int32_t>::max()));
-}
-
-ResultCode CfuLibrary::GetDeviceEndpointPath(char16_t* buffer, std::int32_t capacity) const {
-    const std::int64_t room = std::max<std::int32_t>(capacity, 0);
-    std::int64_t offset = 0;
-    for (const std::u16string& path : interfacePaths_) {
-        const std::int64_t needed = offset + static_cast<std::int64_t>(path.size()) + 1;
-        if (needed > room || buffer == nullptr) {
-            return 1;
-        }
-        std::copy(path.begin(), path.end(), buffer + offset);
-        buffer[needed - 1] = u'\0';
-        offset = needed;
-    }
-    return 0;
-}
-
-std::int64_t CfuLibrary::GetAllDeviceNumber() {
-    const std::int64_t count = hid::GetAllDeviceNumber(backend_, interfacePaths_);
-    allDeviceRoom_ = static_cast<std::size_t>(count);
-    return count;
-}
-
-std::uint8_t CfuLibrary::GetAllDeviceInfo(HIDDeviceInfo* records) {
-    return hid::GetAllDeviceInfo(backend_, interfacePaths_, allDeviceRoom_, records);
+std::int64_t CfuLibrary::ListAllInterfaces() {
+    return hid::GetAllDeviceNumber(backend_, interfacePaths_);
 }
 
 CfuLibrary& ProcessLibrary() {

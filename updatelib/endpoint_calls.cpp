@@ -1,51 +1,34 @@
 // The calls that work on one endpoint: open, close, describe, register a
-// status callback and update. All but open and close find their procedure by
-// adoption, so they also work on a handle value opened elsewhere.
+// progress listener and update; and the adoption of a handle value opened
+// elsewhere, which the C interface asks for.
 #include <algorithm>
-#include <cstring>
 
-#include "byte_order.h"
-#include "cfu_library.h"
-#include "firmware_version.h"
+#include "hidtransport/byte_order.h"
+#include "updatelib/cfu_library.h"
 
 namespace zelk::cfu {
-namespace {
 
-constexpr ResultCode kOk = 0;
-constexpr ResultCode kEndpointFailed = 1;
-constexpr ResultCode kDescriptionFailed = 2;
-constexpr std::size_t kMaxDescribedComponents = 7;
-
-// The description is written byte by byte into the caller's buffer, in the
-// record's little-endian layout.
-void WriteComponentEntry(std::uint8_t* entry, const engine::FirmwareVersionParts& parts,
-                         std::uint32_t componentInfo) {
-    WriteLe32(entry + offsetof(ComponentEntry, VersionPart1), parts.Part1);
-    WriteLe32(entry + offsetof(ComponentEntry, VersionPart2), parts.Part2);
-    WriteLe32(entry + offsetof(ComponentEntry, VersionPart4), parts.Part4);
-    WriteLe32(entry + offsetof(ComponentEntry, VersionPart3), parts.Part3);
-    WriteLe32(entry + offsetof(ComponentEntry, ComponentInfo), componentInfo);
+engine::CDownloadProcedure* CfuLibrary::Find(EndpointHandle handle) {
+    const auto found = endpoints_.find(handle);
+    return found == endpoints_.end() ? nullptr : found->second.get();
 }
 
-}  // namespace
-
-engine::CDownloadProcedure& CfuLibrary::Adopt(EndpointHandle handle) {
-    auto found = endpoints_.find(handle);
-    if (found == endpoints_.end()) {
-        // While an update runs (a call from its status callback) nothing is
-        // dropped: the running procedure may be among the adopted ones.
-        while (!updateRunning_ && adopted_.size() >= kMaxAdoptedEndpoints) {
-            const EndpointHandle oldest = adopted_.front();
-            adopted_.pop_front();
-            endpoints_.erase(oldest);
-            updateStartCounts_.erase(oldest);
-        }
-        auto procedure = std::make_unique<engine::CDownloadProcedure>(*this, config_);
-        procedure->Adopt(handle);
-        found = endpoints_.emplace(handle, std::move(procedure)).first;
-        adopted_.push_back(handle);
+void CfuLibrary::AdoptEndpoint(EndpointHandle handle) {
+    if (IsRegistered(handle)) {
+        return;
     }
-    return *found->second;
+    // While an update runs (a call from its progress listener) nothing is
+    // dropped: the running procedure may be among the adopted ones.
+    while (!updateRunning_ && adopted_.size() >= kMaxAdoptedEndpoints) {
+        const EndpointHandle oldest = adopted_.front();
+        adopted_.pop_front();
+        endpoints_.erase(oldest);
+        updateStartCounts_.erase(oldest);
+    }
+    auto procedure = std::make_unique<engine::CDownloadProcedure>(*this, config_);
+    procedure->Adopt(handle);
+    endpoints_.emplace(handle, std::move(procedure));
+    adopted_.push_back(handle);
 }
 
 void CfuLibrary::ForgetAdopted(EndpointHandle handle) {
@@ -55,103 +38,118 @@ void CfuLibrary::ForgetAdopted(EndpointHandle handle) {
     }
 }
 
-ResultCode CfuLibrary::OpenDeviceEndpoint(std::u16string_view path, EndpointHandle* handle) {
-    if (handle == nullptr) {
-        return kEndpointFailed;
-    }
-    if (IsRegistered(*handle)) {
-        *handle = CFU_NO_ENDPOINT;
-        return kEndpointFailed;
+UpdateError CfuLibrary::OpenDeviceEndpoint(std::u16string_view path, EndpointHandle& handle) {
+    if (IsRegistered(handle)) {
+        handle = kNoEndpoint;
+        return UpdateError::EndpointAlreadyRegistered;
     }
     auto procedure = std::make_unique<engine::CDownloadProcedure>(*this, config_);
-    if (procedure->OpenDevice(path, handle) != 0) {
-        return kEndpointFailed;
+    if (procedure->OpenDevice(path, &handle) != 0) {
+        return UpdateError::EndpointOpenFailed;
     }
     // An opened endpoint is never dropped for the bound on adopted ones.
-    ForgetAdopted(*handle);
-    endpoints_[*handle] = std::move(procedure);
-    return kOk;
+    ForgetAdopted(handle);
+    endpoints_[handle] = std::move(procedure);
+    return UpdateError::Success;
 }
 
-ResultCode CfuLibrary::CloseDeviceEndpoint(EndpointHandle handle) {
+UpdateError CfuLibrary::CloseDeviceEndpoint(EndpointHandle handle) {
     if (updateRunning_) {
-        return CFU_RESULT_UPDATE_RUNNING;  // the running procedure would be destroyed
+        return UpdateError::UpdateRunning;  // the running procedure would be destroyed
     }
     const auto found = endpoints_.find(handle);
     if (found == endpoints_.end()) {
-        return kEndpointFailed;
+        return UpdateError::EndpointNotRegistered;
     }
-    const int result = found->second->CloseDevice();
+    found->second->CloseDevice();
     endpoints_.erase(found);
     ForgetAdopted(handle);
     updateStartCounts_.erase(handle);
-    return static_cast<ResultCode>(result);
+    return UpdateError::Success;
 }
 
-ResultCode CfuLibrary::GetDeviceDescription(EndpointHandle handle, DeviceDescription* description) {
-    engine::CDownloadProcedure& procedure = Adopt(handle);
-    if (description == nullptr || procedure.ResolveReports() != 0) {
-        return kDescriptionFailed;
+UpdateError CfuLibrary::DescribeDevice(EndpointHandle handle, DeviceComponents& components) {
+    engine::CDownloadProcedure* procedure = Find(handle);
+    if (procedure == nullptr) {
+        return UpdateError::EndpointNotRegistered;
+    }
+    if (procedure->ResolveReports() != 0) {
+        return UpdateError::DescriptionFailed;
     }
     const int attempts =
         deviceFamily_ == 0 ? engine::CDownloadProcedure::kVersionAttemptsFamilyZero : 1;
     engine::VersionResponse response{};
     bool read = false;
     for (int attempt = 0; attempt < attempts && !read; ++attempt) {
-        read = procedure.ReadFirmwareVersion(response.data()) == 0;
+        read = procedure->ReadFirmwareVersion(response.data()) == 0;
     }
     if (!read) {
-        return kDescriptionFailed;
+        return UpdateError::DescriptionFailed;
     }
-    std::uint8_t* bytes = reinterpret_cast<std::uint8_t*>(description);
-    std::memcpy(bytes + offsetof(DeviceDescription, ComponentCount), response.data() + 1, 4);
+    // Response bytes 1 to 4: count, two reserved bytes, protocol flags; then
+    // one 8-byte slot (version, info) per component.
+    components.ComponentCount = response[1];
+    components.Reserved[0] = response[2];
+    components.Reserved[1] = response[3];
+    components.ProtocolFlags = response[4];
     const std::size_t count = std::min<std::size_t>(response[1], kMaxDescribedComponents);
+    components.Components.clear();
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t* component = response.data() + 5 + 8 * i;
-        WriteComponentEntry(
-            bytes + offsetof(DeviceDescription, Components) + i * sizeof(ComponentEntry),
-            engine::DecodeFirmwareVersion(ReadLe32(component), deviceFamily_),
-            ReadLe32(component + 4));
+        const std::uint8_t* slot = response.data() + 5 + 8 * i;
+        components.Components.push_back(
+            {engine::DecodeFirmwareVersion(ReadLe32(slot), deviceFamily_), ReadLe32(slot + 4)});
     }
-    return kOk;
+    return UpdateError::Success;
 }
 
-ResultCode CfuLibrary::RegisterUpdateStatusCallback(EndpointHandle handle,
-                                                    UpdateStatusCallback callback) {
-    return Adopt(handle).RegisterCallback(callback) == 0 ? kOk : kEndpointFailed;
+UpdateError CfuLibrary::RegisterProgressListener(EndpointHandle handle,
+                                                 engine::ProgressListener* listener) {
+    engine::CDownloadProcedure* procedure = Find(handle);
+    if (procedure == nullptr) {
+        return UpdateError::EndpointNotRegistered;
+    }
+    return procedure->RegisterListener(listener) ? UpdateError::Success
+                                                 : UpdateError::ListenerAlreadyRegistered;
 }
 
-ResultCode CfuLibrary::UnregisterUpdateStatusCallback(EndpointHandle handle) {
-    Adopt(handle).UnregisterCallback();
-    return kOk;
+UpdateError CfuLibrary::UnregisterProgressListener(EndpointHandle handle) {
+    engine::CDownloadProcedure* procedure = Find(handle);
+    if (procedure == nullptr) {
+        return UpdateError::EndpointNotRegistered;
+    }
+    procedure->UnregisterListener();
+    return UpdateError::Success;
 }
 
-ResultCode CfuLibrary::Update(EndpointHandle handle) {
+UpdateError CfuLibrary::Update(EndpointHandle handle) {
     if (updateRunning_) {
-        return CFU_RESULT_UPDATE_RUNNING;
+        return UpdateError::UpdateRunning;
     }
-    engine::CDownloadProcedure& procedure = Adopt(handle);
+    engine::CDownloadProcedure* procedure = Find(handle);
+    if (procedure == nullptr) {
+        return UpdateError::EndpointNotRegistered;
+    }
     // One updater per device: a second one would interleave its offers and
     // blocks with ours. A lock that cannot be taken for another reason (an
     // unknown handle) does not stop the update; it then fails on its own.
-    hid::HidBackend& backend = procedure.Backend();
-    const hid::HidHandle device = procedure.DeviceHandle();
+    hid::HidBackend& backend = procedure->Backend();
+    const hid::HidHandle device = procedure->DeviceHandle();
     if (backend.LockForUpdate(device) == hid::HidLockResult::HeldElsewhere) {
-        return CFU_RESULT_DEVICE_BUSY_ELSEWHERE;
+        return UpdateError::DeviceBusyElsewhere;
     }
-    const engine::AnswerRecord before = procedure.LastAnswers();
+    const engine::AnswerRecord before = procedure->LastAnswers();
     updateStartCounts_[handle] = {before.OfferAnswers, before.ContentAnswers};
     updateRunning_ = true;
-    ResultCode result = CFU_RESULT_INTERNAL_ERROR;
+    UpdateError result = UpdateError::InternalError;
     try {
-        procedure.EnableTransfer(true);
-        result = procedure.Update();
+        procedure->EnableTransfer(true);
+        result = procedure->Update();
     } catch (...) {
-        // Out of memory, or a status callback that threw: the transfer is
+        // Out of memory, or a progress listener that threw: the transfer is
         // switched off below all the same.
-        result = CFU_RESULT_INTERNAL_ERROR;
+        result = UpdateError::InternalError;
     }
-    procedure.EnableTransfer(false);
+    procedure->EnableTransfer(false);
     backend.UnlockForUpdate(device);
     updateRunning_ = false;
     return result;

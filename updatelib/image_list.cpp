@@ -1,43 +1,43 @@
-#include "image_list.h"
+#include "updatelib/image_list.h"
 
 #include <memory>
 #include <utility>
 
-#include "image_files.h"
+#include "engine/image_files.h"
 
 namespace zelk::cfu {
 
-std::uint32_t ImageList::Start() {
+engine::UpdateError ImageList::Start() {
     ++generation_;
     if (adding_) {
-        return 8;
+        return engine::UpdateError::ImageListOpen;
     }
     entries_.clear();
     adding_ = true;
-    return 0;
+    return engine::UpdateError::Success;
 }
 
-std::uint32_t ImageList::Add(std::u16string_view offerPath, std::u16string_view payloadPath) {
+engine::UpdateError ImageList::Add(std::u16string_view offerPath, std::u16string_view payloadPath) {
     if (entries_.size() >= kMaxImages) {
-        return 11;
+        return engine::UpdateError::ImageListFull;
     }
     auto entry = std::make_unique<engine::ImageEntry>();
     if (engine::ReadOfferFile(*entry, offerPath) != 0) {
-        return 10;
+        return engine::UpdateError::ImageFileUnusable;
     }
     if (engine::ReadPayloadFile(*entry, payloadPath) != 0) {
-        return 10;
+        return engine::UpdateError::ImageFileUnusable;
     }
     entries_.push_back(std::move(entry));
-    return 0;
+    return engine::UpdateError::Success;
 }
 
-std::uint32_t ImageList::Stop() {
+engine::UpdateError ImageList::Stop() {
     if (!adding_) {
-        return 9;
+        return engine::UpdateError::ImageListNotOpen;
     }
     adding_ = false;
-    return 0;
+    return engine::UpdateError::Success;
 }
 
 }  // namespace zelk::cfu

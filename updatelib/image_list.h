@@ -8,7 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine_environment.h"
+#include "engine/engine_environment.h"
+#include "engine/update_error.h"
 
 namespace zelk::cfu {
 
@@ -16,14 +17,16 @@ class ImageList {
   public:
     static constexpr std::size_t kMaxImages = 20;
 
-    // Starts a new generation (accepted image tags are forgotten). Then 8 when a Start is already
-    // open (the images stay); otherwise drops every image, opens adding, 0.
-    std::uint32_t Start();
-    // 11 when the list is full (no file is opened); 10 when either file is
-    // refused (nothing is added); else appends the image, 0.
-    std::uint32_t Add(std::u16string_view offerPath, std::u16string_view payloadPath);
-    // 9 when no Start is open; otherwise closes adding, 0.
-    std::uint32_t Stop();
+    // Starts a new generation (accepted image tags are forgotten). Then
+    // ImageListOpen when a Start is already open (the images stay); otherwise
+    // drops every image and opens adding.
+    engine::UpdateError Start();
+    // ImageListFull when the list is full (no file is opened);
+    // ImageFileUnusable when either file is refused (nothing is added); else
+    // appends the image.
+    engine::UpdateError Add(std::u16string_view offerPath, std::u16string_view payloadPath);
+    // ImageListNotOpen when no Start is open; otherwise closes adding.
+    engine::UpdateError Stop();
 
     const engine::ImageEntries& Entries() const { return entries_; }
     // Tells image lists apart; every Start, even a refused one, changes it.

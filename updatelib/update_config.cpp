@@ -1,33 +1,31 @@
-#include "update_config.h"
-
-#include <cstring>
+#include "updatelib/update_config.h"
 
 namespace zelk::cfu {
 namespace {
 
-ReportSpec MakeSpec(std::uint16_t usage, std::uint32_t reportType) {
-    ReportSpec spec{};
-    spec.Usage = usage;
-    spec.ReportType = reportType;
-    return spec;
+hid::ReportLayout MakeLayout(std::uint16_t usage, hid::HidReportType reportType) {
+    hid::ReportLayout layout;
+    layout.Usage = usage;
+    layout.ReportType = reportType;
+    return layout;
 }
 
 }  // namespace
 
-UpdateConfig DefaultUpdateConfig() {
-    UpdateConfig config;
-    std::memset(&config, 0, sizeof config);
+engine::UpdateConfiguration DefaultUpdateConfig() {
+    using hid::HidReportType;
+    engine::UpdateConfiguration config;
     config.VendorId = 0x320F;
     config.ProductId = 0x226B;
     config.UsagePage = 0xFF0B;
     config.Usage = 0x0104;
-    config.CheckReportCaps = 0;
-    config.RequireVersionCapsAtMatch = 1;
-    config.VersionReport = MakeSpec(0x62, 2);
-    config.OfferResponseReport = MakeSpec(0x8A, 0);
-    config.ContentResponseReport = MakeSpec(0x66, 0);
-    config.OfferReport = MakeSpec(0x8E, 1);
-    config.ContentReport = MakeSpec(0x61, 1);
+    config.CheckReportCaps = false;
+    config.RequireVersionCapsAtMatch = true;
+    config.VersionReport = MakeLayout(0x62, HidReportType::Feature);
+    config.OfferResponseReport = MakeLayout(0x8A, HidReportType::Input);
+    config.ContentResponseReport = MakeLayout(0x66, HidReportType::Input);
+    config.OfferReport = MakeLayout(0x8E, HidReportType::Output);
+    config.ContentReport = MakeLayout(0x61, HidReportType::Output);
     return config;
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/platform/text_encoding.h"
 #include "app/run/run_messages.h"
+#include "capi/c_library.h"
 #include "device_discovery.h"
 #include "hid_backend_factory.h"
 
@@ -67,8 +68,9 @@ std::string FailureText(const RunOutcome& outcome) {
 
 }  // namespace
 
-std::vector<std::u16string> MatchingInterfaces(cfu::CfuLibrary& library,
+std::vector<std::u16string> MatchingInterfaces(cfu::CfuLibrary& core,
                                                const DeviceIdentity& identity) {
+    capi::CLibrary library(core);
     library.SetConfig(RunConfigFor(identity));
     library.Initialize(1);
     std::vector<std::u16string> paths;
@@ -93,13 +95,13 @@ std::vector<std::u16string> UnopenableInterfaces(hid::HidBackend& backend,
     return hid::UnopenableMatches(backend, criteria);
 }
 
-std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library,
+std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& core,
                                       const DeviceIdentity& identity, bool chinese,
                                       JsonLinesSink* sink) {
+    capi::CLibrary library(core);
     std::vector<ListedDevice> devices;
-    const std::vector<std::u16string> paths = MatchingInterfaces(library, identity);
-    const std::vector<std::u16string> unopenable =
-        UnopenableInterfaces(library.Backend(), identity);
+    const std::vector<std::u16string> paths = MatchingInterfaces(core, identity);
+    const std::vector<std::u16string> unopenable = UnopenableInterfaces(core.Backend(), identity);
     if (paths.empty() && unopenable.empty()) {
         const std::string access = hid::ActiveHidAccessProblem();
         desktop.WriteStdout(NoMatchingDeviceText(identity, false) + "\n");
@@ -160,7 +162,7 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library
         devices.push_back(std::move(device));
     }
     if (!unopenable.empty()) {
-        const std::string access = library.Backend().AccessProblem();
+        const std::string access = core.Backend().AccessProblem();
         if (!access.empty()) {
             desktop.WriteStdout(access + "\n");
             desktop.AppendLog(Utf8ToUtf16(access + "\n"), kRed);

@@ -15,9 +15,10 @@
 #include "app/run/read_back_target.h"
 #include "app/run/run_messages.h"
 #include "byte_order.h"
+#include "capi/records.h"
 #include "firmware_version.h"
 #include "hid_backend_factory.h"
-#include "update_config.h"
+#include "updatelib/update_config.h"
 
 namespace zelk::app {
 namespace {
@@ -131,7 +132,7 @@ std::vector<std::u16string> SplitPathList(const std::vector<char16_t>& buffer) {
 }
 
 UpdateConfig RunConfigFor(const DeviceIdentity& identity) {
-    UpdateConfig config = cfu::DefaultUpdateConfig();
+    UpdateConfig config = capi::ToRecord(cfu::DefaultUpdateConfig());
     config.VendorId = identity.VendorId;
     config.ProductId = identity.ProductId;
     config.UsagePage = identity.UsagePage;

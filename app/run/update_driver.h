@@ -16,6 +16,7 @@
 #include "app/run/update_library.h"
 #include "app/window/desktop.h"
 #include "cfu_library.h"
+#include "engine/image_entry.h"
 #include "wait_clock.h"
 
 namespace zelk::app {
@@ -78,9 +79,8 @@ inline int UnattendedExitStatus(const RunOutcome& outcome) {
     return outcome.noDevice ? 2 : 1;
 }
 
-// The packaging tool takes payloads below 1 MiB; the updater refuses larger
-// ones in the same way.
-inline constexpr std::uint64_t kMaxPayloadFileSize = 1024 * 1024 - 1;
+// The updater refuses payloads above this as the packaging tool does.
+using engine::kMaxPayloadFileSize;
 
 // The library configuration a run uses to find and update `identity`.
 UpdateConfig RunConfigFor(const DeviceIdentity& identity);

@@ -1,5 +1,6 @@
 // The library calls the update driver makes, as an interface: the programs
-// reach the library through CfuLibraryCalls, and tests put a decorator in
+// reach the library through CfuLibraryCalls (over the library's C edge, in
+// the C interface's records and result codes), and tests put a decorator in
 // between that makes a chosen call fail, so that every failure branch of a
 // run can be reached, also those of calls a real library never fails.
 #pragma once
@@ -10,7 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "cfu_library.h"
+#include "capi/c_library.h"
+#include "updatelib/cfu_library.h"
 
 namespace zelk::app {
 
@@ -59,7 +61,7 @@ class UpdateLibrary {
 // The calls forwarded to a library object.
 class CfuLibraryCalls final : public UpdateLibrary {
   public:
-    explicit CfuLibraryCalls(cfu::CfuLibrary& library) : library_(library) {}
+    explicit CfuLibraryCalls(cfu::CfuLibrary& library) : core_(library), library_(library) {}
 
     void SetConfig(const UpdateConfig& config) override { library_.SetConfig(config); }
     void SetConfigEx(const UpdateConfig& config) override { library_.SetConfigEx(config); }
@@ -100,15 +102,15 @@ class CfuLibraryCalls final : public UpdateLibrary {
     ResultCode Update(EndpointHandle handle) override { return library_.Update(handle); }
 
     void SetBusyListener(cfu::CfuLibrary::BusyListener listener) override {
-        library_.SetBusyListener(std::move(listener));
+        core_.SetBusyListener(std::move(listener));
     }
     cfu::DeviceAnswer LastDeviceAnswer(EndpointHandle handle) override {
-        return library_.LastDeviceAnswer(handle);
+        return core_.LastDeviceAnswer(handle);
     }
-    const engine::ImageEntries& Images() override { return library_.Images(); }
-    std::int32_t DeviceFamily() override { return library_.DeviceFamily(); }
+    const engine::ImageEntries& Images() override { return core_.Images(); }
+    std::int32_t DeviceFamily() override { return core_.DeviceFamily(); }
     int ListInterfaces(std::vector<std::u16string>& paths) override {
-        return library_.Backend().ListInterfaces(paths);
+        return core_.Backend().ListInterfaces(paths);
     }
     std::u16string InterfaceSerial(const std::u16string& path) override {
         std::u16string serial;
@@ -117,7 +119,8 @@ class CfuLibraryCalls final : public UpdateLibrary {
     }
 
   private:
-    cfu::CfuLibrary& library_;
+    cfu::CfuLibrary& core_;
+    capi::CLibrary library_;
 };
 
 }  // namespace zelk::app

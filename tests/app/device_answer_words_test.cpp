@@ -12,6 +12,7 @@
 #include "app/run/json_lines_sink.h"
 #include "app/run/run_messages.h"
 #include "app/run/update_driver.h"
+#include "capi/records.h"
 #include "captured_lines.h"
 #include "sample_firmware_paths.h"
 #include "support/fast_wait_clock.h"
@@ -21,6 +22,8 @@
 
 namespace zelk::app {
 namespace {
+
+using engine::UpdateError;
 
 constexpr const char* kDualBankBud = R"([{ "id": "0x0F", "bank": 0, "version": "0x10003001" }])";
 constexpr const char* kSingleBankBud = R"([{ "id": "0x0F", "bank": 2, "version": "0x10003001" }])";
@@ -255,34 +258,35 @@ TEST(DeviceAnswerWords, OnlyTheAnswersOfTheLatestUpdateCount) {
     hid::virt::VirtualHidBackend backend(std::move(devices));
     zelk::testing::FastWaitClock clock{1000};
     cfu::CfuLibrary library{backend, clock};
-    UpdateConfig config = RunConfigFor({0x320F, 0x5055, 0x0104, 0xFF0B, 2});
+    const engine::UpdateConfiguration config =
+        capi::FromRecord(RunConfigFor({0x320F, 0x5055, 0x0104, 0xFF0B, 2}));
     library.SetConfig(config);
     library.Initialize(1);
-    ASSERT_GT(library.GetDeviceNumber(), 0);
+    ASSERT_GT(library.MatchDevices(), 0);
     library.SetConfigEx(config);
-    library.SetUpdateOptions(UpdateOptions{1, 0, 0, 0});
-    ASSERT_EQ(library.StartAddImage(), CFU_RESULT_SUCCESS);
+    library.SetUpdateOptions({.ForceIgnoreVersion = true});
+    ASSERT_EQ(library.StartAddImage(), UpdateError::Success);
     ASSERT_EQ(library.AddImage(Utf16(ZELK_SAMPLE_OFFER), Utf16(ZELK_SAMPLE_PAYLOAD)),
-              CFU_RESULT_SUCCESS);
-    ASSERT_EQ(library.StopAddImage(), CFU_RESULT_SUCCESS);
-    EndpointHandle handle = CFU_NO_ENDPOINT;
-    ASSERT_EQ(library.OpenDeviceEndpoint(library.InterfacePaths().front(), &handle),
-              CFU_RESULT_SUCCESS);
+              UpdateError::Success);
+    ASSERT_EQ(library.StopAddImage(), UpdateError::Success);
+    cfu::EndpointHandle handle = cfu::kNoEndpoint;
+    ASSERT_EQ(library.OpenDeviceEndpoint(library.InterfacePaths().front(), handle),
+              UpdateError::Success);
     EXPECT_FALSE(library.LastDeviceAnswer(handle).OfferSeen);
 
-    EXPECT_EQ(library.Update(handle), CFU_RESULT_LAST_IMAGE_REJECTED);
+    EXPECT_EQ(library.Update(handle), UpdateError::LastImageRejected);
     const cfu::DeviceAnswer first = library.LastDeviceAnswer(handle);
     EXPECT_TRUE(first.OfferSeen);
     EXPECT_EQ(first.OfferStatus, 0x02);
     EXPECT_EQ(first.RejectReason, 3);
     EXPECT_FALSE(first.ContentSeen);
 
-    EXPECT_EQ(library.Update(handle), CFU_RESULT_OFFER_NO_RESPONSE);
+    EXPECT_EQ(library.Update(handle), UpdateError::OfferNoResponse);
     const cfu::DeviceAnswer second = library.LastDeviceAnswer(handle);
     EXPECT_FALSE(second.OfferSeen);
     EXPECT_FALSE(DeviceAnswerTells(second));
 
-    EXPECT_EQ(library.CloseDeviceEndpoint(handle), CFU_RESULT_SUCCESS);
+    EXPECT_EQ(library.CloseDeviceEndpoint(handle), UpdateError::Success);
     EXPECT_FALSE(library.LastDeviceAnswer(handle).OfferSeen);
 }
 

@@ -59,9 +59,9 @@ class DriverRig {
 TEST(UpdateDriverOptions, EveryOfferForcesIgnoringTheVersion) {
     DriverRig rig({DefaultEarbud()});
     ASSERT_TRUE(rig.Run().Success());
-    const UpdateOptions options = rig.library.Options();
-    EXPECT_EQ(options.ForceIgnoreVersion, 1);
-    EXPECT_EQ(options.LongResponseWait, 0);
+    const engine::UpdateOptions options = rig.library.Options();
+    EXPECT_TRUE(options.ForceIgnoreVersion);
+    EXPECT_FALSE(options.LongResponseWait);
     std::size_t offers = 0;
     for (const auto& report : rig.backend.Device(0).WrittenReports()) {
         if (!report.empty() && report[0] == kOfferReportId) {
@@ -115,7 +115,7 @@ TEST(UpdateDriverReadBack, ABudBackUnderANewNodeIsVerifiedThere) {
 // log) and ends the run before the endpoint stage: no clean-up, no wait.
 TEST(UpdateDriverFailures, AnImageListLeftOpenEndsTheRunAtItsStart) {
     DriverRig rig({DefaultEarbud()});
-    ASSERT_EQ(rig.library.StartAddImage(), CFU_RESULT_SUCCESS);
+    ASSERT_EQ(rig.library.StartAddImage(), engine::UpdateError::Success);
     const RunOutcome outcome = rig.Run();
     EXPECT_FALSE(outcome.Success());
     // The fixed text, then what the code means.

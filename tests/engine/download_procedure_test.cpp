@@ -87,21 +87,20 @@ class TestEnvironment final : public EngineEnvironment {
     FastClock clock_;
 };
 
-ReportSpec ReportOf(std::uint16_t usage, std::uint32_t type, std::uint8_t id = 0,
-                    std::uint16_t length = 0) {
-    ReportSpec report{};
+hid::ReportLayout ReportOf(std::uint16_t usage, std::uint32_t type, std::uint8_t id = 0,
+                           std::uint16_t length = 0) {
+    hid::ReportLayout report;
     report.Usage = usage;
-    report.ReportType = type;
+    report.ReportType = static_cast<hid::HidReportType>(type);
     report.ReportId = id;
     report.ReportLength = length;
     return report;
 }
 
 // Reports resolved from the device's capabilities.
-UpdateConfig CapsConfig() {
-    UpdateConfig config;
-    std::memset(&config, 0, sizeof config);
-    config.CheckReportCaps = 1;
+UpdateConfiguration CapsConfig() {
+    UpdateConfiguration config;
+    config.CheckReportCaps = true;
     config.VersionReport = ReportOf(0x62, 2);
     config.OfferResponseReport = ReportOf(0x8A, 0);
     config.ContentResponseReport = ReportOf(0x66, 0);
@@ -111,9 +110,9 @@ UpdateConfig CapsConfig() {
 }
 
 // The default earbud's reports, given rather than resolved.
-UpdateConfig GivenConfig() {
-    UpdateConfig config = CapsConfig();
-    config.CheckReportCaps = 0;
+UpdateConfiguration GivenConfig() {
+    UpdateConfiguration config = CapsConfig();
+    config.CheckReportCaps = false;
     config.VersionReport = ReportOf(0x62, 2, 0x20, 61);
     config.OfferResponseReport = ReportOf(0x8A, 0, 0x24, 17);
     config.ContentResponseReport = ReportOf(0x66, 0, 0x22, 17);
@@ -130,28 +129,23 @@ struct Notification {
     std::size_t blocksSent;  // content blocks the device had taken by then
 };
 
-// The status callback is a bare function; it reports to the rig of the test.
-struct Recorder {
+// Hears the procedure's progress with the device's count of blocks by then.
+struct Recorder final : ProgressListener {
+    void OnProgress(std::uint64_t endpoint, const UpdateProgress& progress) override {
+        notifications.push_back({endpoint, progress.Percentage,
+                                 static_cast<std::uint32_t>(progress.Status), progress.ImageTag,
+                                 device->ContentBlockCount()});
+    }
     hid::virt::VirtualDevice* device = nullptr;
     std::vector<Notification> notifications;
 };
-Recorder* g_recorder = nullptr;
-
-std::int32_t RecordStatus(std::uint64_t endpoint, const UpdateStatus* status) {
-    if (g_recorder != nullptr) {
-        g_recorder->notifications.push_back({endpoint, status->Percentage, status->Status,
-                                             status->ImageTag,
-                                             g_recorder->device->ContentBlockCount()});
-    }
-    return 0;
-}
 
 struct RigOptions {
     std::int32_t family = 1;
     // Answers come in microseconds; a wait only runs out on a device that
     // does not answer, so exact counts are checked with real-time waits.
     std::uint32_t divisor = 1;
-    UpdateConfig config = CapsConfig();
+    UpdateConfiguration config = CapsConfig();
 };
 
 // One virtual device, its environment and a procedure on it.
@@ -160,19 +154,17 @@ struct Rig {
         : env(std::move(device), options.divisor), procedure(env, options.config, kReadWaitMs) {
         env.family = options.family;
         recorder.device = &env.Device();
-        g_recorder = &recorder;
     }
     ~Rig() {
         procedure.EnableTransfer(false);
         procedure.CloseDevice();
-        g_recorder = nullptr;
     }
 
     int Open() { return procedure.OpenDevice(env.Device().Path(), &handle); }
     // Opened, reading and reporting progress.
     void Start() {
         ASSERT_EQ(Open(), 0);
-        ASSERT_EQ(procedure.RegisterCallback(&RecordStatus), 0);
+        ASSERT_TRUE(procedure.RegisterListener(&recorder));
         procedure.EnableTransfer(true);
     }
     hid::virt::VirtualDevice& Device() { return env.Device(); }
@@ -280,9 +272,9 @@ TEST(DownloadProcedure, OpenResolvesTheFiveReportsFromTheDevice) {
     ASSERT_EQ(rig.Open(), 0);
     EXPECT_NE(rig.handle, kNoHandle);
     EXPECT_EQ(rig.procedure.EndpointHandle(), rig.handle);
-    const UpdateConfig& config = rig.procedure.Config();
+    const UpdateConfiguration& config = rig.procedure.Config();
     struct Expect {
-        ReportSpec report;
+        hid::ReportLayout report;
         std::uint8_t id;
         std::uint16_t length;
     };
@@ -292,13 +284,12 @@ TEST(DownloadProcedure, OpenResolvesTheFiveReportsFromTheDevice) {
                                {config.OfferReport, 0x23, 61},
                                {config.ContentReport, 0x21, 61}};
     for (const Expect& e : expected) {
-        // Copied out: the records are packed.
         const std::uint16_t usage = e.report.Usage;
         const std::uint16_t length = e.report.ReportLength;
         EXPECT_EQ(e.report.ReportId, e.id) << "usage " << usage;
         EXPECT_EQ(length, e.length) << "usage " << usage;
     }
-    EXPECT_EQ(rig.procedure.CloseDevice(), 0);
+    rig.procedure.CloseDevice();
     EXPECT_EQ(rig.procedure.EndpointHandle(), kNoHandle);
 }
 
@@ -374,7 +365,7 @@ TEST(DownloadProcedure, VersionReadFailures) {
     }
 
     // No version report length: nothing is asked of the device.
-    UpdateConfig noLength = GivenConfig();
+    UpdateConfiguration noLength = GivenConfig();
     noLength.VersionReport.ReportLength = 0;
     Rig rig(Earbud(), {.config = noLength});
     ASSERT_EQ(rig.Open(), 0);
@@ -659,7 +650,7 @@ TEST(DownloadProcedureUpdate, FlashHoldsEveryRecordAfterwards) {
     const ImageShape shape{.tag = 1, .records = 300, .firstAddress = 0x8000};
     rig.env.images.push_back(MakeImage(shape));
     rig.Start();
-    ASSERT_EQ(rig.procedure.Update(), 0u);
+    ASSERT_EQ(rig.procedure.Update(), UpdateError::Success);
     EXPECT_EQ(rig.Device().CompletedTransfers(), 1u);
     EXPECT_EQ(rig.Device().ComponentVersion(0x0F), kImageVersion);
     const std::vector<std::uint8_t> flash =
@@ -670,9 +661,9 @@ TEST(DownloadProcedureUpdate, FlashHoldsEveryRecordAfterwards) {
             ASSERT_EQ(flash[k * kPayloadDataSize + j], DataByte(k, j, 1)) << k << " " << j;
         }
     }
-    const UpdateStatus status = rig.procedure.CurrentStatus();
+    const UpdateProgress status = rig.procedure.CurrentStatus();
     EXPECT_EQ(status.Percentage, 100);
-    EXPECT_EQ(std::uint32_t{status.Status}, 0u);
+    EXPECT_EQ(status.Status, TransferStatus::Fine);
     EXPECT_EQ(rig.procedure.StoredVersionResponse()[10], 0x0F);
 }
 
@@ -684,25 +675,53 @@ TEST(DownloadProcedureUpdate, FailuresEndWithTheirResult) {
         std::vector<OfferAnswer> offers;
         std::vector<ContentRule> script;
         std::uint32_t divisor;
-        std::uint32_t expected;
+        UpdateError expected;
         std::optional<std::uint32_t> lastStatus;
     };
     const std::vector<OfferAnswer> busy{OfferAnswer{.status = 0x03}};
     const Case cases[] = {
-        {"always busy, standard", 0x00, 0x1800, busy, {}, 1, 1, std::nullopt},
-        {"content status 5", 0x0F, 1, {}, {Answer(0, 0, 5)}, 1, 20, 10},
-        {"wrong sequence", 0x0F, 1, {}, {Answer(0, 0, 5, 0x1234)}, 1, 21, 11},
+        {"always busy, standard",
+         0x00,
+         0x1800,
+         busy,
+         {},
+         1,
+         UpdateError::DeviceStayedBusy,
+         std::nullopt},
+        {"content status 5", 0x0F, 1, {}, {Answer(0, 0, 5)}, 1, UpdateError::ContentFailed, 10},
+        {"wrong sequence",
+         0x0F,
+         1,
+         {},
+         {Answer(0, 0, 5, 0x1234)},
+         1,
+         UpdateError::ContentSequenceMismatch,
+         11},
         {"mismatch then matching failure: the last answer decides",
          0x0F,
          1,
          {},
          {Answer(1, 9, 5, 0x1234), Answer(1, 0, 5)},
          1,
-         20,
+         UpdateError::ContentFailed,
          10},
-        {"write error", 0x0F, 1, {}, {Answer(1, 1, 2)}, 1, 22, 12},
-        {"content never answered", 0x0F, 1, {}, {Silent(2, 0)}, 50, 23, 13},
-        {"one failed block is repeated", 0x0F, 1, {}, {Answer(1, 1, 5)}, 1, 0, 0},
+        {"write error", 0x0F, 1, {}, {Answer(1, 1, 2)}, 1, UpdateError::ContentWriteError, 12},
+        {"content never answered",
+         0x0F,
+         1,
+         {},
+         {Silent(2, 0)},
+         50,
+         UpdateError::ContentNoResponse,
+         13},
+        {"one failed block is repeated",
+         0x0F,
+         1,
+         {},
+         {Answer(1, 1, 5)},
+         1,
+         UpdateError::Success,
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -729,16 +748,31 @@ TEST(DownloadProcedureUpdate, ABusyDeviceIsToldOnceWithHowLongTheUpdateMayWait) 
         std::uint8_t componentId;
         std::int32_t family;
         std::vector<OfferAnswer> offers;
-        std::uint32_t expected;
+        UpdateError expected;
         std::vector<std::uint64_t> notices;
     };
     const OfferAnswer busy{.status = 0x03};
     const OfferAnswer accept{.status = 0x01};
     const Case cases[] = {
-        {"standard, busy for ever", 0x00, 0x1800, {busy}, 1, {200 * 10}},
-        {"dual-bank bud, busy for ever", 0x0F, 1, {busy}, 19, {200 * 10 * 50}},
-        {"bud, busy twice then accepted", 0x0F, 1, {busy, busy, accept}, 0, {200 * 10 * 50}},
-        {"never busy", 0x0F, 1, {}, 0, {}},
+        {"standard, busy for ever",
+         0x00,
+         0x1800,
+         {busy},
+         UpdateError::DeviceStayedBusy,
+         {200 * 10}},
+        {"dual-bank bud, busy for ever",
+         0x0F,
+         1,
+         {busy},
+         UpdateError::RepetitionLimit,
+         {200 * 10 * 50}},
+        {"bud, busy twice then accepted",
+         0x0F,
+         1,
+         {busy, busy, accept},
+         UpdateError::Success,
+         {200 * 10 * 50}},
+        {"never busy", 0x0F, 1, {}, UpdateError::Success, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -758,9 +792,9 @@ TEST(DownloadProcedureUpdate, UnplugMidTransferNeverSucceeds) {
     Rig rig(device, {.divisor = 50});
     rig.env.images.push_back(MakeImage({.records = 20}));
     rig.Start();
-    const std::uint32_t result = rig.procedure.Update();
-    EXPECT_NE(result, 0u);
-    EXPECT_EQ(result, 20u);  // the repeat of the lost block cannot be written
+    const UpdateError result = rig.procedure.Update();
+    EXPECT_EQ(result,
+              UpdateError::ContentFailed);  // the repeat of the lost block cannot be written
     EXPECT_FALSE(rig.Device().IsPlugged());
     EXPECT_LT(rig.procedure.CurrentStatus().Percentage, 100);
 }
@@ -819,9 +853,9 @@ TEST(DownloadProcedure, FailedContentWriteEndsWithoutANotification) {
 }
 
 TEST(DownloadProcedureUpdate, ReportsTooShortForTheirCommandAreRefused) {
-    UpdateConfig shortOffer = GivenConfig();
+    UpdateConfiguration shortOffer = GivenConfig();
     shortOffer.OfferReport.ReportLength = 10;
-    UpdateConfig shortContent = GivenConfig();
+    UpdateConfiguration shortContent = GivenConfig();
     shortContent.ContentReport.ReportLength = 60;
     VirtualDeviceConfig smallReports = Earbud();
     smallReports.offer.size = 10;
@@ -832,14 +866,16 @@ TEST(DownloadProcedureUpdate, ReportsTooShortForTheirCommandAreRefused) {
     struct Case {
         const char* name;
         VirtualDeviceConfig device;
-        UpdateConfig config;
-        std::uint32_t expected;
+        UpdateConfiguration config;
+        UpdateError expected;
     };
     const Case cases[] = {
-        {"given offer length 10", Earbud(), shortOffer, 12},
-        {"given content length 60", Earbud(), shortContent, 12},
-        {"device with 10-byte offer and content reports", smallReports, CapsConfig(), 12},
-        {"device with a 10-byte version report", smallVersion, CapsConfig(), 5},
+        {"given offer length 10", Earbud(), shortOffer, UpdateError::ReportTooShort},
+        {"given content length 60", Earbud(), shortContent, UpdateError::ReportTooShort},
+        {"device with 10-byte offer and content reports", smallReports, CapsConfig(),
+         UpdateError::ReportTooShort},
+        {"device with a 10-byte version report", smallVersion, CapsConfig(),
+         UpdateError::VersionQueryFailed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -850,7 +886,7 @@ TEST(DownloadProcedureUpdate, ReportsTooShortForTheirCommandAreRefused) {
         EXPECT_EQ(rig.Device().WrittenReportCount(), 0u);
 
         // Sent directly, the commands are refused the same way.
-        if (c.expected == 12) {
+        if (c.expected == UpdateError::ReportTooShort) {
             const ImageEntry& image = *rig.env.images.front();
             const bool offerFits = rig.procedure.Config().OfferReport.ReportLength >= 17;
             EXPECT_EQ(rig.procedure.SendOffer(image.Offer.data(), 16),
@@ -872,26 +908,90 @@ TEST(DownloadProcedureUpdate, PolicyFollowsComponentBankAndFamily) {
         std::uint8_t bank;
         std::int32_t family;
         std::vector<std::uint8_t> imageBanks;  // image i has tag i + 1
-        std::uint32_t expected;
+        UpdateError expected;
         std::size_t offers;
         std::optional<std::uint8_t> lastOfferedBank;
         std::uint16_t imageTag;  // the status's tag afterwards
     };
     const Case cases[] = {
-        {"single-bank bud", 0x0F, 2, 1, {0, 1}, 3, 2, 1, 2},
-        {"dual-bank bud", 0x0F, 0, 1, {0, 1}, 0, 2, 1, 0xFFFF},
-        {"bud of an unlisted family", 0x0F, 0, 3, {0, 1}, 7, 0, std::nullopt, 0xFFFF},
-        {"second bud component, dual bank", 0x10, 1, 3, {0, 0}, 0, 2, 0, 0xFFFF},
-        {"second bud component, single bank", 0x10, 2, 3, {1}, 3, 1, 1, 1},
-        {"second bud under family 1", 0x10, 0, 1, {0, 1}, 7, 0, std::nullopt, 0xFFFF},
-        {"standard, running bank 0", 0x00, 0, 0x1800, {0, 1}, 0, 1, 1, 0xFFFF},
-        {"standard, running bank 1", 0x00, 1, 1, {0, 1}, 0, 1, 0, 0xFFFF},
-        {"any component, standard", 0xFF, 0, 0x0F, {1, 0}, 0, 1, 1, 0xFFFF},
-        {"standard, no image for the bank", 0x00, 0, 0x1800, {0, 0}, 13, 0, std::nullopt, 0xFFFF},
-        {"standard, two images for the bank", 0xA2, 3, 2, {0, 0}, 15, 0, std::nullopt, 0xFFFF},
-        {"listed component outside the buds", 0xA1, 0, 0x1000, {1}, 0, 1, 1, 0xFFFF},
-        {"unknown component", 0x55, 0, 1, {0, 1}, 6, 0, std::nullopt, 0xFFFF},
-        {"bud of a family past the buds", 0x0F, 0, 0x1000, {0, 1}, 7, 0, std::nullopt, 0xFFFF},
+        {"single-bank bud", 0x0F, 2, 1, {0, 1}, UpdateError::SingleBankUnfinished, 2, 1, 2},
+        {"dual-bank bud", 0x0F, 0, 1, {0, 1}, UpdateError::Success, 2, 1, 0xFFFF},
+        {"bud of an unlisted family",
+         0x0F,
+         0,
+         3,
+         {0, 1},
+         UpdateError::FamilyNotListed,
+         0,
+         std::nullopt,
+         0xFFFF},
+        {"second bud component, dual bank", 0x10, 1, 3, {0, 0}, UpdateError::Success, 2, 0, 0xFFFF},
+        {"second bud component, single bank",
+         0x10,
+         2,
+         3,
+         {1},
+         UpdateError::SingleBankUnfinished,
+         1,
+         1,
+         1},
+        {"second bud under family 1",
+         0x10,
+         0,
+         1,
+         {0, 1},
+         UpdateError::FamilyNotListed,
+         0,
+         std::nullopt,
+         0xFFFF},
+        {"standard, running bank 0", 0x00, 0, 0x1800, {0, 1}, UpdateError::Success, 1, 1, 0xFFFF},
+        {"standard, running bank 1", 0x00, 1, 1, {0, 1}, UpdateError::Success, 1, 0, 0xFFFF},
+        {"any component, standard", 0xFF, 0, 0x0F, {1, 0}, UpdateError::Success, 1, 1, 0xFFFF},
+        {"standard, no image for the bank",
+         0x00,
+         0,
+         0x1800,
+         {0, 0},
+         UpdateError::NoImageForBank,
+         0,
+         std::nullopt,
+         0xFFFF},
+        {"standard, two images for the bank",
+         0xA2,
+         3,
+         2,
+         {0, 0},
+         UpdateError::WrongImageCount,
+         0,
+         std::nullopt,
+         0xFFFF},
+        {"listed component outside the buds",
+         0xA1,
+         0,
+         0x1000,
+         {1},
+         UpdateError::Success,
+         1,
+         1,
+         0xFFFF},
+        {"unknown component",
+         0x55,
+         0,
+         1,
+         {0, 1},
+         UpdateError::UnknownComponent,
+         0,
+         std::nullopt,
+         0xFFFF},
+        {"bud of a family past the buds",
+         0x0F,
+         0,
+         0x1000,
+         {0, 1},
+         UpdateError::FamilyNotListed,
+         0,
+         std::nullopt,
+         0xFFFF},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -922,29 +1022,30 @@ TEST(DownloadProcedureUpdate, PolicyFollowsComponentBankAndFamily) {
 // --- Status callback -----------------------------------------------------
 
 std::vector<std::pair<char, std::uint16_t>> g_calls;
-std::int32_t CallbackA(std::uint64_t, const UpdateStatus* status) {
-    g_calls.emplace_back('A', std::uint16_t{status->ImageTag});
-    return 7;
-}
-std::int32_t CallbackB(std::uint64_t, const UpdateStatus* status) {
-    g_calls.emplace_back('B', std::uint16_t{status->ImageTag});
-    return 0;
-}
+struct NamedListener final : ProgressListener {
+    explicit NamedListener(char letter) : name(letter) {}
+    void OnProgress(std::uint64_t, const UpdateProgress& progress) override {
+        g_calls.emplace_back(name, progress.ImageTag);
+    }
+    char name;
+};
 
 TEST(DownloadProcedure, CallbackRegistrationKeepsTheFirst) {
     Rig rig(Earbud());
     g_calls.clear();
-    const UpdateStatus initial = rig.procedure.CurrentStatus();
+    const UpdateProgress initial = rig.procedure.CurrentStatus();
     EXPECT_EQ(initial.Percentage, 0);
-    EXPECT_EQ(std::uint32_t{initial.Status}, 0u);
-    EXPECT_EQ(std::uint16_t{initial.ImageTag}, 0xFFFF);
+    EXPECT_EQ(initial.Status, TransferStatus::Fine);
+    EXPECT_EQ(initial.ImageTag, 0xFFFF);
 
-    EXPECT_EQ(rig.procedure.RegisterCallback(&CallbackA), 0);
-    EXPECT_EQ(rig.procedure.RegisterCallback(&CallbackB), 1);
+    NamedListener a('A');
+    NamedListener b('B');
+    EXPECT_TRUE(rig.procedure.RegisterListener(&a));
+    EXPECT_FALSE(rig.procedure.RegisterListener(&b));
     rig.procedure.SetImageTag(5);
-    rig.procedure.UnregisterCallback();
+    rig.procedure.UnregisterListener();
     rig.procedure.SetImageTag(6);
-    EXPECT_EQ(rig.procedure.RegisterCallback(&CallbackB), 0);
+    EXPECT_TRUE(rig.procedure.RegisterListener(&b));
     rig.procedure.SetImageTag(0x0F);
     const std::vector<std::pair<char, std::uint16_t>> expected{{'A', 5}, {'B', 0x0F}};
     EXPECT_EQ(g_calls, expected);

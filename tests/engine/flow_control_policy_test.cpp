@@ -29,7 +29,6 @@ class ScriptedUpdater final : public IUpdater {
         transfers.push_back({records, count});
         return Next(contents_, contentIndex_, ContentResult::Done);
     }
-    void GetVersionReport(std::uint8_t*) override {}
     void SetImageTag(std::uint8_t tag) override { imageTags.push_back(tag); }
 
     // The tag (offer byte 1, low bits) of every offer sent, in order.
@@ -88,7 +87,7 @@ struct PolicyCase {
     std::vector<OfferResult> offers;
     std::vector<ContentResult> contents;
     std::vector<std::int32_t> acceptedBefore;
-    std::uint32_t expected;
+    UpdateError expected;
     std::vector<std::uint8_t> offered;  // tags in order
     std::size_t transfers;
     std::vector<std::uint8_t> tagsSet;  // SetImageTag calls
@@ -96,13 +95,13 @@ struct PolicyCase {
 };
 
 struct Outcome {
-    std::uint32_t result;
+    UpdateError result = UpdateError::Success;
     ScriptedUpdater updater;
     std::vector<std::int32_t> accepted;
 };
 
 Outcome RunCase(const PolicyCase& c) {
-    Outcome outcome{0, ScriptedUpdater(c.offers, c.contents), c.acceptedBefore};
+    Outcome outcome{UpdateError::Success, ScriptedUpdater(c.offers, c.contents), c.acceptedBefore};
     std::vector<std::unique_ptr<ImageEntry>> owned;
     std::vector<const ImageEntry*> images;
     for (std::uint8_t tag : c.images) {
@@ -121,7 +120,7 @@ Outcome RunCase(const PolicyCase& c) {
             policy = std::make_unique<UpdateFlowControlDualB>(&outcome.updater);
             break;
     }
-    outcome.result = policy->Run(images, c.flag);
+    outcome.result = policy->Run(images, c.flag != 0);
     return outcome;
 }
 
@@ -130,9 +129,42 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
     const std::vector<std::uint8_t> two{1, 2};
     const PolicyCase cases[] = {
         // Standard: exactly one image, offered until it is no longer skipped.
-        {"standard two images", Kind::Standard, 0, two, {OR::Accepted}, {}, {}, 15, {}, 0, {}, {}},
-        {"standard no image", Kind::Standard, 0, {}, {OR::Accepted}, {}, {}, 15, {}, 0, {}, {}},
-        {"standard accepted", Kind::Standard, 0, one, {OR::Accepted}, {}, {}, 0, {1}, 1, {}, {}},
+        {"standard two images",
+         Kind::Standard,
+         0,
+         two,
+         {OR::Accepted},
+         {},
+         {},
+         UpdateError::WrongImageCount,
+         {},
+         0,
+         {},
+         {}},
+        {"standard no image",
+         Kind::Standard,
+         0,
+         {},
+         {OR::Accepted},
+         {},
+         {},
+         UpdateError::WrongImageCount,
+         {},
+         0,
+         {},
+         {}},
+        {"standard accepted",
+         Kind::Standard,
+         0,
+         one,
+         {OR::Accepted},
+         {},
+         {},
+         UpdateError::Success,
+         {1},
+         1,
+         {},
+         {}},
         {"standard command ready",
          Kind::Standard,
          1,
@@ -140,13 +172,35 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {},
          {},
-         0,
+         UpdateError::Success,
          {1},
          1,
          {},
          {}},
-        {"standard rejected", Kind::Standard, 0, one, {OR::Rejected}, {}, {}, 1, {1}, 0, {}, {}},
-        {"standard busy", Kind::Standard, 0, one, {OR::Busy}, {}, {}, 1, {1}, 0, {}, {}},
+        {"standard rejected",
+         Kind::Standard,
+         0,
+         one,
+         {OR::Rejected},
+         {},
+         {},
+         UpdateError::OfferRejected,
+         {1},
+         0,
+         {},
+         {}},
+        {"standard busy",
+         Kind::Standard,
+         0,
+         one,
+         {OR::Busy},
+         {},
+         {},
+         UpdateError::DeviceStayedBusy,
+         {1},
+         0,
+         {},
+         {}},
         {"standard skip x3 then accept",
          Kind::Standard,
          0,
@@ -154,7 +208,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Skipped, OR::Skipped, OR::Skipped, OR::Accepted},
          {},
          {},
-         0,
+         UpdateError::Success,
          {1, 1, 1, 1},
          1,
          {},
@@ -166,7 +220,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::SendFailed},
          {},
          {},
-         16,
+         UpdateError::OfferSendFailed,
          {1},
          0,
          {},
@@ -178,7 +232,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::NoResponse},
          {},
          {},
-         17,
+         UpdateError::OfferNoResponse,
          {1},
          0,
          {},
@@ -190,7 +244,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::NotSupported},
          {},
          {},
-         18,
+         UpdateError::OfferUnexpected,
          {1},
          0,
          {},
@@ -202,7 +256,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::UnexpectedStatus},
          {},
          {},
-         18,
+         UpdateError::OfferUnexpected,
          {1},
          0,
          {},
@@ -214,7 +268,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {CR::ContentFailed},
          {},
-         20,
+         UpdateError::ContentFailed,
          {1},
          1,
          {},
@@ -226,7 +280,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {CR::SequenceMismatch},
          {},
-         21,
+         UpdateError::ContentSequenceMismatch,
          {1},
          1,
          {},
@@ -238,7 +292,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {CR::WriteError},
          {},
-         22,
+         UpdateError::ContentWriteError,
          {1},
          1,
          {},
@@ -250,14 +304,25 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {CR::NoResponse},
          {},
-         23,
+         UpdateError::ContentNoResponse,
          {1},
          1,
          {},
          {}},
 
         // Single bank, without the flag.
-        {"singleB empty", Kind::SingleB, 0, {}, {OR::Accepted}, {}, {}, 15, {}, 0, {}, {}},
+        {"singleB empty",
+         Kind::SingleB,
+         0,
+         {},
+         {OR::Accepted},
+         {},
+         {},
+         UpdateError::WrongImageCount,
+         {},
+         0,
+         {},
+         {}},
         {"singleB both accepted",
          Kind::SingleB,
          0,
@@ -265,7 +330,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {},
          {},
-         3,
+         UpdateError::SingleBankUnfinished,
          {1, 2},
          2,
          {1, 2},
@@ -277,7 +342,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Rejected},
          {},
          {},
-         2,
+         UpdateError::NoOfferAnswered,
          {1, 2},
          0,
          {},
@@ -289,7 +354,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Busy, OR::Skipped, OR::Accepted, OR::Rejected},
          {},
          {},
-         3,
+         UpdateError::SingleBankUnfinished,
          {1, 2, 1, 2},
          1,
          {1},
@@ -302,7 +367,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::NotSupported, OR::Rejected},
          {},
          {},
-         18,
+         UpdateError::OfferUnexpected,
          {1},
          0,
          {},
@@ -314,7 +379,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {CR::ContentFailed},
          {},
-         20,
+         UpdateError::ContentFailed,
          {1},
          1,
          {1},
@@ -326,7 +391,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {CR::WriteError},
          {},
-         22,
+         UpdateError::ContentWriteError,
          {1},
          1,
          {1},
@@ -338,7 +403,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Busy, OR::SendFailed},
          {},
          {},
-         16,
+         UpdateError::OfferSendFailed,
          {1, 2},
          0,
          {},
@@ -350,7 +415,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::NoResponse},
          {},
          {},
-         17,
+         UpdateError::OfferNoResponse,
          {1},
          0,
          {},
@@ -362,7 +427,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::UnexpectedStatus},
          {},
          {},
-         18,
+         UpdateError::OfferUnexpected,
          {1},
          0,
          {},
@@ -376,7 +441,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {},
          {},
-         0,
+         UpdateError::Success,
          {1, 2},
          2,
          {1, 2},
@@ -388,7 +453,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {},
          {1, 2},
-         0,
+         UpdateError::Success,
          {},
          0,
          {},
@@ -400,7 +465,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Rejected},
          {},
          {1},
-         0,
+         UpdateError::Success,
          {2},
          0,
          {},
@@ -412,7 +477,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Rejected},
          {},
          {},
-         0,
+         UpdateError::Success,
          {1, 2},
          0,
          {},
@@ -424,7 +489,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Busy, OR::Rejected, OR::Accepted, OR::Rejected},
          {},
          {},
-         3,
+         UpdateError::SingleBankUnfinished,
          {1, 2, 1, 2},
          1,
          {1},
@@ -436,7 +501,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Skipped, OR::Accepted},
          {},
          {},
-         0,
+         UpdateError::Success,
          {1, 1},
          1,
          {1},
@@ -448,7 +513,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {CR::ContentFailed},
          {},
-         24,
+         UpdateError::ContentFailedIgnoringVersion,
          {1},
          1,
          {1},
@@ -460,16 +525,49 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {CR::SequenceMismatch},
          {},
-         21,
+         UpdateError::ContentSequenceMismatch,
          {1},
          1,
          {1},
          {}},
 
         // Dual bank.
-        {"dualB empty", Kind::DualB, 0, {}, {OR::Accepted}, {}, {}, 15, {}, 0, {}, {}},
-        {"dualB one rejected", Kind::DualB, 0, one, {OR::Rejected}, {}, {}, 4, {1}, 0, {}, {}},
-        {"dualB both rejected", Kind::DualB, 0, two, {OR::Rejected}, {}, {}, 4, {1, 2}, 0, {}, {}},
+        {"dualB empty",
+         Kind::DualB,
+         0,
+         {},
+         {OR::Accepted},
+         {},
+         {},
+         UpdateError::WrongImageCount,
+         {},
+         0,
+         {},
+         {}},
+        {"dualB one rejected",
+         Kind::DualB,
+         0,
+         one,
+         {OR::Rejected},
+         {},
+         {},
+         UpdateError::LastImageRejected,
+         {1},
+         0,
+         {},
+         {}},
+        {"dualB both rejected",
+         Kind::DualB,
+         0,
+         two,
+         {OR::Rejected},
+         {},
+         {},
+         UpdateError::LastImageRejected,
+         {1, 2},
+         0,
+         {},
+         {}},
         {"dualB accepted then rejected",
          Kind::DualB,
          0,
@@ -477,7 +575,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted, OR::Rejected},
          {},
          {},
-         0,
+         UpdateError::Success,
          {1, 2},
          1,
          {},
@@ -489,7 +587,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Rejected, OR::Accepted},
          {},
          {},
-         0,
+         UpdateError::Success,
          {1, 2},
          1,
          {},
@@ -501,7 +599,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Skipped, OR::Rejected, OR::Rejected, OR::Accepted},
          {},
          {},
-         0,
+         UpdateError::Success,
          {1, 2, 1, 2},
          1,
          {},
@@ -513,7 +611,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Busy, OR::Rejected, OR::Rejected},
          {},
          {},
-         4,
+         UpdateError::LastImageRejected,
          {1, 2, 1, 2},
          0,
          {},
@@ -525,7 +623,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::NotSupported, OR::Rejected},
          {},
          {},
-         18,
+         UpdateError::OfferUnexpected,
          {1},
          0,
          {},
@@ -537,7 +635,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {CR::ContentFailed},
          {},
-         20,
+         UpdateError::ContentFailed,
          {1},
          1,
          {},
@@ -549,13 +647,35 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::Accepted},
          {CR::NoResponse},
          {},
-         23,
+         UpdateError::ContentNoResponse,
          {1},
          1,
          {},
          {}},
-        {"dualB send failed", Kind::DualB, 0, one, {OR::SendFailed}, {}, {}, 16, {1}, 0, {}, {}},
-        {"dualB no response", Kind::DualB, 0, one, {OR::NoResponse}, {}, {}, 17, {1}, 0, {}, {}},
+        {"dualB send failed",
+         Kind::DualB,
+         0,
+         one,
+         {OR::SendFailed},
+         {},
+         {},
+         UpdateError::OfferSendFailed,
+         {1},
+         0,
+         {},
+         {}},
+        {"dualB no response",
+         Kind::DualB,
+         0,
+         one,
+         {OR::NoResponse},
+         {},
+         {},
+         UpdateError::OfferNoResponse,
+         {1},
+         0,
+         {},
+         {}},
         {"dualB unexpected",
          Kind::DualB,
          0,
@@ -563,7 +683,7 @@ TEST(FlowControlPolicy, ActsOnEveryVerdictAsTabled) {
          {OR::UnexpectedStatus},
          {},
          {},
-         18,
+         UpdateError::OfferUnexpected,
          {1},
          0,
          {},
@@ -588,54 +708,55 @@ struct VerdictRow {
     std::uint8_t forceIgnoreVersion;
     OfferResult offerAnswer;
     ContentResult contentResult;  // only for an accepted offer
-    std::uint32_t result;
+    UpdateError result;
     std::size_t transfers;
 };
 
 TEST(FlowControlPolicy, VerdictTableOneImage) {
     using enum Kind;
+    using UE = UpdateError;
     // clang-format off
     const VerdictRow rows[] = {
-        // policy, flag, offer answer,      content result,       result,                                     transfers
-        {Standard, 0, OR::Accepted,         CR::Done,             CFU_RESULT_SUCCESS,                         1},
-        {Standard, 0, OR::Skipped,          CR::Done,             CFU_RESULT_REPETITION_LIMIT,                0},
-        {Standard, 0, OR::Rejected,         CR::Done,             CFU_RESULT_REFUSED,                         0},
-        {Standard, 0, OR::Busy,             CR::Done,             CFU_RESULT_REFUSED,                         0},
-        {Standard, 0, OR::SendFailed,       CR::Done,             CFU_RESULT_OFFER_SEND_FAILED,               0},
-        {Standard, 0, OR::NotSupported,     CR::Done,             CFU_RESULT_OFFER_UNEXPECTED,                0},
-        {Standard, 0, OR::NoResponse,       CR::Done,             CFU_RESULT_OFFER_NO_RESPONSE,               0},
-        {Standard, 0, OR::UnexpectedStatus, CR::Done,             CFU_RESULT_OFFER_UNEXPECTED,                0},
-        {Standard, 1, OR::Accepted,         CR::ContentFailed,    CFU_RESULT_CONTENT_FAILED,                  1},
-        {Standard, 0, OR::Accepted,         CR::SequenceMismatch, CFU_RESULT_CONTENT_SEQUENCE_MISMATCH,       1},
-        {Standard, 0, OR::Accepted,         CR::WriteError,       CFU_RESULT_CONTENT_WRITE_ERROR,             1},
-        {Standard, 0, OR::Accepted,         CR::NoResponse,       CFU_RESULT_CONTENT_NO_RESPONSE,             1},
-        {SingleB,  0, OR::Accepted,         CR::Done,             CFU_RESULT_SINGLE_BANK_UNFINISHED,          1},
-        {SingleB,  1, OR::Accepted,         CR::Done,             CFU_RESULT_SUCCESS,                         1},
-        {SingleB,  0, OR::Skipped,          CR::Done,             CFU_RESULT_REPETITION_LIMIT,                0},
-        {SingleB,  0, OR::Rejected,         CR::Done,             CFU_RESULT_NOT_ANSWERED,                    0},
-        {SingleB,  1, OR::Rejected,         CR::Done,             CFU_RESULT_SUCCESS,                         0},
-        {SingleB,  0, OR::Busy,             CR::Done,             CFU_RESULT_REPETITION_LIMIT,                0},
-        {SingleB,  0, OR::SendFailed,       CR::Done,             CFU_RESULT_OFFER_SEND_FAILED,               0},
-        {SingleB,  0, OR::NotSupported,     CR::Done,             CFU_RESULT_OFFER_UNEXPECTED,                0},
-        {SingleB,  0, OR::NoResponse,       CR::Done,             CFU_RESULT_OFFER_NO_RESPONSE,               0},
-        {SingleB,  0, OR::UnexpectedStatus, CR::Done,             CFU_RESULT_OFFER_UNEXPECTED,                0},
-        {SingleB,  0, OR::Accepted,         CR::ContentFailed,    CFU_RESULT_CONTENT_FAILED,                  1},
-        {SingleB,  1, OR::Accepted,         CR::ContentFailed,    CFU_RESULT_CONTENT_FAILED_IGNORING_VERSION, 1},
-        {SingleB,  0, OR::Accepted,         CR::SequenceMismatch, CFU_RESULT_CONTENT_SEQUENCE_MISMATCH,       1},
-        {SingleB,  1, OR::Accepted,         CR::WriteError,       CFU_RESULT_CONTENT_WRITE_ERROR,             1},
-        {SingleB,  0, OR::Accepted,         CR::NoResponse,       CFU_RESULT_CONTENT_NO_RESPONSE,             1},
-        {DualB,    0, OR::Accepted,         CR::Done,             CFU_RESULT_SUCCESS,                         1},
-        {DualB,    0, OR::Skipped,          CR::Done,             CFU_RESULT_REPETITION_LIMIT,                0},
-        {DualB,    0, OR::Rejected,         CR::Done,             CFU_RESULT_LAST_IMAGE_REJECTED,             0},
-        {DualB,    0, OR::Busy,             CR::Done,             CFU_RESULT_REPETITION_LIMIT,                0},
-        {DualB,    0, OR::SendFailed,       CR::Done,             CFU_RESULT_OFFER_SEND_FAILED,               0},
-        {DualB,    0, OR::NotSupported,     CR::Done,             CFU_RESULT_OFFER_UNEXPECTED,                0},
-        {DualB,    0, OR::NoResponse,       CR::Done,             CFU_RESULT_OFFER_NO_RESPONSE,               0},
-        {DualB,    0, OR::UnexpectedStatus, CR::Done,             CFU_RESULT_OFFER_UNEXPECTED,                0},
-        {DualB,    1, OR::Accepted,         CR::ContentFailed,    CFU_RESULT_CONTENT_FAILED,                  1},
-        {DualB,    0, OR::Accepted,         CR::SequenceMismatch, CFU_RESULT_CONTENT_SEQUENCE_MISMATCH,       1},
-        {DualB,    0, OR::Accepted,         CR::WriteError,       CFU_RESULT_CONTENT_WRITE_ERROR,             1},
-        {DualB,    0, OR::Accepted,         CR::NoResponse,       CFU_RESULT_CONTENT_NO_RESPONSE,             1},
+        // policy, flag, offer answer,      content result,       result,                            transfers
+        {Standard, 0, OR::Accepted,         CR::Done,             UE::Success       ,                         1},
+        {Standard, 0, OR::Skipped,          CR::Done,             UE::RepetitionLimit        ,                0},
+        {Standard, 0, OR::Rejected,         CR::Done,             UE::OfferRejected ,                         0},
+        {Standard, 0, OR::Busy,             CR::Done,             UE::DeviceStayedBusy,                         0},
+        {Standard, 0, OR::SendFailed,       CR::Done,             UE::OfferSendFailed         ,               0},
+        {Standard, 0, OR::NotSupported,     CR::Done,             UE::OfferUnexpected        ,                0},
+        {Standard, 0, OR::NoResponse,       CR::Done,             UE::OfferNoResponse         ,               0},
+        {Standard, 0, OR::UnexpectedStatus, CR::Done,             UE::OfferUnexpected        ,                0},
+        {Standard, 1, OR::Accepted,         CR::ContentFailed,    UE::ContentFailed        ,                  1},
+        {Standard, 0, OR::Accepted,         CR::SequenceMismatch, UE::ContentSequenceMismatch         ,       1},
+        {Standard, 0, OR::Accepted,         CR::WriteError,       UE::ContentWriteError         ,             1},
+        {Standard, 0, OR::Accepted,         CR::NoResponse,       UE::ContentNoResponse         ,             1},
+        {SingleB,  0, OR::Accepted,         CR::Done,             UE::SingleBankUnfinished         ,          1},
+        {SingleB,  1, OR::Accepted,         CR::Done,             UE::Success       ,                         1},
+        {SingleB,  0, OR::Skipped,          CR::Done,             UE::RepetitionLimit        ,                0},
+        {SingleB,  0, OR::Rejected,         CR::Done,             UE::NoOfferAnswered    ,                    0},
+        {SingleB,  1, OR::Rejected,         CR::Done,             UE::Success       ,                         0},
+        {SingleB,  0, OR::Busy,             CR::Done,             UE::RepetitionLimit        ,                0},
+        {SingleB,  0, OR::SendFailed,       CR::Done,             UE::OfferSendFailed         ,               0},
+        {SingleB,  0, OR::NotSupported,     CR::Done,             UE::OfferUnexpected        ,                0},
+        {SingleB,  0, OR::NoResponse,       CR::Done,             UE::OfferNoResponse         ,               0},
+        {SingleB,  0, OR::UnexpectedStatus, CR::Done,             UE::OfferUnexpected        ,                0},
+        {SingleB,  0, OR::Accepted,         CR::ContentFailed,    UE::ContentFailed        ,                  1},
+        {SingleB,  1, OR::Accepted,         CR::ContentFailed,    UE::ContentFailedIgnoringVersion          , 1},
+        {SingleB,  0, OR::Accepted,         CR::SequenceMismatch, UE::ContentSequenceMismatch         ,       1},
+        {SingleB,  1, OR::Accepted,         CR::WriteError,       UE::ContentWriteError         ,             1},
+        {SingleB,  0, OR::Accepted,         CR::NoResponse,       UE::ContentNoResponse         ,             1},
+        {DualB,    0, OR::Accepted,         CR::Done,             UE::Success       ,                         1},
+        {DualB,    0, OR::Skipped,          CR::Done,             UE::RepetitionLimit        ,                0},
+        {DualB,    0, OR::Rejected,         CR::Done,             UE::LastImageRejected         ,             0},
+        {DualB,    0, OR::Busy,             CR::Done,             UE::RepetitionLimit        ,                0},
+        {DualB,    0, OR::SendFailed,       CR::Done,             UE::OfferSendFailed         ,               0},
+        {DualB,    0, OR::NotSupported,     CR::Done,             UE::OfferUnexpected        ,                0},
+        {DualB,    0, OR::NoResponse,       CR::Done,             UE::OfferNoResponse         ,               0},
+        {DualB,    0, OR::UnexpectedStatus, CR::Done,             UE::OfferUnexpected        ,                0},
+        {DualB,    1, OR::Accepted,         CR::ContentFailed,    UE::ContentFailed        ,                  1},
+        {DualB,    0, OR::Accepted,         CR::SequenceMismatch, UE::ContentSequenceMismatch         ,       1},
+        {DualB,    0, OR::Accepted,         CR::WriteError,       UE::ContentWriteError         ,             1},
+        {DualB,    0, OR::Accepted,         CR::NoResponse,       UE::ContentNoResponse         ,             1},
     };
     // clang-format on
     for (const VerdictRow& row : rows) {
@@ -659,8 +780,30 @@ TEST(FlowControlPolicy, VerdictTableOneImage) {
 TEST(FlowControlPolicy, EndlessRepetitionStopsAtTheBound) {
     const std::vector<std::uint8_t> two{1, 2};
     const PolicyCase cases[] = {
-        {"standard skip forever", Kind::Standard, 0, {1}, {OR::Skipped}, {}, {}, 19, {}, 0, {}, {}},
-        {"singleB busy forever", Kind::SingleB, 0, two, {OR::Busy}, {}, {}, 19, {}, 0, {}, {}},
+        {"standard skip forever",
+         Kind::Standard,
+         0,
+         {1},
+         {OR::Skipped},
+         {},
+         {},
+         UpdateError::RepetitionLimit,
+         {},
+         0,
+         {},
+         {}},
+        {"singleB busy forever",
+         Kind::SingleB,
+         0,
+         two,
+         {OR::Busy},
+         {},
+         {},
+         UpdateError::RepetitionLimit,
+         {},
+         0,
+         {},
+         {}},
         {"singleB flag skip forever",
          Kind::SingleB,
          1,
@@ -668,19 +811,30 @@ TEST(FlowControlPolicy, EndlessRepetitionStopsAtTheBound) {
          {OR::Skipped},
          {},
          {},
-         19,
+         UpdateError::RepetitionLimit,
          {},
          0,
          {},
          {}},
-        {"dualB skip forever", Kind::DualB, 0, two, {OR::Skipped}, {}, {}, 19, {}, 0, {}, {}},
+        {"dualB skip forever",
+         Kind::DualB,
+         0,
+         two,
+         {OR::Skipped},
+         {},
+         {},
+         UpdateError::RepetitionLimit,
+         {},
+         0,
+         {},
+         {}},
     };
     const std::size_t expectedOffers[] = {kMaxSkippedOffersInARow, 2 * kMaxPasses, 2 * kMaxPasses,
                                           2 * kMaxPasses};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].name);
         const Outcome outcome = RunCase(cases[i]);
-        EXPECT_EQ(outcome.result, 19u);
+        EXPECT_EQ(outcome.result, UpdateError::RepetitionLimit);
         EXPECT_EQ(outcome.updater.sentOffers.size(), expectedOffers[i]);
     }
 }
@@ -693,11 +847,11 @@ TEST(FlowControlPolicy, SingleBankRunRemembersAcceptedTagsForTheNextRun) {
     const std::vector<const ImageEntry*> images{owned[0].get(), owned[1].get()};
 
     ScriptedUpdater first({OR::Accepted}, {});
-    EXPECT_EQ(UpdateFlowControlSingleB(&first, accepted).Run(images, 1), 0u);
+    EXPECT_EQ(UpdateFlowControlSingleB(&first, accepted).Run(images, true), UpdateError::Success);
     EXPECT_EQ(accepted, (std::vector<std::int32_t>{1, 2}));
 
     ScriptedUpdater second({OR::Accepted}, {});
-    EXPECT_EQ(UpdateFlowControlSingleB(&second, accepted).Run(images, 1), 0u);
+    EXPECT_EQ(UpdateFlowControlSingleB(&second, accepted).Run(images, true), UpdateError::Success);
     EXPECT_TRUE(second.sentOffers.empty());
     EXPECT_TRUE(second.transfers.empty());
 }
@@ -711,11 +865,12 @@ TEST(FlowControlPolicy, AFailedTransferIsOfferedAgainByTheNextRun) {
     const std::vector<const ImageEntry*> images{owned[0].get()};
 
     ScriptedUpdater failing({OR::Accepted}, {CR::NoResponse});
-    EXPECT_EQ(UpdateFlowControlSingleB(&failing, accepted).Run(images, 1), 23u);
+    EXPECT_EQ(UpdateFlowControlSingleB(&failing, accepted).Run(images, true),
+              UpdateError::ContentNoResponse);
     EXPECT_TRUE(accepted.empty());
 
     ScriptedUpdater retry({OR::Accepted}, {});
-    EXPECT_EQ(UpdateFlowControlSingleB(&retry, accepted).Run(images, 1), 0u);
+    EXPECT_EQ(UpdateFlowControlSingleB(&retry, accepted).Run(images, true), UpdateError::Success);
     EXPECT_EQ(retry.transfers.size(), 1u);
     EXPECT_EQ(accepted, (std::vector<std::int32_t>{1}));
 }
@@ -724,7 +879,7 @@ TEST(FlowControlPolicy, OffersAFreshCopyAndTransfersTheImagesRecords) {
     auto image = MakeImage(3, 5);
     image->Offer.resize(20, 0x77);  // longer than an offer: only 16 bytes go out
     ScriptedUpdater updater({OR::Accepted}, {});
-    EXPECT_EQ(UpdateFlowControl(&updater).Run({image.get()}, 0), 0u);
+    EXPECT_EQ(UpdateFlowControl(&updater).Run({image.get()}, false), UpdateError::Success);
     ASSERT_EQ(updater.sentOffers.size(), 1u);
     EXPECT_EQ(updater.sentOffers[0],
               std::vector<std::uint8_t>(image->Offer.begin(), image->Offer.begin() + 16));
@@ -735,7 +890,7 @@ TEST(FlowControlPolicy, OffersAFreshCopyAndTransfersTheImagesRecords) {
     // A record count beyond the records held is cut to what is there.
     image->RecordCount = 9;
     ScriptedUpdater cut({OR::Accepted}, {});
-    EXPECT_EQ(UpdateFlowControl(&cut).Run({image.get()}, 0), 0u);
+    EXPECT_EQ(UpdateFlowControl(&cut).Run({image.get()}, false), UpdateError::Success);
     ASSERT_EQ(cut.transfers.size(), 1u);
     EXPECT_EQ(cut.transfers[0].count, 5);
 }

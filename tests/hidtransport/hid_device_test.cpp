@@ -297,7 +297,7 @@ TEST_F(CHIDDeviceTest, ALastingReadFailureMakesTheThreadPauseNotSpin) {
     answer.AttachSource(nullptr);
 }
 
-TEST_F(CHIDDeviceTest, ResolveReportSpecFindsIdAndLengthByUsage) {
+TEST_F(CHIDDeviceTest, ResolveReportLayoutFindsIdAndLengthByUsage) {
     CHIDDevice device(backend);
     ASSERT_EQ(device.Open(path), 0);
     struct Case {
@@ -318,8 +318,8 @@ TEST_F(CHIDDeviceTest, ResolveReportSpecFindsIdAndLengthByUsage) {
         {0x61, 7, false, 0, 0},     // not a report type
     };
     for (const Case& c : cases) {
-        ReportSpec spec{0xEE, c.usage, 0xBEEF, c.type};
-        EXPECT_EQ(device.ResolveReportSpec(spec), c.found) << "usage " << c.usage;
+        ReportLayout spec{0xEE, c.usage, 0xBEEF, static_cast<HidReportType>(c.type)};
+        EXPECT_EQ(device.ResolveReportLayout(spec), c.found) << "usage " << c.usage;
         EXPECT_EQ(+spec.ReportId, c.found ? c.id : 0xEE) << "usage " << c.usage;
         EXPECT_EQ(+spec.ReportLength, c.found ? c.length : 0xBEEF) << "usage " << c.usage;
     }

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "image_list.h"
+#include "updatelib/image_list.h"
 
 namespace zelk::cfu {
 namespace {
+
+using engine::UpdateError;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -70,29 +72,30 @@ TEST_F(ImageListTest, AddTakesAnImageOnlyWhenBothFilesAreWhole) {
         const char* name;
         std::u16string_view offer;
         std::u16string_view payload;
-        std::uint32_t result;
+        UpdateError result;
         std::uint32_t recordCount;
     };
     const Case cases[] = {
-        {"whole", offer_, payload_, 0, 2},
-        {"ten records", offer_, payload570, 0, 10},
-        {"offer of 15 bytes", offer15, payload_, 10, 0},
-        {"offer of 17 bytes", offer17, payload_, 10, 0},
-        {"missing offer", missing, payload_, 10, 0},
-        {"empty payload", offer_, emptyPayload, 10, 0},
-        {"payload of 58 bytes", offer_, payload58, 10, 0},
-        {"a record of no bytes", offer_, noBytes, 10, 0},
-        {"missing payload", offer_, missing, 10, 0},
-        {"empty paths", u"", u"", 10, 0},
-        {"default views", std::u16string_view{}, std::u16string_view{}, 10, 0},
-        {"offer as payload", offer_, offer_, 10, 0},
+        {"whole", offer_, payload_, UpdateError::Success, 2},
+        {"ten records", offer_, payload570, UpdateError::Success, 10},
+        {"offer of 15 bytes", offer15, payload_, UpdateError::ImageFileUnusable, 0},
+        {"offer of 17 bytes", offer17, payload_, UpdateError::ImageFileUnusable, 0},
+        {"missing offer", missing, payload_, UpdateError::ImageFileUnusable, 0},
+        {"empty payload", offer_, emptyPayload, UpdateError::ImageFileUnusable, 0},
+        {"payload of 58 bytes", offer_, payload58, UpdateError::ImageFileUnusable, 0},
+        {"a record of no bytes", offer_, noBytes, UpdateError::ImageFileUnusable, 0},
+        {"missing payload", offer_, missing, UpdateError::ImageFileUnusable, 0},
+        {"empty paths", u"", u"", UpdateError::ImageFileUnusable, 0},
+        {"default views", std::u16string_view{}, std::u16string_view{},
+         UpdateError::ImageFileUnusable, 0},
+        {"offer as payload", offer_, offer_, UpdateError::ImageFileUnusable, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ImageList list;
         EXPECT_EQ(list.Add(c.offer, c.payload), c.result);
-        ASSERT_EQ(list.Count(), c.result == 0 ? 1u : 0u);
-        if (c.result == 0) {
+        ASSERT_EQ(list.Count(), c.result == UpdateError::Success ? 1u : 0u);
+        if (c.result == UpdateError::Success) {
             const engine::ImageEntry& entry = *list.Entries()[0];
             EXPECT_EQ(entry.OfferSize, 16u);
             EXPECT_EQ(entry.Offer, Counting(16));
@@ -107,10 +110,11 @@ TEST_F(ImageListTest, AFailedAddLeavesNoTrace) {
     tagged[1] = 0x05;
     const std::u16string taggedOffer = Write("tagged", tagged);
     ImageList list;
-    ASSERT_EQ(list.Add(offer_, payload_), 0u);
-    EXPECT_EQ(list.Add(taggedOffer, Write("payload58", Counting(58))), 10u);
+    ASSERT_EQ(list.Add(offer_, payload_), UpdateError::Success);
+    EXPECT_EQ(list.Add(taggedOffer, Write("payload58", Counting(58))),
+              UpdateError::ImageFileUnusable);
     EXPECT_EQ(list.Count(), 1u);
-    ASSERT_EQ(list.Add(taggedOffer, payload_), 0u);
+    ASSERT_EQ(list.Add(taggedOffer, payload_), UpdateError::Success);
     ASSERT_EQ(list.Count(), 2u);
     EXPECT_EQ(list.Entries()[0]->ImageTag(), 7);  // byte 1 of Counting(16)
     EXPECT_EQ(list.Entries()[1]->ImageTag(), 5);
@@ -118,46 +122,46 @@ TEST_F(ImageListTest, AFailedAddLeavesNoTrace) {
 
 TEST_F(ImageListTest, TheTwentyFirstImageIsRefusedWithoutOpeningAFile) {
     ImageList list;
-    ASSERT_EQ(list.Start(), 0u);
+    ASSERT_EQ(list.Start(), UpdateError::Success);
     for (std::size_t i = 0; i < ImageList::kMaxImages; ++i) {
-        ASSERT_EQ(list.Add(offer_, payload_), 0u) << "image " << i;
+        ASSERT_EQ(list.Add(offer_, payload_), UpdateError::Success) << "image " << i;
     }
     // Missing files: opening them would give 10.
-    EXPECT_EQ(list.Add(PathOf("missing"), PathOf("missing")), 11u);
-    EXPECT_EQ(list.Add(offer_, payload_), 11u);
+    EXPECT_EQ(list.Add(PathOf("missing"), PathOf("missing")), UpdateError::ImageListFull);
+    EXPECT_EQ(list.Add(offer_, payload_), UpdateError::ImageListFull);
     EXPECT_EQ(list.Count(), ImageList::kMaxImages);
 
-    ASSERT_EQ(list.Stop(), 0u);
-    ASSERT_EQ(list.Start(), 0u);
+    ASSERT_EQ(list.Stop(), UpdateError::Success);
+    ASSERT_EQ(list.Start(), UpdateError::Success);
     EXPECT_EQ(list.Count(), 0u);
-    EXPECT_EQ(list.Add(offer_, payload_), 0u);
+    EXPECT_EQ(list.Add(offer_, payload_), UpdateError::Success);
 }
 
 TEST_F(ImageListTest, StartAndStopPairUp) {
     ImageList list;
-    EXPECT_EQ(list.Stop(), 9u);
+    EXPECT_EQ(list.Stop(), UpdateError::ImageListNotOpen);
     EXPECT_FALSE(list.Adding());
 
-    ASSERT_EQ(list.Start(), 0u);
+    ASSERT_EQ(list.Start(), UpdateError::Success);
     EXPECT_TRUE(list.Adding());
-    ASSERT_EQ(list.Add(offer_, payload_), 0u);
+    ASSERT_EQ(list.Add(offer_, payload_), UpdateError::Success);
     const std::uint64_t firstGeneration = list.Generation();
 
     // A second Start keeps the images but always begins a new generation, so
     // that accepted tags are forgotten.
-    EXPECT_EQ(list.Start(), 8u);
+    EXPECT_EQ(list.Start(), UpdateError::ImageListOpen);
     EXPECT_TRUE(list.Adding());
     EXPECT_EQ(list.Count(), 1u);
     EXPECT_NE(list.Generation(), firstGeneration);
     const std::uint64_t secondGeneration = list.Generation();
 
-    EXPECT_EQ(list.Stop(), 0u);
+    EXPECT_EQ(list.Stop(), UpdateError::Success);
     EXPECT_FALSE(list.Adding());
-    EXPECT_EQ(list.Stop(), 9u);
+    EXPECT_EQ(list.Stop(), UpdateError::ImageListNotOpen);
     EXPECT_EQ(list.Count(), 1u);
 
     EXPECT_EQ(list.Generation(), secondGeneration);
-    EXPECT_EQ(list.Start(), 0u);
+    EXPECT_EQ(list.Start(), UpdateError::Success);
     EXPECT_EQ(list.Count(), 0u);
     EXPECT_NE(list.Generation(), secondGeneration);
     EXPECT_NE(list.Generation(), firstGeneration);
@@ -165,11 +169,11 @@ TEST_F(ImageListTest, StartAndStopPairUp) {
 
 TEST_F(ImageListTest, AddDoesNotNeedAStart) {
     ImageList list;
-    EXPECT_EQ(list.Add(offer_, payload_), 0u);
+    EXPECT_EQ(list.Add(offer_, payload_), UpdateError::Success);
     EXPECT_EQ(list.Count(), 1u);
     EXPECT_FALSE(list.Adding());
     // The next Start begins a fresh list.
-    EXPECT_EQ(list.Start(), 0u);
+    EXPECT_EQ(list.Start(), UpdateError::Success);
     EXPECT_EQ(list.Count(), 0u);
 }
 

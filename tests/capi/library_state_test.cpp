@@ -29,16 +29,16 @@ TEST_F(LibraryState, UninitializeEmptiesTheRegistryAndKeepsFamilyConfigurationAn
     const UpdateOptions options{1, 0, 0, 0};
     library.SetUpdateOptions(options);
     const EndpointHandle handle = Open(path);
-    ASSERT_EQ(library.RegisteredCount(), 1u);
+    ASSERT_EQ(library.Library().RegisteredCount(), 1u);
 
     library.Uninitialize();
-    EXPECT_EQ(library.RegisteredCount(), 0u);
-    EXPECT_FALSE(library.IsRegistered(handle));
-    EXPECT_EQ(library.DeviceFamily(), 1);
+    EXPECT_EQ(library.Library().RegisteredCount(), 0u);
+    EXPECT_FALSE(library.Library().IsRegistered(handle));
+    EXPECT_EQ(library.Library().DeviceFamily(), 1);
     EXPECT_TRUE(SameBytes(library.Config(), config));
     const UpdateOptions kept = library.Options();
     EXPECT_EQ(std::memcmp(&kept, &options, sizeof options), 0);
-    EXPECT_EQ(library.Images().size(), 1u);
+    EXPECT_EQ(library.Library().Images().size(), 1u);
 
     // What was kept is enough for a whole update on a newly opened endpoint.
     const EndpointHandle again = Open(path);
@@ -160,9 +160,9 @@ class TwoSingleBankBuds : public LibraryTest {
 TEST_F(TwoSingleBankBuds, EachBudIsOfferedTheImageThatTheOtherAccepted) {
     Prepare();
     library.SetUpdateOptions(UpdateOptions{1, 0, 0, 0});
-    ASSERT_EQ(library.InterfacePaths().size(), 2u);
-    ASSERT_EQ(library.InterfacePaths()[0], Device(0).Path());
-    ASSERT_EQ(library.InterfacePaths()[1], Device(1).Path());
+    ASSERT_EQ(library.Library().InterfacePaths().size(), 2u);
+    ASSERT_EQ(library.Library().InterfacePaths()[0], Device(0).Path());
+    ASSERT_EQ(library.Library().InterfacePaths()[1], Device(1).Path());
     const EndpointHandle first = OpenBud(Device(0).Path());
     const EndpointHandle second = OpenBud(Device(1).Path());
 
@@ -204,10 +204,10 @@ TEST_F(LibraryState, StrayHandleValuesDoNotPileUp) {
     for (std::size_t i = 0; i < kStrays; ++i) {
         EXPECT_EQ(library.UnregisterUpdateStatusCallback(kFirstStray + i), CFU_RESULT_SUCCESS);
     }
-    EXPECT_LE(library.RegisteredCount(), CfuLibrary::kMaxAdoptedEndpoints + 1);
-    EXPECT_TRUE(library.IsRegistered(opened));
-    EXPECT_TRUE(library.IsRegistered(kFirstStray + kStrays - 1));
-    EXPECT_FALSE(library.IsRegistered(kFirstStray));
+    EXPECT_LE(library.Library().RegisteredCount(), CfuLibrary::kMaxAdoptedEndpoints + 1);
+    EXPECT_TRUE(library.Library().IsRegistered(opened));
+    EXPECT_TRUE(library.Library().IsRegistered(kFirstStray + kStrays - 1));
+    EXPECT_FALSE(library.Library().IsRegistered(kFirstStray));
 
     ASSERT_EQ(library.RegisterUpdateStatusCallback(opened, &StatusRecorder::Callback),
               CFU_RESULT_SUCCESS);

@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "cfu_library.h"
+#include "capi/c_library.h"
+#include "capi/records.h"
 #include "support/fast_wait_clock.h"
-#include "update_config.h"
+#include "updatelib/update_config.h"
 #include "virtual/virtual_device_file.h"
 #include "virtual/virtual_hid_backend.h"
 #include "zelk/cfu_result_codes.h"
@@ -363,7 +364,8 @@ TEST_F(FaultMatrix, EveryRowEndsAsTabledAndOnlyAWholeImageIsASuccess) {
             << error;
         hid::virt::VirtualHidBackend backend(std::move(devices));
         zelk::testing::FastWaitClock clock;
-        CfuLibrary library(backend, clock);
+        CfuLibrary core(backend, clock);
+        capi::CLibrary library(core);
         Notifications notifications;
         Notifications::Current() = &notifications;
 
@@ -373,7 +375,7 @@ TEST_F(FaultMatrix, EveryRowEndsAsTabledAndOnlyAWholeImageIsASuccess) {
         WriteFile(payloadPath, Payload(row.records));
 
         const auto start = std::chrono::steady_clock::now();
-        UpdateConfig config = DefaultUpdateConfig();
+        UpdateConfig config = capi::ToRecord(DefaultUpdateConfig());
         config.VendorId = 0x320F;
         config.ProductId = 0x5055;
         config.CheckReportCaps = 1;
@@ -390,7 +392,8 @@ TEST_F(FaultMatrix, EveryRowEndsAsTabledAndOnlyAWholeImageIsASuccess) {
             ASSERT_EQ(library.StopAddImage(), CFU_RESULT_SUCCESS);
             EndpointHandle handle = CFU_NO_ENDPOINT;
             step = Step::Open;
-            result = library.OpenDeviceEndpoint(library.InterfacePaths().front(), &handle);
+            result =
+                library.OpenDeviceEndpoint(library.Library().InterfacePaths().front(), &handle);
             if (result == CFU_RESULT_SUCCESS) {
                 step = Step::Update;
                 library.RegisterUpdateStatusCallback(handle, &Notifications::Callback);

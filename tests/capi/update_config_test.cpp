@@ -2,15 +2,16 @@
 
 #include <cstring>
 
-#include "cfu_library.h"
-#include "unavailable_hid_backend.h"
-#include "update_config.h"
+#include "capi/c_library.h"
+#include "capi/records.h"
+#include "hidtransport/unavailable_hid_backend.h"
+#include "updatelib/update_config.h"
 
 namespace zelk::cfu {
 namespace {
 
 TEST(DefaultUpdateConfig, HoldsTheTemplateBytes) {
-    const UpdateConfig config = DefaultUpdateConfig();
+    const UpdateConfig config = capi::ToRecord(DefaultUpdateConfig());
     std::uint8_t bytes[sizeof config];
     std::memcpy(bytes, &config, sizeof config);
     // VID, PID, usage page and usage, little-endian, then the two switches.
@@ -32,22 +33,25 @@ TEST(DefaultUpdateConfig, HoldsTheTemplateBytes) {
 
 TEST(CfuLibrary, SetConfigExArmsTheFilterAndSetConfigDisarmsIt) {
     hid::UnavailableHidBackend backend;
-    CfuLibrary library(backend, SystemClock());
-    EXPECT_EQ(library.DeviceFamily(), -1);
-    EXPECT_FALSE(library.CapsFilterArmed());
+    CfuLibrary core(backend, SystemClock());
+    capi::CLibrary library(core);
+    EXPECT_EQ(core.DeviceFamily(), -1);
+    EXPECT_FALSE(core.CapsFilterArmed());
 
-    UpdateConfig config = DefaultUpdateConfig();
-    config.CheckReportCaps = 1;
+    UpdateConfig config = capi::ToRecord(DefaultUpdateConfig());
+    config.CheckReportCaps = 2;  // any value but 0 arms the filter
+    config.Reserved[134] = 0x5A;
     library.SetConfigEx(config);
-    EXPECT_TRUE(library.CapsFilterArmed());
+    EXPECT_TRUE(core.CapsFilterArmed());
+    EXPECT_TRUE(core.Config().CheckReportCaps);
     EXPECT_EQ(0, std::memcmp(&library.Config(), &config, sizeof config));
 
     library.SetConfig(config);
-    EXPECT_FALSE(library.CapsFilterArmed());
+    EXPECT_FALSE(core.CapsFilterArmed());
 
     config.CheckReportCaps = 0;
     library.SetConfigEx(config);
-    EXPECT_FALSE(library.CapsFilterArmed());
+    EXPECT_FALSE(core.CapsFilterArmed());
 }
 
 }  // namespace

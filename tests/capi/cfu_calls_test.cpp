@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "byte_order.h"
+#include "hidtransport/byte_order.h"
 #include "library_test_support.h"
 
 namespace zelk::cfu {
@@ -80,8 +80,8 @@ TEST_F(WholeRun, ASecondCallbackIsRefusedAndTheFirstReceivesTheProgress) {
 TEST_F(WholeRun, BeforeInitializeEveryComponentIsRefused) {
     library.SetConfig(testing::EarbudConfig());
     ASSERT_GT(library.GetDeviceNumber(), 0);
-    EXPECT_EQ(library.DeviceFamily(), -1);
-    const EndpointHandle handle = Open(library.InterfacePaths().front());
+    EXPECT_EQ(library.Library().DeviceFamily(), -1);
+    const EndpointHandle handle = Open(library.Library().InterfacePaths().front());
     EXPECT_EQ(library.Update(handle), 7u);
     EXPECT_EQ(Device().OfferCount(), 0u);
 }
@@ -157,12 +157,12 @@ TEST_F(Endpoints, OpeningARegisteredValueFailsAndChangesNothing) {
     EndpointHandle again = handle;
     EXPECT_EQ(library.OpenDeviceEndpoint(path, &again), 1u);
     EXPECT_EQ(again, CFU_NO_ENDPOINT);
-    EXPECT_EQ(library.RegisteredCount(), 1u);
+    EXPECT_EQ(library.Library().RegisteredCount(), 1u);
     EXPECT_EQ(library.OpenDeviceEndpoint(path, nullptr), 1u);
     EndpointHandle missing = CFU_NO_ENDPOINT;
     EXPECT_EQ(library.OpenDeviceEndpoint(u"no such interface", &missing), 1u);
     EXPECT_EQ(missing, CFU_NO_ENDPOINT);
-    EXPECT_EQ(library.RegisteredCount(), 1u);
+    EXPECT_EQ(library.Library().RegisteredCount(), 1u);
 }
 
 TEST_F(Endpoints, ClosingTwiceOrAnUnknownValueFails) {
@@ -175,11 +175,11 @@ TEST_F(Endpoints, ClosingTwiceOrAnUnknownValueFails) {
 TEST_F(Endpoints, InitializeDropsEndpointsButLeavesTheirHandlesOpen) {
     const EndpointHandle handle = Open(Prepare());
     library.Initialize(1);
-    EXPECT_EQ(library.RegisteredCount(), 0u);
+    EXPECT_EQ(library.Library().RegisteredCount(), 0u);
     // The handle still works: adopting it reads the device.
     DeviceDescription description{};
     EXPECT_EQ(library.GetDeviceDescription(handle, &description), 0u);
-    EXPECT_TRUE(library.IsRegistered(handle));
+    EXPECT_TRUE(library.Library().IsRegistered(handle));
     EXPECT_EQ(library.CloseDeviceEndpoint(handle), 0u);
 }
 
@@ -198,9 +198,9 @@ TEST_F(UnresolvableReports, OpenFailsWithTheHandleOpenAndAdoptionClosesIt) {
     EndpointHandle handle = CFU_NO_ENDPOINT;
     EXPECT_EQ(library.OpenDeviceEndpoint(path, &handle), 1u);
     ASSERT_NE(handle, CFU_NO_ENDPOINT);
-    EXPECT_FALSE(library.IsRegistered(handle));
+    EXPECT_FALSE(library.Library().IsRegistered(handle));
     EXPECT_EQ(library.UnregisterUpdateStatusCallback(handle), 0u);
-    EXPECT_TRUE(library.IsRegistered(handle));
+    EXPECT_TRUE(library.Library().IsRegistered(handle));
     EXPECT_EQ(library.CloseDeviceEndpoint(handle), 0u);
     // The handle is closed now: a new procedure on the value cannot read.
     DeviceDescription description{};
@@ -285,7 +285,7 @@ namespace {
 
 // Calls a status callback might make on the library that runs it.
 struct ReentrantCalls {
-    CfuLibrary* library = nullptr;
+    capi::CLibrary* library = nullptr;
     EndpointHandle handle = CFU_NO_ENDPOINT;
     bool done = false;
     std::vector<ResultCode> results;
@@ -304,7 +304,7 @@ struct ReentrantCalls {
         if (calls->throwFromCallback) {
             throw std::runtime_error("a callback that throws");
         }
-        CfuLibrary& library = *calls->library;
+        capi::CLibrary& library = *calls->library;
         calls->results = {library.CloseDeviceEndpoint(calls->handle), library.StartAddImage(),
                           library.AddImage(u"a", u"b"), library.StopAddImage(),
                           library.Update(calls->handle)};
@@ -329,9 +329,9 @@ TEST_F(CallsFromTheCallback, ThatWouldEndTheRunningUpdateAreRefused) {
     EXPECT_EQ(library.Update(handle), CFU_RESULT_SUCCESS);
     EXPECT_EQ(calls.results, std::vector<ResultCode>(5, CFU_RESULT_UPDATE_RUNNING));
     // The update went on whole on the same endpoint, family and images.
-    EXPECT_TRUE(library.IsRegistered(handle));
-    EXPECT_EQ(library.DeviceFamily(), 1);
-    EXPECT_EQ(library.Images().size(), 1u);
+    EXPECT_TRUE(library.Library().IsRegistered(handle));
+    EXPECT_EQ(library.Library().DeviceFamily(), 1);
+    EXPECT_EQ(library.Library().Images().size(), 1u);
     EXPECT_EQ(Device().CompletedTransfers(), 1u);
     // Afterwards the same calls work again.
     EXPECT_EQ(library.CloseDeviceEndpoint(handle), CFU_RESULT_SUCCESS);
@@ -343,7 +343,7 @@ TEST_F(CallsFromTheCallback, AnExceptionEndsTheUpdateWithACodeAndTheTransferOff)
     ReentrantCalls::Current() = &calls;
     library.RegisterUpdateStatusCallback(handle, &ReentrantCalls::Callback);
     EXPECT_EQ(library.Update(handle), CFU_RESULT_INTERNAL_ERROR);
-    EXPECT_FALSE(library.UpdateRunning());
+    EXPECT_FALSE(library.Library().UpdateRunning());
     EXPECT_LT(Device().CompletedTransfers(), 1u);
     // A new update on the same endpoint runs from the start.
     calls.done = true;

@@ -1,5 +1,5 @@
-// Compile-time checks of the records that cross the C interface, files and
-// reports: their sizes and the offsets other programs rely on.
+// Compile-time checks of the records that cross the C interface: their sizes
+// and the offsets other programs rely on.
 #include <bit>
 #include <cstddef>
 

@@ -1,12 +1,17 @@
-// The descriptions behind HIDGetAllDeviceNumber and HIDGetAllDeviceInfo.
+#include "capi/hid_listing.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "device_discovery.h"
-
-namespace zelk::hid {
+namespace zelk::capi {
 namespace {
+
+using hid::HidCapability;
+using hid::HidCaps;
+using hid::HidDescriptor;
+using hid::HidReportType;
+using hid::HidStatus;
 
 struct CapabilityKind {
     HidReportType type;
@@ -72,15 +77,8 @@ int FillDeviceInfo(const HidDescriptor& descriptor, const HidCaps& caps, HIDDevi
     return 0;
 }
 
-std::int64_t GetAllDeviceNumber(HidBackend& backend, InterfacePathList& list) {
-    if (EnumHidInterfaces(backend, list) != 0) {
-        return 0;
-    }
-    return static_cast<std::int64_t>(list.size());
-}
-
-std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list, std::size_t room,
-                              HIDDeviceInfo* records) {
+std::uint8_t GetAllDeviceInfo(hid::HidBackend& backend, const hid::InterfacePathList& list,
+                              std::size_t room, HIDDeviceInfo* records) {
     if (records == nullptr) {
         return list.empty() ? 0 : 1;
     }
@@ -95,7 +93,8 @@ std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list
         CopyPathToRecord(list[i], record);
         std::unique_ptr<HidDescriptor> descriptor;
         HidCaps caps;
-        result = static_cast<std::uint8_t>(QueryInterfaceCaps(backend, list[i], descriptor, caps));
+        result =
+            static_cast<std::uint8_t>(hid::QueryInterfaceCaps(backend, list[i], descriptor, caps));
         if (result == 0) {
             FillDeviceInfo(*descriptor, caps, record);
         }
@@ -109,4 +108,4 @@ std::uint8_t GetAllDeviceInfo(HidBackend& backend, const InterfacePathList& list
     return list.size() > room ? 1 : result;
 }
 
-}  // namespace zelk::hid
+}  // namespace zelk::capi

@@ -1,4 +1,5 @@
-// A library on virtual devices with a fast clock, and the steps of a run.
+// A library on virtual devices with a fast clock, reached through the C
+// edge as the exported calls reach theirs, and the steps of a run.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "cfu_library.h"
+#include "capi/c_library.h"
+#include "capi/records.h"
 #include "sample_firmware_paths.h"
 #include "support/fast_wait_clock.h"
-#include "update_config.h"
+#include "updatelib/update_config.h"
 #include "virtual/virtual_device_file.h"
 #include "virtual/virtual_hid_backend.h"
 
@@ -29,7 +31,7 @@ inline std::vector<std::uint8_t> ReadBytes(const char* path) {
 
 // The configuration a run builds for the default earbud.
 inline UpdateConfig EarbudConfig() {
-    UpdateConfig config = DefaultUpdateConfig();
+    UpdateConfig config = capi::ToRecord(DefaultUpdateConfig());
     config.ProductId = 0x5055;
     config.CheckReportCaps = 1;
     return config;
@@ -77,8 +79,9 @@ class LibraryTest : public ::testing::Test {
         EXPECT_EQ(library.StartAddImage(), 0u);
         EXPECT_EQ(library.AddImage(Utf16(ZELK_SAMPLE_OFFER), Utf16(ZELK_SAMPLE_PAYLOAD)), 0u);
         EXPECT_EQ(library.StopAddImage(), 0u);
-        return library.InterfacePaths().empty() ? std::u16string{}
-                                                : library.InterfacePaths().front();
+        return library.Library().InterfacePaths().empty()
+                   ? std::u16string{}
+                   : library.Library().InterfacePaths().front();
     }
 
     EndpointHandle Open(const std::u16string& path) {
@@ -91,7 +94,8 @@ class LibraryTest : public ::testing::Test {
 
     hid::virt::VirtualHidBackend backend;
     zelk::testing::FastWaitClock clock;
-    CfuLibrary library{backend, clock};
+    CfuLibrary core{backend, clock};
+    capi::CLibrary library{core};
     StatusRecorder recorder;
 };
 
