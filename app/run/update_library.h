@@ -114,7 +114,7 @@ class CfuLibraryCalls final : public UpdateLibrary {
     }
     std::u16string InterfaceSerial(const std::u16string& path) override {
         std::u16string serial;
-        library_.Backend().SerialNumber(path, serial);
+        core_.Backend().SerialNumber(path, serial);
         return serial;
     }
 
