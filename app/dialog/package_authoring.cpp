@@ -1,6 +1,7 @@
 #include "app/dialog/package_authoring.h"
 
 #include "app/package/file_replace.h"
+#include "app/package/package_files.h"
 
 #include <array>
 #include <exception>
@@ -22,8 +23,6 @@ constexpr char16_t kCreateFileError[] = u"Create file error";
 constexpr char16_t kPackagingTool[] = u"qrb_resource_adder";
 constexpr char16_t kPackagingDirectoryPrefix[] = u"ZelkUpdate-package-";
 constexpr int kPackagingDirectoryTries = 16;
-constexpr std::uint64_t kOfferSize = 16;
-constexpr std::uint64_t kPayloadRecordSize = 57;
 
 std::u16string Number(std::uint64_t value) {
     const std::string digits = std::to_string(value);
@@ -72,7 +71,7 @@ bool ChoosePackageFile(MainDialog& dialog, std::u16string& member, int editId, b
     member = *chosen;
     const std::uint64_t size = member.empty() ? 0 : PackageFileCheck(member);
     const bool chinese = dialog.Texts().ChineseUi;
-    if (size >= 1 && size <= kMaxPackageFileSize) {
+    if (size >= 1 && size <= kMaxPayloadFileSize) {
         desktop.SetControlText(editId, member);
         if (const std::u16string refusal = PackagingRefusal(payload, size, chinese);
             !refusal.empty()) {
@@ -170,7 +169,7 @@ std::uint64_t PackageFileCheck(std::u16string_view path) {
 }
 
 std::u16string PackagingRefusal(bool payload, std::uint64_t size, bool chinese) {
-    if (!payload && size != kOfferSize) {
+    if (!payload && size != kOfferFileSize) {
         return chinese ? u"打包工具将拒绝此 offer 文件：offer 文件必须正好 16 字节，此文件有 " +
                              Number(size) + u" 字节。"
                        : u"The packaging tool will refuse this offer: an offer is exactly 16 "

@@ -12,6 +12,7 @@
 
 #include "app/dialog/language_texts.h"
 #include "app/package/embedded_package.h"
+#include "app/package/package_files.h"
 #include "app/run/run_events.h"
 #include "app/run/update_library.h"
 #include "app/window/desktop.h"
@@ -77,10 +78,6 @@ inline int UnattendedExitStatus(const RunOutcome& outcome) {
     }
     return outcome.noDevice ? 2 : 1;
 }
-
-// The packaging tool takes payloads below 1 MiB; the updater refuses larger
-// ones in the same way.
-inline constexpr std::uint64_t kMaxPayloadFileSize = 1024 * 1024 - 1;
 
 // The library configuration a run uses to find and update `identity`.
 UpdateConfig RunConfigFor(const DeviceIdentity& identity);
