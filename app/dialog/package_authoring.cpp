@@ -12,8 +12,6 @@
 #include <system_error>
 #include <vector>
 
-#include "app/platform/platform.h"
-
 namespace zelk::app {
 namespace {
 
@@ -96,12 +94,13 @@ std::u16string DeviceInfoText(Desktop& desktop) {
 
 // A new directory (never an existing one) readable by its owner only, inside
 // `parent`, holding the device information; its path, or empty.
-std::u16string WritePrivateDeviceInfo(const std::u16string& parent, const std::u16string& text) {
+std::u16string WritePrivateDeviceInfo(Desktop& desktop, const std::u16string& text) {
+    const std::u16string parent = desktop.TempDirectory();
     if (parent.empty()) {
         return {};
     }
     try {
-        const std::string bytes = platform::ToChineseCodePageBytes(text);
+        const std::string bytes = desktop.ToChineseCodePageBytes(text);
         std::random_device entropy;
         std::mt19937_64 random((static_cast<std::uint64_t>(entropy()) << 32) ^ entropy());
         const char16_t separator = parent.back() == u'\\' ? u'\\' : u'/';
@@ -208,7 +207,7 @@ void WriteDeviceInfo(MainDialog& dialog) {
     dialog.Paths().DeviceInfoPath = path;
     bool written = false;
     try {
-        const std::string bytes = platform::ToChineseCodePageBytes(text);
+        const std::string bytes = desktop.ToChineseCodePageBytes(text);
         written = WriteFileReplacing(
             fs::path(path),
             std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
@@ -259,8 +258,7 @@ bool RunPackagingCheck(MainDialog& dialog) {
     if (!dialog.AdminDeviceInfo) {
         KeepAdministratorValues(dialog);
     }
-    const std::u16string ownDeviceInfo =
-        WritePrivateDeviceInfo(desktop.TempDirectory(), *dialog.AdminDeviceInfo);
+    const std::u16string ownDeviceInfo = WritePrivateDeviceInfo(desktop, *dialog.AdminDeviceInfo);
     if (ownDeviceInfo.empty()) {
         desktop.MessageBox(kCreateFileError);
         return false;
