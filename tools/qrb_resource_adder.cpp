@@ -22,7 +22,7 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/image_entry.h"
+#include "app/package/package_files.h"
 #include "resource_adder_arguments.h"
 #include "resource_adder_platform.h"
 
@@ -36,12 +36,11 @@ constexpr int kExitWritten = 0;
 constexpr int kExitWriteFailed = 1;
 constexpr int kExitBadInput = 2;
 
-constexpr std::uintmax_t kOfferSize = zelk::engine::kOfferFileSize;
+using zelk::app::kMaxPayloadFileSize;
+using zelk::app::kOfferFileSize;
+using zelk::app::kPayloadRecordSize;
 // Read limits beyond the checked sizes, so that the check names the problem.
 constexpr std::uintmax_t kOfferReadLimit = 4 * 1024;
-constexpr std::uintmax_t kPayloadRecordSize = zelk::engine::kPayloadRecordSize;
-constexpr std::uintmax_t kPayloadLimit =
-    zelk::engine::kMaxPayloadFileSize + 1;  // payloads stay below this
 constexpr std::uintmax_t kDeviceInfoLimit = 4 * 1024;
 constexpr std::uintmax_t kUpdaterLimit = 512u * 1024 * 1024;
 
@@ -97,7 +96,7 @@ std::optional<std::vector<std::uint8_t>> ReadInput(const fs::path& path, const c
 bool CheckInputs(const fs::path& offerPath, const std::vector<std::uint8_t>& offer,
                  const fs::path& payloadPath, const std::vector<std::uint8_t>& payload,
                  const fs::path& deviceInfoPath, const std::vector<std::uint8_t>& deviceInfo) {
-    if (offer.size() != kOfferSize) {
+    if (offer.size() != kOfferFileSize) {
         Fail(Show(offerPath) + " (OFFER): an offer is exactly 16 bytes, this file has " +
              std::to_string(offer.size()));
         return false;
@@ -163,7 +162,7 @@ int Run(int argc, char** argv) {
         return kExitBadInput;
     }
     // The limit check reads "below 1 MiB": one byte less is the largest size.
-    const auto payload = ReadInput(payloadPath, "PAYLOAD", kPayloadLimit - 1);
+    const auto payload = ReadInput(payloadPath, "PAYLOAD", kMaxPayloadFileSize);
     if (!payload) {
         return kExitBadInput;
     }

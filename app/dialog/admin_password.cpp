@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <new>
 
-#include "app/platform/platform.h"
-
 namespace zelk::app {
 namespace {
 
@@ -25,7 +23,7 @@ bool CAdminPassword::Check(std::u16string_view password) {
     // hashed it in, so the stored digest stays valid.
     bool matches = false;
     try {
-        const std::string bytes = platform::ToAnsiBytes(password.substr(0, kPasswordMaxLength));
+        const std::string bytes = desktop_.ToAnsiBytes(password.substr(0, kPasswordMaxLength));
         matches = Md5Hex(bytes) == storedDigest_;
     } catch (const std::bad_alloc&) {
         // No digest text: the password cannot be checked, so it does not

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/package/md5.h"
 #include "app/window/desktop.h"
 
 namespace zelk::app {
@@ -42,8 +43,5 @@ class CAdminPassword {
     AdminPasswordTexts texts_;
     std::string storedDigest_;
 };
-
-// The 32 lower-case hexadecimal digits of the MD5 digest of `bytes`.
-std::string Md5Hex(std::string_view bytes);
 
 }  // namespace zelk::app

@@ -1,6 +1,7 @@
 #include "app/dialog/package_authoring.h"
 
 #include "app/package/file_replace.h"
+#include "app/package/package_files.h"
 
 #include <array>
 #include <exception>
@@ -11,8 +12,6 @@
 #include <system_error>
 #include <vector>
 
-#include "app/platform/platform.h"
-
 namespace zelk::app {
 namespace {
 
@@ -22,8 +21,6 @@ constexpr char16_t kCreateFileError[] = u"Create file error";
 constexpr char16_t kPackagingTool[] = u"qrb_resource_adder";
 constexpr char16_t kPackagingDirectoryPrefix[] = u"ZelkUpdate-package-";
 constexpr int kPackagingDirectoryTries = 16;
-constexpr std::uint64_t kOfferSize = 16;
-constexpr std::uint64_t kPayloadRecordSize = 57;
 
 std::u16string Number(std::uint64_t value) {
     const std::string digits = std::to_string(value);
@@ -72,7 +69,7 @@ bool ChoosePackageFile(MainDialog& dialog, std::u16string& member, int editId, b
     member = *chosen;
     const std::uint64_t size = member.empty() ? 0 : PackageFileCheck(member);
     const bool chinese = dialog.Texts().ChineseUi;
-    if (size >= 1 && size <= kMaxPackageFileSize) {
+    if (size >= 1 && size <= kMaxPayloadFileSize) {
         desktop.SetControlText(editId, member);
         if (const std::u16string refusal = PackagingRefusal(payload, size, chinese);
             !refusal.empty()) {
@@ -97,12 +94,13 @@ std::u16string DeviceInfoText(Desktop& desktop) {
 
 // A new directory (never an existing one) readable by its owner only, inside
 // `parent`, holding the device information; its path, or empty.
-std::u16string WritePrivateDeviceInfo(const std::u16string& parent, const std::u16string& text) {
+std::u16string WritePrivateDeviceInfo(Desktop& desktop, const std::u16string& text) {
+    const std::u16string parent = desktop.TempDirectory();
     if (parent.empty()) {
         return {};
     }
     try {
-        const std::string bytes = platform::ToChineseCodePageBytes(text);
+        const std::string bytes = desktop.ToChineseCodePageBytes(text);
         std::random_device entropy;
         std::mt19937_64 random((static_cast<std::uint64_t>(entropy()) << 32) ^ entropy());
         const char16_t separator = parent.back() == u'\\' ? u'\\' : u'/';
@@ -170,7 +168,7 @@ std::uint64_t PackageFileCheck(std::u16string_view path) {
 }
 
 std::u16string PackagingRefusal(bool payload, std::uint64_t size, bool chinese) {
-    if (!payload && size != kOfferSize) {
+    if (!payload && size != kOfferFileSize) {
         return chinese ? u"打包工具将拒绝此 offer 文件：offer 文件必须正好 16 字节，此文件有 " +
                              Number(size) + u" 字节。"
                        : u"The packaging tool will refuse this offer: an offer is exactly 16 "
@@ -209,7 +207,7 @@ void WriteDeviceInfo(MainDialog& dialog) {
     dialog.Paths().DeviceInfoPath = path;
     bool written = false;
     try {
-        const std::string bytes = platform::ToChineseCodePageBytes(text);
+        const std::string bytes = desktop.ToChineseCodePageBytes(text);
         written = WriteFileReplacing(
             fs::path(path),
             std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
@@ -260,8 +258,7 @@ bool RunPackagingCheck(MainDialog& dialog) {
     if (!dialog.AdminDeviceInfo) {
         KeepAdministratorValues(dialog);
     }
-    const std::u16string ownDeviceInfo =
-        WritePrivateDeviceInfo(desktop.TempDirectory(), *dialog.AdminDeviceInfo);
+    const std::u16string ownDeviceInfo = WritePrivateDeviceInfo(desktop, *dialog.AdminDeviceInfo);
     if (ownDeviceInfo.empty()) {
         desktop.MessageBox(kCreateFileError);
         return false;

@@ -12,8 +12,6 @@
 
 namespace zelk::app {
 
-inline constexpr std::uint64_t kMaxPackageFileSize = 0xFFFFF;  // below 1 MiB
-
 // The size of a file in bytes; 0 when it cannot be opened.
 std::uint64_t PackageFileCheck(std::u16string_view path);
 

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "app/platform/interrupt.h"
-#include "app/platform/platform.h"
 #include "app/platform/text_encoding.h"
 
 namespace zelk::app {
@@ -295,7 +294,7 @@ void LoadDeviceInfo(Desktop& desktop, const PackagePaths& paths, DeviceIdentity&
     std::array<std::u16string, kDeviceInfoLines> lines;
     // The file is in the Chinese code page, as the package writer writes it.
     for (std::size_t i = 0; i < kDeviceInfoLines; ++i) {
-        lines[i] = platform::FromChineseCodePageBytes(
+        lines[i] = desktop.FromChineseCodePageBytes(
             std::string_view(reinterpret_cast<const char*>(raw[i].data()), raw[i].size()));
     }
     desktop.SetControlText(control::kVidEdit, lines[0]);

@@ -3,8 +3,6 @@
 #include <cstddef>
 #include <string>
 
-#include "app/dialog/admin_password.h"
-
 namespace zelk::app {
 namespace {
 

@@ -50,4 +50,16 @@ LocalTime OsServices::Now() {
     return platform::Now();
 }
 
+std::string OsServices::ToAnsiBytes(std::u16string_view text) {
+    return platform::ToAnsiBytes(text);
+}
+
+std::string OsServices::ToChineseCodePageBytes(std::u16string_view text) {
+    return platform::ToChineseCodePageBytes(text);
+}
+
+std::u16string OsServices::FromChineseCodePageBytes(std::string_view bytes) {
+    return platform::FromChineseCodePageBytes(bytes);
+}
+
 }  // namespace zelk::app

@@ -29,6 +29,9 @@ class OsServices : public virtual SystemServices {
     // To the process's stdout, flushed at once.
     void WriteStdout(std::string_view bytes) override;
     LocalTime Now() override;
+    std::string ToAnsiBytes(std::u16string_view text) override;
+    std::string ToChineseCodePageBytes(std::u16string_view text) override;
+    std::u16string FromChineseCodePageBytes(std::string_view bytes) override;
 
   private:
     std::unique_ptr<platform::ProgressBroadcaster> broadcaster_;

@@ -1,5 +1,5 @@
 // The operating-system services behind the console desktop, one file per OS
-// in app/desktop/linux/ and app/desktop/win32/.
+// in app/platform/linux/ and app/platform/win32/.
 #pragma once
 
 #include <cstdint>

@@ -72,6 +72,15 @@ class SystemServices {
     // Windows the console shows them in its own code page (or as wide text).
     virtual void WriteStdout(std::string_view bytes) = 0;
     virtual LocalTime Now() = 0;
+
+    // Text in the system's code pages, for files and digests other programs
+    // share with this one. A character the code page cannot hold becomes '?';
+    // a byte sequence it does not define reads as U+FFFD.
+    // The "ANSI" code page: CP_ACP on Windows, the locale's codeset on Linux.
+    virtual std::string ToAnsiBytes(std::u16string_view text) = 0;
+    // The Chinese simplified code page: 936 on Windows, GB18030 on Linux.
+    virtual std::string ToChineseCodePageBytes(std::u16string_view text) = 0;
+    virtual std::u16string FromChineseCodePageBytes(std::string_view bytes) = 0;
 };
 
 }  // namespace zelk::app

@@ -12,6 +12,7 @@
 
 #include "app/dialog/language_texts.h"
 #include "app/package/embedded_package.h"
+#include "app/package/package_files.h"
 #include "app/run/run_events.h"
 #include "app/run/update_library.h"
 #include "app/window/desktop.h"
@@ -78,9 +79,6 @@ inline int UnattendedExitStatus(const RunOutcome& outcome) {
     }
     return outcome.noDevice ? 2 : 1;
 }
-
-// The updater refuses payloads above this as the packaging tool does.
-using engine::kMaxPayloadFileSize;
 
 // The library configuration a run uses to find and update `identity`.
 UpdateConfig RunConfigFor(const DeviceIdentity& identity);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/platform/text_encoding.h"
 #include "app/recording_desktop.h"
 
 namespace zelk::app {
@@ -31,6 +32,15 @@ TEST(AdminPasswordTest, RightPasswordPassesQuietly) {
     CAdminPassword dialog(desktop, false, Md5Hex("secret"));
     EXPECT_TRUE(dialog.Check(u"secret"));
     EXPECT_TRUE(desktop.MessageBoxes().empty());
+}
+
+// The digest is of the bytes the desktop's ANSI code page gives, not of any
+// encoding the check picks itself.
+TEST(AdminPasswordTest, DigestIsOfTheDesktopsAnsiBytes) {
+    RecordingDesktop desktop;
+    desktop.ansiBytes = [](std::u16string_view text) { return "cp:" + Utf16ToUtf8(text); };
+    EXPECT_TRUE(CAdminPassword(desktop, false, Md5Hex("cp:secret")).Check(u"secret"));
+    EXPECT_FALSE(CAdminPassword(desktop, false, Md5Hex("secret")).Check(u"secret"));
 }
 
 TEST(AdminPasswordTest, WrongPasswordsAreRefusedWithTheLanguagesMessage) {

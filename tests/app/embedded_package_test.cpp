@@ -145,6 +145,15 @@ TEST_F(EmbeddedPackageTest, ShippedDeviceInfoFillsFieldsAndIdentity) {
     EXPECT_TRUE(desktop_.MessageBoxes().empty());
 }
 
+TEST_F(EmbeddedPackageTest, DeviceInfoLinesAreReadInTheDesktopsChineseCodePage) {
+    WriteFile(dir_ / "DeviceInfo.txt", kShippedDeviceInfo);
+    desktop_.chineseText = [](std::string_view bytes) { return u"cp:" + Utf8ToUtf16(bytes); };
+    DeviceIdentity identity;
+    LoadDeviceInfo(desktop_, PackagePaths{}, identity);
+    EXPECT_EQ(desktop_.ControlText(control::kVidEdit), u"cp:0x320f");
+    EXPECT_EQ(desktop_.ControlText(control::kMiEdit), u"cp:0x02");
+}
+
 TEST_F(EmbeddedPackageTest, ShortFileLeavesMissingLinesEmpty) {
     WriteFile(dir_ / "DeviceInfo.txt", "0x320f\n0x5055\n0xff0b");  // LF only, no last line end
     desktop_.SetChecked(control::kHideWindow, true);

@@ -4,8 +4,6 @@
 
 #include <string>
 
-#include "app/dialog/admin_password.h"
-
 namespace zelk::app {
 namespace {
 

@@ -178,6 +178,12 @@ TEST_F(PackageAuthoringTest, CancelChangesNothing) {
     EXPECT_TRUE(dialog.Paths().DeviceInfoPath.empty());
 }
 
+TEST_F(PackageAuthoringTest, DeviceInfoIsWrittenInTheDesktopsChineseCodePage) {
+    desktop.chineseBytes = [](std::u16string_view text) { return "cp:" + Utf16ToUtf8(text); };
+    WriteDeviceInfo(dialog);
+    EXPECT_EQ(DeviceInfoBytes(), std::string("cp:") + kDefaultDeviceInfo);
+}
+
 TEST_F(PackageAuthoringTest, DeviceInfoHoldsTheEditsAndTheHideWindowBox) {
     WriteDeviceInfo(dialog);
     EXPECT_EQ(DeviceInfoBytes(), kDefaultDeviceInfo);

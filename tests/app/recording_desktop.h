@@ -3,11 +3,13 @@
 // user or another program would have seen.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/platform/platform.h"
 #include "app/window/desktop.h"
 
 namespace zelk::app {
@@ -118,6 +120,19 @@ class RecordingDesktop : public Desktop {
         ++closeRequests_;
     }
     LocalTime Now() override { return {12, 34, 56, 789}; }
+    std::string ToAnsiBytes(std::u16string_view text) override { return ansiBytes(text); }
+    std::string ToChineseCodePageBytes(std::u16string_view text) override {
+        return chineseBytes(text);
+    }
+    std::u16string FromChineseCodePageBytes(std::string_view bytes) override {
+        return chineseText(bytes);
+    }
+
+    // The system's own code pages unless a test puts its own in.
+    std::function<std::string(std::u16string_view)> ansiBytes = platform::ToAnsiBytes;
+    std::function<std::string(std::u16string_view)> chineseBytes = platform::ToChineseCodePageBytes;
+    std::function<std::u16string(std::string_view)> chineseText =
+        platform::FromChineseCodePageBytes;
 
     // What was recorded.
     std::vector<LogEntry> Log() {

@@ -183,4 +183,16 @@ LocalTime QtDesktop::Now() {
     return services_.Now();
 }
 
+std::string QtDesktop::ToAnsiBytes(std::u16string_view text) {
+    return services_.ToAnsiBytes(text);
+}
+
+std::string QtDesktop::ToChineseCodePageBytes(std::u16string_view text) {
+    return services_.ToChineseCodePageBytes(text);
+}
+
+std::u16string QtDesktop::FromChineseCodePageBytes(std::string_view bytes) {
+    return services_.FromChineseCodePageBytes(bytes);
+}
+
 }  // namespace zelk::app::qt

@@ -69,6 +69,9 @@ class QtDesktop final : public Desktop {
     void WriteStdout(std::string_view bytes) override;
     void CloseMainWindow() override;
     LocalTime Now() override;
+    std::string ToAnsiBytes(std::u16string_view text) override;
+    std::string ToChineseCodePageBytes(std::u16string_view text) override;
+    std::u16string FromChineseCodePageBytes(std::string_view bytes) override;
 
   private:
     QtDesktopOptions options_;
