@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "linux/hidraw_backend.h"
-#include "linux/uhid_device.h"
-#include "virtual/virtual_device_file.h"
+#include "hidtransport/linux/hidraw_backend.h"
+#include "tools/linux/uhid_device.h"
+#include "hidtransport/virtual/virtual_device_file.h"
 
 int main(int argc, char** argv) {
     using namespace zelk;

@@ -37,8 +37,8 @@
 #include "sample_firmware_paths.h"
 #include "updatelib/cfu_library.h"
 #include "updatelib/update_config.h"
-#include "virtual/virtual_device_file.h"
-#include "virtual/virtual_hid_backend.h"
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "cfu_messages.h"
+#include "engine/cfu_messages.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "byte_order.h"
-#include "image_entry.h"
+#include "hidtransport/byte_order.h"
+#include "engine/image_entry.h"
 
 namespace zelk::engine {
 namespace {

@@ -1,4 +1,4 @@
-#include "component_table.h"
+#include "engine/component_table.h"
 
 #include <algorithm>
 

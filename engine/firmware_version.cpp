@@ -1,4 +1,4 @@
-#include "firmware_version.h"
+#include "engine/firmware_version.h"
 
 namespace zelk::engine {
 namespace {

@@ -1,4 +1,4 @@
-#include "image_files.h"
+#include "engine/image_files.h"
 
 #include <exception>
 #include <filesystem>

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "image_entry.h"
+#include "engine/image_entry.h"
 
 namespace zelk::engine {
 

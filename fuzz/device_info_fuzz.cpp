@@ -9,9 +9,9 @@
 #include <limits>
 #include <string>
 
-#include "app/package/embedded_package.h"
-#include "app/recording_desktop.h"
-#include "fuzz_support.h"
+#include "app/run/embedded_package.h"
+#include "tests/app/recording_desktop.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "download_procedure.h"
-#include "engine_environment.h"
-#include "fuzz_support.h"
-#include "report_descriptor.h"
+#include "engine/download_procedure.h"
+#include "engine/engine_environment.h"
+#include "fuzz/fuzz_support.h"
+#include "hidtransport/report_descriptor.h"
 
 namespace {
 

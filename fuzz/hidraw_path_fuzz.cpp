@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "linux/hidraw_path.h"
-#include "utf8_text.h"
+#include "hidtransport/linux/hidraw_path.h"
+#include "hidtransport/utf8_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace zelk::hid::hidraw;

@@ -7,9 +7,9 @@
 #include <sstream>
 #include <string>
 
-#include "fuzz_support.h"
-#include "image_entry.h"
-#include "image_files.h"
+#include "fuzz/fuzz_support.h"
+#include "engine/image_entry.h"
+#include "engine/image_files.h"
 
 using zelk::fuzz::Require;
 

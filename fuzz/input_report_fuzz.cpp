@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cfu_messages.h"
-#include "fuzz_support.h"
+#include "engine/cfu_messages.h"
+#include "fuzz/fuzz_support.h"
 
 using zelk::fuzz::Require;
 

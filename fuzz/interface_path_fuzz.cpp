@@ -7,7 +7,7 @@
 #include <string>
 
 #include "capi/hid_listing.h"
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 #include "hidtransport/device_discovery.h"
 
 namespace {

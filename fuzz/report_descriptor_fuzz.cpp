@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "report_descriptor.h"
+#include "hidtransport/report_descriptor.h"
 
 namespace {
 

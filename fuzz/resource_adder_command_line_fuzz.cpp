@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "resource_adder_arguments.h"
+#include "fuzz/fuzz_support.h"
+#include "tools/resource_adder_arguments.h"
 
 using zelk::fuzz::Require;
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cfu_messages.h"
-#include "firmware_version.h"
-#include "fuzz_support.h"
+#include "engine/cfu_messages.h"
+#include "engine/firmware_version.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 

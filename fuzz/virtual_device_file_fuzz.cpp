@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "device_discovery.h"
-#include "fuzz_support.h"
-#include "report_descriptor.h"
-#include "virtual/virtual_device.h"
-#include "virtual/virtual_device_file.h"
+#include "hidtransport/device_discovery.h"
+#include "fuzz/fuzz_support.h"
+#include "hidtransport/report_descriptor.h"
+#include "hidtransport/virtual/virtual_device.h"
+#include "hidtransport/virtual/virtual_device_file.h"
 
 using zelk::fuzz::Require;
 

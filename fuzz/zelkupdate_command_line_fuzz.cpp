@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 
 int ZelkupdateMain(int argc, char** argv);
 

@@ -11,7 +11,7 @@
 #include "app/programs/zelkupdatetool_main.cpp"
 #undef main
 
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     zelk::fuzz::CommandLine commandLine("ZelkUpdateTool", data, size);

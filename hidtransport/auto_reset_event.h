@@ -21,7 +21,7 @@
 #include <mutex>
 #include <thread>
 
-#include "spin_wait.h"
+#include "hidtransport/spin_wait.h"
 
 namespace zelk::hid {
 

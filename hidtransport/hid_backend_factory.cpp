@@ -1,4 +1,4 @@
-#include "hid_backend_factory.h"
+#include "hidtransport/hid_backend_factory.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,9 +6,9 @@
 #include <mutex>
 #include <utility>
 
-#include "hid_platform.h"
-#include "virtual/virtual_device_file.h"
-#include "virtual/virtual_hid_backend.h"
+#include "hidtransport/hid_platform.h"
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 
 namespace zelk::hid {
 namespace {

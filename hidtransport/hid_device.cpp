@@ -1,4 +1,4 @@
-#include "hid_device.h"
+#include "hidtransport/hid_device.h"
 
 #include <algorithm>
 #include <array>

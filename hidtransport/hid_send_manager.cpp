@@ -1,4 +1,4 @@
-#include "hid_send_manager.h"
+#include "hidtransport/hid_send_manager.h"
 
 #include <cstring>
 

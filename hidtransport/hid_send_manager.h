@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "auto_reset_event.h"
-#include "hid_device.h"
+#include "hidtransport/auto_reset_event.h"
+#include "hidtransport/hid_device.h"
 
 namespace zelk::hid {
 

@@ -2,7 +2,7 @@
 #include <regex>
 #include <string>
 
-#include "device_discovery.h"
+#include "hidtransport/device_discovery.h"
 
 namespace zelk::hid {
 namespace {

@@ -1,4 +1,4 @@
-#include "report_descriptor.h"
+#include "hidtransport/report_descriptor.h"
 
 #include <algorithm>
 #include <optional>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "hid_platform.h"
+#include "hidtransport/hid_platform.h"
 
 namespace zelk::hid {
 

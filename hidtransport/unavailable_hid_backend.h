@@ -2,7 +2,7 @@
 // interface and opens nothing, so the program reports "no device" cleanly.
 #pragma once
 
-#include "hid_platform.h"
+#include "hidtransport/hid_platform.h"
 
 namespace zelk::hid {
 

@@ -1,4 +1,4 @@
-#include "wait_clock.h"
+#include "hidtransport/wait_clock.h"
 
 namespace zelk {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <thread>
 
-#include "auto_reset_event.h"
+#include "hidtransport/auto_reset_event.h"
 
 namespace zelk {
 

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "app/package/package_files.h"
-#include "resource_adder_arguments.h"
-#include "resource_adder_platform.h"
+#include "tools/resource_adder_arguments.h"
+#include "tools/resource_adder_platform.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "resource_adder_arguments.h"
+#include "tools/resource_adder_arguments.h"
 
 #include <system_error>
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "app/package/md5.h"
-#include "app/window/desktop.h"
+#include "app/desktop/desktop.h"
 
 namespace zelk::app {
 

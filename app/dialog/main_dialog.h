@@ -10,10 +10,10 @@
 #include <string>
 #include <thread>
 
-#include "app/dialog/language_texts.h"
-#include "app/package/embedded_package.h"
+#include "app/text/language_texts.h"
+#include "app/run/embedded_package.h"
 #include "app/run/update_driver.h"
-#include "app/window/desktop.h"
+#include "app/desktop/desktop.h"
 
 namespace zelk::app {
 

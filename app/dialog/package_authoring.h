@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "app/dialog/main_dialog.h"
-#include "app/window/desktop.h"
+#include "app/desktop/desktop.h"
 
 namespace zelk::app {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "byte_order.h"
+#include "hidtransport/byte_order.h"
 
 namespace zelk::app {
 namespace {

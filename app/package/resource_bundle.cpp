@@ -6,8 +6,8 @@
 #include <fstream>
 #include <limits>
 
-#include "app/platform/text_encoding.h"
-#include "byte_order.h"
+#include "app/text/text_encoding.h"
+#include "hidtransport/byte_order.h"
 
 namespace zelk::app {
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/window/desktop.h"
+#include "app/platform/system_services.h"
 
 namespace zelk::app::platform {
 

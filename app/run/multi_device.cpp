@@ -6,11 +6,11 @@
 #include <memory>
 #include <thread>
 
-#include "app/platform/text_encoding.h"
+#include "app/text/text_encoding.h"
 #include "app/run/run_messages.h"
 #include "capi/c_library.h"
-#include "device_discovery.h"
-#include "hid_backend_factory.h"
+#include "hidtransport/device_discovery.h"
+#include "hidtransport/hid_backend_factory.h"
 
 namespace zelk::app {
 namespace {

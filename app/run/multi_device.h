@@ -14,8 +14,8 @@
 
 #include "app/run/json_lines_sink.h"
 #include "app/run/update_driver.h"
-#include "app/window/desktop.h"
-#include "cfu_library.h"
+#include "app/desktop/desktop.h"
+#include "updatelib/cfu_library.h"
 
 namespace zelk::app {
 

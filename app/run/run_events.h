@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/package/embedded_package.h"
+#include "app/run/embedded_package.h"
 #include "zelk/cfu_update.h"
 
 namespace zelk::app {

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/package/embedded_package.h"
-#include "cfu_library.h"
+#include "app/run/embedded_package.h"
+#include "updatelib/cfu_library.h"
 
 namespace zelk::app {
 

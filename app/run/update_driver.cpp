@@ -11,13 +11,13 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/platform/text_encoding.h"
+#include "app/text/text_encoding.h"
 #include "app/run/read_back_target.h"
 #include "app/run/run_messages.h"
-#include "byte_order.h"
+#include "hidtransport/byte_order.h"
 #include "capi/records.h"
-#include "firmware_version.h"
-#include "hid_backend_factory.h"
+#include "engine/firmware_version.h"
+#include "hidtransport/hid_backend_factory.h"
 #include "updatelib/update_config.h"
 
 namespace zelk::app {

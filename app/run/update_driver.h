@@ -10,15 +10,15 @@
 #include <utility>
 #include <vector>
 
-#include "app/dialog/language_texts.h"
-#include "app/package/embedded_package.h"
+#include "app/text/language_texts.h"
+#include "app/run/embedded_package.h"
 #include "app/package/package_files.h"
 #include "app/run/run_events.h"
 #include "app/run/update_library.h"
-#include "app/window/desktop.h"
-#include "cfu_library.h"
+#include "app/desktop/desktop.h"
+#include "updatelib/cfu_library.h"
 #include "engine/image_entry.h"
-#include "wait_clock.h"
+#include "hidtransport/wait_clock.h"
 
 namespace zelk::app {
 

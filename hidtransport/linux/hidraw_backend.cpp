@@ -1,4 +1,4 @@
-#include "linux/hidraw_backend.h"
+#include "hidtransport/linux/hidraw_backend.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -22,9 +22,9 @@
 #include <new>
 #include <utility>
 
-#include "linux/hidraw_path.h"
-#include "report_descriptor.h"
-#include "utf8_text.h"
+#include "hidtransport/linux/hidraw_path.h"
+#include "hidtransport/report_descriptor.h"
+#include "hidtransport/utf8_text.h"
 
 namespace zelk::hid::hidraw {
 namespace {

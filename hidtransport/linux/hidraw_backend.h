@@ -28,7 +28,7 @@
 #include <set>
 #include <string>
 
-#include "hid_platform.h"
+#include "hidtransport/hid_platform.h"
 
 namespace zelk::hid::hidraw {
 

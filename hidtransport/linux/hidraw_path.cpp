@@ -1,4 +1,4 @@
-#include "linux/hidraw_path.h"
+#include "hidtransport/linux/hidraw_path.h"
 
 #include <charconv>
 #include <cstdio>

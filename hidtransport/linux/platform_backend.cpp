@@ -1,5 +1,5 @@
-#include "hid_platform.h"
-#include "linux/hidraw_backend.h"
+#include "hidtransport/hid_platform.h"
+#include "hidtransport/linux/hidraw_backend.h"
 
 namespace zelk::hid {
 

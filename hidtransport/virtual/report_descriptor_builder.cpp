@@ -1,4 +1,4 @@
-#include "virtual/report_descriptor_builder.h"
+#include "hidtransport/virtual/report_descriptor_builder.h"
 
 namespace zelk::hid::virt {
 namespace {

@@ -1,4 +1,4 @@
-#include "virtual/virtual_device.h"
+#include "hidtransport/virtual/virtual_device.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,9 +6,9 @@
 #include <thread>
 #include <utility>
 
-#include "report_descriptor.h"
-#include "spin_wait.h"
-#include "virtual/report_descriptor_builder.h"
+#include "hidtransport/report_descriptor.h"
+#include "hidtransport/spin_wait.h"
+#include "hidtransport/virtual/report_descriptor_builder.h"
 
 namespace zelk::hid::virt {
 namespace {

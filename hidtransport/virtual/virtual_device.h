@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hid_platform.h"
+#include "hidtransport/hid_platform.h"
 
 namespace zelk::hid::virt {
 

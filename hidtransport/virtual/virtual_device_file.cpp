@@ -1,4 +1,4 @@
-#include "virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_device_file.h"
 
 #ifdef _WIN32
 #include <sys/stat.h>
@@ -22,7 +22,7 @@
 #include <system_error>
 #include <utility>
 
-#include "report_descriptor.h"
+#include "hidtransport/report_descriptor.h"
 
 namespace zelk::hid::virt {
 namespace {

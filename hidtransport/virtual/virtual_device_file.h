@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "virtual/virtual_device.h"
+#include "hidtransport/virtual/virtual_device.h"
 
 namespace zelk::hid::virt {
 

@@ -1,12 +1,12 @@
-#include "virtual/virtual_hid_backend.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 
 #include <algorithm>
 #include <shared_mutex>
 #include <string>
 #include <utility>
 
-#include "report_descriptor.h"
-#include "utf8_text.h"
+#include "hidtransport/report_descriptor.h"
+#include "hidtransport/utf8_text.h"
 
 namespace zelk::hid::virt {
 namespace {

@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "hid_platform.h"
-#include "virtual/virtual_device.h"
+#include "hidtransport/hid_platform.h"
+#include "hidtransport/virtual/virtual_device.h"
 
 namespace zelk::hid::virt {
 

@@ -1,6 +1,6 @@
-#include "hid_platform.h"
-#include "win32_hid_api.h"
-#include "win32_hid_backend.h"
+#include "hidtransport/hid_platform.h"
+#include "hidtransport/windows/win32_hid_api.h"
+#include "hidtransport/windows/win32_hid_backend.h"
 
 namespace zelk::hid {
 

@@ -1,4 +1,4 @@
-#include "win32_hid_api.h"
+#include "hidtransport/windows/win32_hid_api.h"
 
 #include <setupapi.h>
 

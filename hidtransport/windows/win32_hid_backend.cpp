@@ -1,4 +1,4 @@
-#include "win32_hid_backend.h"
+#include "hidtransport/windows/win32_hid_backend.h"
 
 #include <algorithm>
 #include <array>

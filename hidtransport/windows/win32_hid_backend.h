@@ -10,8 +10,8 @@
 #include <mutex>
 #include <string>
 
-#include "hid_platform.h"
-#include "win32_hid_api.h"
+#include "hidtransport/hid_platform.h"
+#include "hidtransport/windows/win32_hid_api.h"
 
 namespace zelk::hid::win32 {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/platform/text_encoding.h"
-#include "app/recording_desktop.h"
+#include "app/text/text_encoding.h"
+#include "tests/app/recording_desktop.h"
 
 namespace zelk::app {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/package/embedded_package.h"
+#include "app/run/embedded_package.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/platform/platform.h"
-#include "app/platform/text_encoding.h"
-#include "app/recording_desktop.h"
+#include "app/text/text_encoding.h"
+#include "tests/app/recording_desktop.h"
 
 namespace zelk::app {
 namespace {

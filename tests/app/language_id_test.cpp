@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/platform/platform.h"
-#include "app/scoped_environment.h"
+#include "tests/app/scoped_environment.h"
 
 namespace zelk::app {
 namespace {

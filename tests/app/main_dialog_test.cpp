@@ -8,11 +8,11 @@
 #include <iterator>
 #include <string>
 
-#include "app/recording_desktop.h"
+#include "tests/app/recording_desktop.h"
 #include "sample_firmware_paths.h"
-#include "support/fast_wait_clock.h"
-#include "virtual/virtual_device_file.h"
-#include "virtual/virtual_hid_backend.h"
+#include "tests/support/fast_wait_clock.h"
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 
 namespace zelk::app {
 namespace {

@@ -11,12 +11,12 @@
 #include <iterator>
 #include <string>
 
-#include "app/platform/text_encoding.h"
-#include "app/recording_desktop.h"
-#include "scratch_directory.h"
-#include "support/fast_wait_clock.h"
-#include "virtual/virtual_device_file.h"
-#include "virtual/virtual_hid_backend.h"
+#include "app/text/text_encoding.h"
+#include "tests/app/recording_desktop.h"
+#include "tests/app/scratch_directory.h"
+#include "tests/support/fast_wait_clock.h"
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 
 namespace zelk::app {
 namespace {

@@ -20,8 +20,8 @@
 #include <gtest/gtest.h>
 
 #include "app/platform/platform.h"
-#include "app/scoped_environment.h"
-#include "app/scratch_directory.h"
+#include "tests/app/scoped_environment.h"
+#include "tests/app/scratch_directory.h"
 
 extern char** environ;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/platform/platform.h"
-#include "app/window/desktop.h"
+#include "app/desktop/desktop.h"
 
 namespace zelk::app {
 

@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "app/platform/platform.h"
-#include "app/platform/text_encoding.h"
-#include "app/scratch_directory.h"
+#include "app/text/text_encoding.h"
+#include "tests/app/scratch_directory.h"
 
 namespace zelk::app {
 namespace {

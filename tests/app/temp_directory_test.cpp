@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "app/platform/platform.h"
-#include "app/platform/text_encoding.h"
-#include "app/scoped_environment.h"
-#include "app/scratch_directory.h"
+#include "app/text/text_encoding.h"
+#include "tests/app/scoped_environment.h"
+#include "tests/app/scratch_directory.h"
 
 namespace zelk::app {
 namespace {

@@ -6,12 +6,12 @@
 #include <fstream>
 #include <string>
 
-#include "app/platform/text_encoding.h"
-#include "app/recording_desktop.h"
+#include "app/text/text_encoding.h"
+#include "tests/app/recording_desktop.h"
 #include "sample_firmware_paths.h"
-#include "support/fast_wait_clock.h"
-#include "virtual/virtual_device_file.h"
-#include "virtual/virtual_hid_backend.h"
+#include "tests/support/fast_wait_clock.h"
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 
 namespace zelk::app {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "hidtransport/byte_order.h"
-#include "library_test_support.h"
+#include "tests/capi/library_test_support.h"
 
 namespace zelk::cfu {
 namespace {

@@ -14,10 +14,10 @@
 
 #include "capi/c_library.h"
 #include "capi/records.h"
-#include "support/fast_wait_clock.h"
+#include "tests/support/fast_wait_clock.h"
 #include "updatelib/update_config.h"
-#include "virtual/virtual_device_file.h"
-#include "virtual/virtual_hid_backend.h"
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 #include "zelk/cfu_result_codes.h"
 
 namespace zelk::cfu {

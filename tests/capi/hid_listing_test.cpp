@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "hidtransport/virtual_test_support.h"
+#include "tests/hidtransport/virtual_test_support.h"
 
 namespace zelk::capi {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "library_test_support.h"
+#include "tests/capi/library_test_support.h"
 #include "zelk/cfu_result_codes.h"
 
 namespace zelk::cfu {

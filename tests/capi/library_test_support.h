@@ -13,10 +13,10 @@
 #include "capi/c_library.h"
 #include "capi/records.h"
 #include "sample_firmware_paths.h"
-#include "support/fast_wait_clock.h"
+#include "tests/support/fast_wait_clock.h"
 #include "updatelib/update_config.h"
-#include "virtual/virtual_device_file.h"
-#include "virtual/virtual_hid_backend.h"
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 
 namespace zelk::cfu::testing {
 

@@ -3,8 +3,8 @@
 #include <array>
 #include <vector>
 
-#include "cfu_messages.h"
-#include "image_entry.h"
+#include "engine/cfu_messages.h"
+#include "engine/image_entry.h"
 
 namespace zelk::engine {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "firmware_version.h"
+#include "engine/firmware_version.h"
 
 namespace zelk::engine {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "flow_control_policy.h"
+#include "engine/flow_control_policy.h"
 
 namespace zelk::engine {
 namespace {

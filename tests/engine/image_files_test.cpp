@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "image_files.h"
+#include "engine/image_files.h"
 
 #if __has_include("sample_firmware_paths.h")
 #include "sample_firmware_paths.h"

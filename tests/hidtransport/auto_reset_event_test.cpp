@@ -1,4 +1,4 @@
-#include "auto_reset_event.h"
+#include "hidtransport/auto_reset_event.h"
 
 #include <gtest/gtest.h>
 

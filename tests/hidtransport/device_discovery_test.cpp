@@ -1,10 +1,10 @@
-#include "device_discovery.h"
+#include "hidtransport/device_discovery.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "virtual_test_support.h"
+#include "tests/hidtransport/virtual_test_support.h"
 
 namespace zelk::hid {
 namespace {

@@ -1,4 +1,4 @@
-#include "hid_device.h"
+#include "hidtransport/hid_device.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "virtual_test_support.h"
+#include "tests/hidtransport/virtual_test_support.h"
 
 namespace zelk::hid {
 namespace {

@@ -1,10 +1,10 @@
-#include "hid_send_manager.h"
+#include "hidtransport/hid_send_manager.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "virtual_test_support.h"
+#include "tests/hidtransport/virtual_test_support.h"
 
 namespace zelk::hid {
 namespace {

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "device_discovery.h"
-#include "linux/hidraw_backend.h"
-#include "linux/hidraw_path.h"
-#include "virtual/report_descriptor_builder.h"
-#include "virtual/virtual_device_file.h"
+#include "hidtransport/device_discovery.h"
+#include "hidtransport/linux/hidraw_backend.h"
+#include "hidtransport/linux/hidraw_path.h"
+#include "hidtransport/virtual/report_descriptor_builder.h"
+#include "hidtransport/virtual/virtual_device_file.h"
 
 namespace zelk::hid::hidraw {
 namespace {

@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "hid_platform.h"
-#include "virtual/report_descriptor_builder.h"
-#include "virtual/virtual_device.h"
-#include "virtual/virtual_device_file.h"
-#include "virtual/virtual_hid_backend.h"
+#include "hidtransport/hid_platform.h"
+#include "hidtransport/virtual/report_descriptor_builder.h"
+#include "hidtransport/virtual/virtual_device.h"
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 
 namespace zelk::hid::virt {
 namespace {

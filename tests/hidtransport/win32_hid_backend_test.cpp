@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "windows/win32_hid_api.h"
-#include "windows/win32_hid_backend.h"
+#include "hidtransport/windows/win32_hid_api.h"
+#include "hidtransport/windows/win32_hid_backend.h"
 
 // Script rows name only the fields that differ from a plain pending read.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"

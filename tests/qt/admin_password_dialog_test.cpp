@@ -8,7 +8,7 @@
 #include <functional>
 #include <set>
 
-#include "window_fixture.h"
+#include "tests/qt/window_fixture.h"
 
 namespace zelk::app::qt {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "app/window/qt/about_dialog.h"
 #include "app/window/qt/progress_caption.h"
-#include "window_fixture.h"
+#include "tests/qt/window_fixture.h"
 
 namespace zelk::app::qt {
 namespace {

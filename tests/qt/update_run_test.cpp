@@ -3,7 +3,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
-#include "window_fixture.h"
+#include "tests/qt/window_fixture.h"
 
 namespace zelk::app::qt {
 namespace {

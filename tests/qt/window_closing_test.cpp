@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "window_fixture.h"
+#include "tests/qt/window_fixture.h"
 
 namespace zelk::app::qt {
 namespace {

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <vector>
 
-#include "wait_clock.h"
+#include "hidtransport/wait_clock.h"
 
 namespace zelk::testing {
 

@@ -1,6 +1,6 @@
 // zelk-uhid-device runs as root and writes its flash and ready files where
 // the caller says; a link planted there must not let it truncate another file.
-#include "linux/no_follow_file.h"
+#include "tools/linux/no_follow_file.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -1,4 +1,4 @@
-#include "linux/no_follow_file.h"
+#include "tools/linux/no_follow_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

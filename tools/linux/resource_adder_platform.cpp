@@ -1,5 +1,5 @@
 // Linux: the resources travel as a package appended to the ELF file.
-#include "resource_adder_platform.h"
+#include "tools/resource_adder_platform.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

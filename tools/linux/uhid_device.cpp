@@ -1,4 +1,4 @@
-#include "linux/uhid_device.h"
+#include "tools/linux/uhid_device.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "report_descriptor.h"
+#include "hidtransport/report_descriptor.h"
 
 namespace zelk::uhid {
 namespace {

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "virtual/virtual_device.h"
+#include "hidtransport/virtual/virtual_device.h"
 
 namespace zelk::uhid {
 

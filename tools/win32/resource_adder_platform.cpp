@@ -1,6 +1,6 @@
 // Windows: the resources are resources of the .exe, written with the
 // resource update calls into a copy of the updater.
-#include "resource_adder_platform.h"
+#include "tools/resource_adder_platform.h"
 
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX

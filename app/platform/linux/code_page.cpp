@@ -5,7 +5,7 @@
 #include <array>
 #include <cerrno>
 
-#include "app/platform/text_encoding.h"
+#include "app/text/text_encoding.h"
 
 namespace zelk::app::platform {
 namespace {

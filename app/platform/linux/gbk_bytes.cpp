@@ -9,7 +9,7 @@
 
 #include "app/platform/linux/code_page.h"
 #include "app/platform/platform.h"
-#include "app/platform/text_encoding.h"
+#include "app/text/text_encoding.h"
 
 namespace zelk::app::platform {
 

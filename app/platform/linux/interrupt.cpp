@@ -11,7 +11,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "app/platform/text_encoding.h"
+#include "app/text/text_encoding.h"
 
 namespace zelk::app {
 namespace {

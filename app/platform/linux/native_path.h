@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/platform/text_encoding.h"
+#include "app/text/text_encoding.h"
 
 namespace zelk::app::platform {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/platform/platform.h"
-#include "app/platform/text_encoding.h"
+#include "app/text/text_encoding.h"
 
 namespace zelk::app::platform {
 namespace {

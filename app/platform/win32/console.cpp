@@ -1,6 +1,6 @@
 #include "app/platform/platform.h"
 
-#include "app/platform/text_encoding.h"
+#include "app/text/text_encoding.h"
 #include "app/platform/win32/code_page.h"
 #include "app/platform/win32/wide_text.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/platform/text_encoding.h"
+#include "app/text/text_encoding.h"
 
 namespace zelk::app {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "app/platform/os_services.h"
 #include "app/platform/platform.h"
-#include "app/window/desktop.h"
+#include "app/desktop/desktop.h"
 
 namespace zelk::app {
 

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QTextEdit>
 
-#include "app/window/desktop.h"
+#include "app/desktop/desktop.h"
 
 namespace zelk::app::qt {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/window/desktop.h"
+#include "app/desktop/desktop.h"
 
 namespace zelk::app::qt {
 

@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "app/platform/os_services.h"
-#include "app/window/desktop.h"
+#include "app/desktop/desktop.h"
 #include "app/window/qt/main_window.h"
 
 class QFileDialog;

@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "app/platform/os_services.h"
-#include "app/window/desktop.h"
+#include "app/desktop/desktop.h"
 
 namespace zelk::app::win32 {
 

@@ -1,5 +1,5 @@
 // The packaging tool's command line and its test of the updater's format.
-#include "resource_adder_arguments.h"
+#include "tools/resource_adder_arguments.h"
 
 #include <gtest/gtest.h>
 

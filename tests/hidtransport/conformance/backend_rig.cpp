@@ -1,4 +1,4 @@
-#include "conformance/backend_rig.h"
+#include "tests/hidtransport/conformance/backend_rig.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,9 +7,9 @@
 #include <string_view>
 #include <thread>
 
-#include "linux/hidraw_backend.h"
-#include "linux/uhid_device.h"
-#include "virtual/virtual_hid_backend.h"
+#include "hidtransport/linux/hidraw_backend.h"
+#include "tools/linux/uhid_device.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 
 namespace zelk::hid::conformance {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "hid_platform.h"
-#include "virtual/virtual_device.h"
+#include "hidtransport/hid_platform.h"
+#include "hidtransport/virtual/virtual_device.h"
 
 namespace zelk::hid::conformance {
 

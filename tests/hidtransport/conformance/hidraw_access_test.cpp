@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "linux/hidraw_backend.h"
-#include "linux/uhid_device.h"
-#include "virtual/virtual_device_file.h"
+#include "hidtransport/linux/hidraw_backend.h"
+#include "tools/linux/uhid_device.h"
+#include "hidtransport/virtual/virtual_device_file.h"
 
 namespace zelk::hid::hidraw {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/dialog/language_texts.h"
+#include "app/text/language_texts.h"
 
 namespace zelk::app {
 namespace {

@@ -13,7 +13,7 @@
 #pragma once
 
 #include "app/platform/system_services.h"
-#include "app/window/desktop_window.h"
+#include "app/desktop/desktop_window.h"
 
 namespace zelk::app {
 

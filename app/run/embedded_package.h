@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/window/desktop.h"
+#include "app/desktop/desktop.h"
 
 namespace zelk::app {
 

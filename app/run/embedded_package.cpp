@@ -1,4 +1,4 @@
-#include "app/package/embedded_package.h"
+#include "app/run/embedded_package.h"
 
 #include "app/package/file_replace.h"
 
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/platform/interrupt.h"
-#include "app/platform/text_encoding.h"
+#include "app/text/text_encoding.h"
 
 namespace zelk::app {
 namespace {

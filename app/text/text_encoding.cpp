@@ -1,4 +1,4 @@
-#include "app/platform/text_encoding.h"
+#include "app/text/text_encoding.h"
 
 namespace zelk::app {
 namespace {
