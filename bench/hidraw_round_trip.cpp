@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "hidtransport/linux/hidraw_backend.h"
-#include "tools/linux/uhid_device.h"
 #include "hidtransport/virtual/virtual_device_file.h"
+#include "tools/linux/uhid_device.h"
 
 int main(int argc, char** argv) {
     using namespace zelk;

@@ -34,11 +34,11 @@
 #include <thread>
 #include <vector>
 
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 #include "sample_firmware_paths.h"
 #include "updatelib/cfu_library.h"
 #include "updatelib/update_config.h"
-#include "hidtransport/virtual/virtual_device_file.h"
-#include "hidtransport/virtual/virtual_hid_backend.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "hidtransport/byte_order.h"
 #include "engine/image_entry.h"
+#include "hidtransport/byte_order.h"
 
 namespace zelk::engine {
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "app/run/embedded_package.h"
-#include "tests/app/recording_desktop.h"
 #include "fuzz/fuzz_support.h"
+#include "tests/app/recording_desktop.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <sstream>
 #include <string>
 
-#include "fuzz/fuzz_support.h"
 #include "engine/image_entry.h"
 #include "engine/image_files.h"
+#include "fuzz/fuzz_support.h"
 
 using zelk::fuzz::Require;
 

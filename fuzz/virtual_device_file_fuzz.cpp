@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "hidtransport/device_discovery.h"
 #include "fuzz/fuzz_support.h"
+#include "hidtransport/device_discovery.h"
 #include "hidtransport/report_descriptor.h"
 #include "hidtransport/virtual/virtual_device.h"
 #include "hidtransport/virtual/virtual_device_file.h"

@@ -14,8 +14,8 @@
 #include <system_error>
 #include <vector>
 
-#include "hidtransport/byte_order.h"
 #include "engine/image_entry.h"
+#include "hidtransport/byte_order.h"
 
 namespace {
 

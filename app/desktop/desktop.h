@@ -12,8 +12,8 @@
 // Desktop without any forwarding.
 #pragma once
 
-#include "app/platform/system_services.h"
 #include "app/desktop/desktop_window.h"
+#include "app/platform/system_services.h"
 
 namespace zelk::app {
 

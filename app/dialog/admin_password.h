@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/package/md5.h"
 #include "app/desktop/desktop.h"
+#include "app/package/md5.h"
 
 namespace zelk::app {
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <thread>
 
-#include "app/text/language_texts.h"
+#include "app/desktop/desktop.h"
 #include "app/run/embedded_package.h"
 #include "app/run/update_driver.h"
-#include "app/desktop/desktop.h"
+#include "app/text/language_texts.h"
 
 namespace zelk::app {
 

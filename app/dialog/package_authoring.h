@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/dialog/main_dialog.h"
 #include "app/desktop/desktop.h"
+#include "app/dialog/main_dialog.h"
 
 namespace zelk::app {
 

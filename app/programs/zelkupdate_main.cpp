@@ -22,14 +22,14 @@
 
 #include "app/dialog/main_dialog.h"
 #include "app/platform/interrupt.h"
-#include "app/text/text_encoding.h"
 #include "app/run/json_lines_sink.h"
 #include "app/run/multi_device.h"
 #include "app/run/update_driver.h"
+#include "app/text/text_encoding.h"
 #include "app/window/console/console_desktop.h"
-#include "updatelib/cfu_library.h"
 #include "hidtransport/hid_platform.h"
 #include "hidtransport/wait_clock.h"
+#include "updatelib/cfu_library.h"
 #include "zelk_version.h"
 
 namespace {

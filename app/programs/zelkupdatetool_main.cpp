@@ -21,9 +21,9 @@
 #include "app/window/qt/qt_desktop.h"
 #include "app/window/qt/run_wait.h"
 #include "app/window/qt/screenshot.h"
-#include "updatelib/cfu_library.h"
 #include "hidtransport/hid_platform.h"
 #include "hidtransport/wait_clock.h"
+#include "updatelib/cfu_library.h"
 #include "zelk_version.h"
 
 namespace {

@@ -21,9 +21,9 @@
 #include "app/run/update_driver.h"
 #include "app/window/win32/main_window.h"
 #include "app/window/win32/resource_ids.h"
-#include "updatelib/cfu_library.h"
 #include "hidtransport/hid_platform.h"
 #include "hidtransport/wait_clock.h"
+#include "updatelib/cfu_library.h"
 #include "zelk_version.h"
 
 namespace {

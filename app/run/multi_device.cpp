@@ -6,8 +6,8 @@
 #include <memory>
 #include <thread>
 
-#include "app/text/text_encoding.h"
 #include "app/run/run_messages.h"
+#include "app/text/text_encoding.h"
 #include "capi/c_library.h"
 #include "hidtransport/device_discovery.h"
 #include "hidtransport/hid_backend_factory.h"

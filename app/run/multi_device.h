@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "app/desktop/desktop.h"
 #include "app/run/json_lines_sink.h"
 #include "app/run/update_driver.h"
-#include "app/desktop/desktop.h"
 #include "updatelib/cfu_library.h"
 
 namespace zelk::app {

@@ -11,12 +11,12 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/text/text_encoding.h"
 #include "app/run/read_back_target.h"
 #include "app/run/run_messages.h"
-#include "hidtransport/byte_order.h"
+#include "app/text/text_encoding.h"
 #include "capi/records.h"
 #include "engine/firmware_version.h"
+#include "hidtransport/byte_order.h"
 #include "hidtransport/hid_backend_factory.h"
 #include "updatelib/update_config.h"
 

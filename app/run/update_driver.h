@@ -10,15 +10,15 @@
 #include <utility>
 #include <vector>
 
-#include "app/text/language_texts.h"
-#include "app/run/embedded_package.h"
+#include "app/desktop/desktop.h"
 #include "app/package/package_files.h"
+#include "app/run/embedded_package.h"
 #include "app/run/run_events.h"
 #include "app/run/update_library.h"
-#include "app/desktop/desktop.h"
-#include "updatelib/cfu_library.h"
+#include "app/text/language_texts.h"
 #include "engine/image_entry.h"
 #include "hidtransport/wait_clock.h"
+#include "updatelib/cfu_library.h"
 
 namespace zelk::app {
 

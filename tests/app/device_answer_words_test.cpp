@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "app/text/text_encoding.h"
-#include "tests/app/recording_desktop.h"
 #include "app/run/json_lines_sink.h"
 #include "app/run/run_messages.h"
 #include "app/run/update_driver.h"
+#include "app/text/text_encoding.h"
 #include "capi/records.h"
-#include "tests/app/captured_lines.h"
-#include "sample_firmware_paths.h"
-#include "tests/support/fast_wait_clock.h"
 #include "hidtransport/virtual/virtual_device_file.h"
 #include "hidtransport/virtual/virtual_hid_backend.h"
+#include "sample_firmware_paths.h"
+#include "tests/app/captured_lines.h"
+#include "tests/app/recording_desktop.h"
+#include "tests/support/fast_wait_clock.h"
 #include "zelk/cfu_result_codes.h"
 
 namespace zelk::app {

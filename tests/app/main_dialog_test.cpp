@@ -8,11 +8,11 @@
 #include <iterator>
 #include <string>
 
-#include "tests/app/recording_desktop.h"
-#include "sample_firmware_paths.h"
-#include "tests/support/fast_wait_clock.h"
 #include "hidtransport/virtual/virtual_device_file.h"
 #include "hidtransport/virtual/virtual_hid_backend.h"
+#include "sample_firmware_paths.h"
+#include "tests/app/recording_desktop.h"
+#include "tests/support/fast_wait_clock.h"
 
 namespace zelk::app {
 namespace {

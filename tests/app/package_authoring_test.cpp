@@ -12,11 +12,11 @@
 #include <string>
 
 #include "app/text/text_encoding.h"
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 #include "tests/app/recording_desktop.h"
 #include "tests/app/scratch_directory.h"
 #include "tests/support/fast_wait_clock.h"
-#include "hidtransport/virtual/virtual_device_file.h"
-#include "hidtransport/virtual/virtual_hid_backend.h"
 
 namespace zelk::app {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/platform/platform.h"
 #include "app/desktop/desktop.h"
+#include "app/platform/platform.h"
 
 namespace zelk::app {
 

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/recording_desktop.h"
 #include "app/run/update_driver.h"
-#include "sample_firmware_paths.h"
-#include "tests/support/fast_wait_clock.h"
 #include "hidtransport/virtual/virtual_device_file.h"
 #include "hidtransport/virtual/virtual_hid_backend.h"
+#include "sample_firmware_paths.h"
+#include "tests/app/recording_desktop.h"
+#include "tests/support/fast_wait_clock.h"
 #include "zelk/cfu_result_codes.h"
 
 namespace zelk::app {

@@ -14,10 +14,10 @@
 
 #include "capi/c_library.h"
 #include "capi/records.h"
-#include "tests/support/fast_wait_clock.h"
-#include "updatelib/update_config.h"
 #include "hidtransport/virtual/virtual_device_file.h"
 #include "hidtransport/virtual/virtual_hid_backend.h"
+#include "tests/support/fast_wait_clock.h"
+#include "updatelib/update_config.h"
 #include "zelk/cfu_result_codes.h"
 
 namespace zelk::cfu {

@@ -12,11 +12,11 @@
 
 #include "capi/c_library.h"
 #include "capi/records.h"
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 #include "sample_firmware_paths.h"
 #include "tests/support/fast_wait_clock.h"
 #include "updatelib/update_config.h"
-#include "hidtransport/virtual/virtual_device_file.h"
-#include "hidtransport/virtual/virtual_hid_backend.h"
 
 namespace zelk::cfu::testing {
 

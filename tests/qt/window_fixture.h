@@ -16,15 +16,15 @@
 #include <vector>
 
 #include "app/dialog/main_dialog.h"
-#include "tests/app/recording_desktop.h"
 #include "app/run/update_driver.h"
 #include "app/window/qt/dialog_actions.h"
 #include "app/window/qt/qt_desktop.h"
 #include "app/window/qt/run_wait.h"
-#include "sample_firmware_paths.h"
-#include "tests/support/fast_wait_clock.h"
 #include "hidtransport/virtual/virtual_device_file.h"
 #include "hidtransport/virtual/virtual_hid_backend.h"
+#include "sample_firmware_paths.h"
+#include "tests/app/recording_desktop.h"
+#include "tests/support/fast_wait_clock.h"
 
 namespace zelk::app::qt {
 

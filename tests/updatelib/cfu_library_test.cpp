@@ -7,11 +7,11 @@
 
 #include <vector>
 
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
 #include "sample_firmware_paths.h"
 #include "tests/support/fast_wait_clock.h"
 #include "updatelib/update_config.h"
-#include "hidtransport/virtual/virtual_device_file.h"
-#include "hidtransport/virtual/virtual_hid_backend.h"
 
 namespace zelk::cfu {
 namespace {

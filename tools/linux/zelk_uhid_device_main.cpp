@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "hidtransport/virtual/virtual_device_file.h"
 #include "tools/linux/no_follow_file.h"
 #include "tools/linux/uhid_device.h"
-#include "hidtransport/virtual/virtual_device_file.h"
 
 namespace {
 

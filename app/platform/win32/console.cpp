@@ -1,8 +1,8 @@
 #include "app/platform/platform.h"
 
-#include "app/text/text_encoding.h"
 #include "app/platform/win32/code_page.h"
 #include "app/platform/win32/wide_text.h"
+#include "app/text/text_encoding.h"
 
 #include <io.h>
 #include <stdio.h>

@@ -10,9 +10,9 @@
 #include <mutex>
 #include <optional>
 
+#include "app/desktop/desktop.h"
 #include "app/platform/os_services.h"
 #include "app/platform/platform.h"
-#include "app/desktop/desktop.h"
 
 namespace zelk::app {
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <optional>
 
-#include "app/platform/os_services.h"
 #include "app/desktop/desktop.h"
+#include "app/platform/os_services.h"
 #include "app/window/qt/main_window.h"
 
 class QFileDialog;

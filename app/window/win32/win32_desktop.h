@@ -20,8 +20,8 @@
 #include <memory>
 #include <thread>
 
-#include "app/platform/os_services.h"
 #include "app/desktop/desktop.h"
+#include "app/platform/os_services.h"
 
 namespace zelk::app::win32 {
 

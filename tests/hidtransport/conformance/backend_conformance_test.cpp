@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "tests/hidtransport/conformance/backend_rig.h"
 #include "hidtransport/device_discovery.h"
 #include "hidtransport/virtual/report_descriptor_builder.h"
 #include "hidtransport/virtual/virtual_device_file.h"
+#include "tests/hidtransport/conformance/backend_rig.h"
 
 namespace zelk::hid::conformance {
 namespace {

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "hidtransport/linux/hidraw_backend.h"
-#include "tools/linux/uhid_device.h"
 #include "hidtransport/virtual/virtual_hid_backend.h"
+#include "tools/linux/uhid_device.h"
 
 namespace zelk::hid::conformance {
 namespace {

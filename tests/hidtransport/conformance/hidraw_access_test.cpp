@@ -14,8 +14,8 @@
 #include <string_view>
 
 #include "hidtransport/linux/hidraw_backend.h"
-#include "tools/linux/uhid_device.h"
 #include "hidtransport/virtual/virtual_device_file.h"
+#include "tools/linux/uhid_device.h"
 
 namespace zelk::hid::hidraw {
 namespace {
