@@ -109,14 +109,6 @@ std::optional<ResourceAdderArguments> ParseResourceAdderArguments(const std::vec
     return arguments;
 }
 
-std::optional<std::string> ProgramFormatProblem(std::span<const std::uint8_t> bytes) {
-#ifdef _WIN32
-    return PeProgramProblem(bytes);
-#else
-    return ElfProgramProblem(bytes);
-#endif
-}
-
 bool SameFile(const fs::path& output, const fs::path& input) {
     std::error_code ec;
     return fs::equivalent(output, input, ec) && !ec;

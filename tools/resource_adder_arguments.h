@@ -31,8 +31,6 @@ std::optional<ResourceAdderArguments> ParseResourceAdderArguments(
 std::optional<std::string> ElfProgramProblem(std::span<const std::uint8_t> bytes);
 // Why `bytes` are not a PE program (an executable image, not a DLL), or nothing.
 std::optional<std::string> PeProgramProblem(std::span<const std::uint8_t> bytes);
-// The check for this platform's programs: PE on Windows, ELF elsewhere.
-std::optional<std::string> ProgramFormatProblem(std::span<const std::uint8_t> bytes);
 
 // True when `output` names the same file as `input`, however either is
 // spelt: through links, "..", other letter case on Windows or another hard

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,10 @@ struct WriteResult {
 
 // The program's arguments without its own name, as paths.
 std::vector<std::filesystem::path> ProgramArguments(int argc, char** argv);
+
+// Why `bytes` are not a program of this platform (ELF on Linux, PE on
+// Windows), or nothing when they are.
+std::optional<std::string> ProgramFormatProblem(std::span<const std::uint8_t> bytes);
 
 // Writes `output` as a copy of the updater (`updaterBytes`, read from
 // `updater`) that carries exactly `resources`, replacing any package the

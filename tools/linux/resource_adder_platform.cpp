@@ -11,6 +11,7 @@
 
 #include "app/package/elf_image_size.h"
 #include "app/package/resource_bundle.h"
+#include "tools/resource_adder_arguments.h"
 
 namespace zelk::tools {
 namespace {
@@ -151,6 +152,10 @@ WriteResult WritePackagedCopy(const fs::path& updater,
     }
     SyncDirectory(output.has_parent_path() ? output.parent_path() : fs::path("."));
     return {WriteOutcome::Written, {}};
+}
+
+std::optional<std::string> ProgramFormatProblem(std::span<const std::uint8_t> bytes) {
+    return ElfProgramProblem(bytes);
 }
 
 }  // namespace zelk::tools

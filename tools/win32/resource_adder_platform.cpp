@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/package/package_seal.h"
+#include "tools/resource_adder_arguments.h"
 
 namespace zelk::tools {
 namespace {
@@ -213,6 +214,10 @@ WriteResult WritePackagedCopy(const fs::path& updater,
                        Show(output) + ": cannot put it in place: " + LastError());
     }
     return {WriteOutcome::Written, {}};
+}
+
+std::optional<std::string> ProgramFormatProblem(std::span<const std::uint8_t> bytes) {
+    return PeProgramProblem(bytes);
 }
 
 }  // namespace zelk::tools
