@@ -15,7 +15,7 @@
 #include "app/run/json_lines_sink.h"
 #include "app/run/update_driver.h"
 #include "app/window/desktop.h"
-#include "cfu_library.h"
+#include "updatelib/cfu_library.h"
 
 namespace zelk::app {
 

@@ -12,13 +12,11 @@
 #include "app/run/json_lines_sink.h"
 #include "app/run/run_messages.h"
 #include "app/run/update_driver.h"
-#include "capi/records.h"
 #include "captured_lines.h"
 #include "sample_firmware_paths.h"
 #include "support/fast_wait_clock.h"
 #include "virtual/virtual_device_file.h"
 #include "virtual/virtual_hid_backend.h"
-#include "zelk/cfu_result_codes.h"
 
 namespace zelk::app {
 namespace {
@@ -258,8 +256,7 @@ TEST(DeviceAnswerWords, OnlyTheAnswersOfTheLatestUpdateCount) {
     hid::virt::VirtualHidBackend backend(std::move(devices));
     zelk::testing::FastWaitClock clock{1000};
     cfu::CfuLibrary library{backend, clock};
-    const engine::UpdateConfiguration config =
-        capi::FromRecord(RunConfigFor({0x320F, 0x5055, 0x0104, 0xFF0B, 2}));
+    const engine::UpdateConfiguration config = RunConfigFor({0x320F, 0x5055, 0x0104, 0xFF0B, 2});
     library.SetConfig(config);
     library.Initialize(1);
     ASSERT_GT(library.MatchDevices(), 0);

@@ -12,7 +12,6 @@
 #include "support/fast_wait_clock.h"
 #include "virtual/virtual_device_file.h"
 #include "virtual/virtual_hid_backend.h"
-#include "zelk/cfu_result_codes.h"
 
 namespace zelk::app {
 namespace {
