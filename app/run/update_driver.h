@@ -3,7 +3,6 @@
 // broadcasts. Progress arrives through the driver's own listener.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -148,7 +147,7 @@ class UpdateDriver {
     // Reads the description again and compares it with the offered version.
     void VerifyUpdate();
     // One try: finds, opens, describes and closes the device. False when the
-    // device could not be read; `version` is the offered component's version.
+    // device could not be read; `component` is the offered component as read.
     bool ReadBackVersion(std::uint8_t componentId, cfu::ComponentVersion& component);
 
     Desktop& desktop_;
