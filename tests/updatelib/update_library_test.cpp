@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "support/fast_wait_clock.h"
+#include "hidtransport/virtual/virtual_device_file.h"
+#include "hidtransport/virtual/virtual_hid_backend.h"
+#include "tests/support/fast_wait_clock.h"
 #include "updatelib/update_config.h"
-#include "virtual/virtual_device_file.h"
-#include "virtual/virtual_hid_backend.h"
 
 namespace zelk::cfu {
 namespace {
