@@ -1,5 +1,5 @@
-// The one translation of the library's error enumeration into the documented
-// result codes of the C interface (zelk/cfu_result_codes.h).
+// The library's error enumeration as the documented result codes of the C
+// interface (zelk/cfu_result_codes.h), by the engine's one table.
 #pragma once
 
 #include <cstdint>

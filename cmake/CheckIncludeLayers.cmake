@@ -15,8 +15,7 @@ set(ZELK_ROOMS
     "app/package: app/package app/text engine hidtransport"
     "app/platform: app/platform app/package app/text"
     "app/desktop: app/desktop app/platform app/text"
-    # The run still reaches the library through the C edge; that arrow goes next.
-    "app/run: app/run app/desktop app/platform app/package app/text updatelib engine hidtransport capi zelk"
+    "app/run: app/run app/desktop app/platform app/package app/text updatelib engine hidtransport"
     "app/dialog: app/dialog app/run app/desktop app/platform app/package app/text updatelib engine hidtransport"
     "app/window: app/window app/dialog app/run app/desktop app/platform app/package app/text updatelib engine hidtransport"
     "app/programs: app capi zelk updatelib engine hidtransport zelk_version.h"

@@ -1,7 +1,7 @@
 // The one error vocabulary of the update library, from the engine up to the
 // library's C++ class. Values are finer than the documented C result codes
-// (several of them share one code there); the C edge (capi/) holds the one
-// table that turns each value into its number.
+// (several of them share one code there); ErrorNumber gives each value's
+// number from the one table, which the C edge (capi/) uses as it is.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,8 @@ enum class UpdateError : std::uint32_t {
     Success,
     // Endpoints and paths.
     PathListTooSmall,           // the found paths do not fit the caller's buffer (or none)
-    EndpointOpenFailed,         // the path could not be opened, or a report not resolved
+    EndpointOpenFailed,         // the path could not be opened
+    ReportsNotResolved,         // opened, but a report could not be resolved from its capabilities
     EndpointAlreadyRegistered,  // the handle value on entry is a registered endpoint
     EndpointNotRegistered,      // no endpoint is registered under the handle value
     ListenerAlreadyRegistered,  // the endpoint has a progress listener already
@@ -49,6 +50,11 @@ enum class UpdateError : std::uint32_t {
     // Not an error: the number of values, so that tables can be checked whole.
     Count
 };
+
+// The documented number of the C result code an error is reported as
+// (several values share one); the internal error's for a value out of range.
+// The C interface's codes and the programs' printed numbers both come from here.
+std::int32_t ErrorNumber(UpdateError error);
 
 // The documented name of the result code an error is reported as, e.g.
 // "CFU_RESULT_CONTENT_FAILED"; "CFU_RESULT_UNKNOWN" for a value out of range.

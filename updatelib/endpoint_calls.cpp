@@ -45,7 +45,8 @@ UpdateError CfuLibrary::OpenDeviceEndpoint(std::u16string_view path, EndpointHan
     }
     auto procedure = std::make_unique<engine::CDownloadProcedure>(*this, config_);
     if (procedure->OpenDevice(path, &handle) != 0) {
-        return UpdateError::EndpointOpenFailed;
+        return handle == kNoEndpoint ? UpdateError::EndpointOpenFailed
+                                     : UpdateError::ReportsNotResolved;
     }
     // An opened endpoint is never dropped for the bound on adopted ones.
     ForgetAdopted(handle);

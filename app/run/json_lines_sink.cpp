@@ -20,19 +20,17 @@ std::string Hex(unsigned value, int digits) {
     return buffer;
 }
 
-json Components(const DeviceDescription& description) {
+json Components(const cfu::DeviceComponents& description) {
     json components = json::array();
-    const std::size_t count = std::min<std::size_t>(description.ComponentCount, 7);
-    for (std::size_t i = 0; i < count; ++i) {
-        const ComponentEntry& entry = description.Components[i];
+    for (const cfu::ComponentVersion& entry : description.Components) {
         char version[64];
         std::snprintf(
-            version, sizeof version, "%u.%u.%u.%u", static_cast<unsigned>(entry.VersionPart1),
-            static_cast<unsigned>(entry.VersionPart2), static_cast<unsigned>(entry.VersionPart3),
-            static_cast<unsigned>(entry.VersionPart4));
-        components.push_back({{"id", (entry.ComponentInfo >> 8) & 0xFF},
-                              {"bank", entry.ComponentInfo & 0x3},
-                              {"budRole", (entry.ComponentInfo >> 2) & 0x3},
+            version, sizeof version, "%u.%u.%u.%u", static_cast<unsigned>(entry.Version.Part1),
+            static_cast<unsigned>(entry.Version.Part2), static_cast<unsigned>(entry.Version.Part3),
+            static_cast<unsigned>(entry.Version.Part4));
+        components.push_back({{"id", (entry.Info >> 8) & 0xFF},
+                              {"bank", entry.Info & 0x3},
+                              {"budRole", (entry.Info >> 2) & 0x3},
                               {"version", version}});
     }
     return components;
@@ -59,9 +57,10 @@ json OutcomeFields(const RunOutcome& outcome) {
     if (!outcome.failedStep.empty()) {
         fields["step"] = outcome.failedStep;
         fields["code"] = outcome.resultCode;
-        fields["codeName"] = ResultCodeName(outcome.resultCode);
-        fields["meaning"] = outcome.resultCode == 0 ? NothingTransferredText(false)
-                                                    : ResultMeaning(outcome.resultCode, false);
+        fields["codeName"] = engine::ErrorName(outcome.error);
+        fields["meaning"] = outcome.error == engine::UpdateError::Success
+                                ? NothingTransferredText(false)
+                                : ResultMeaning(outcome.error, false);
     } else if (outcome.noDevice) {
         fields["meaning"] =
             outcome.cannotOpen ? CannotOpenText(false) : std::string("no matching device");
@@ -132,7 +131,7 @@ void JsonLinesSink::DeviceFound(const std::string& path) {
     Write(Dump({{"event", "device_found"}, {"path", path}}));
 }
 
-void JsonLinesSink::Description(const std::string& path, const DeviceDescription& description) {
+void JsonLinesSink::Description(const std::string& path, const cfu::DeviceComponents& description) {
     Write(Dump({{"event", "description"},
                 {"path", path},
                 {"componentCount", description.ComponentCount},
@@ -181,8 +180,8 @@ void JsonLinesSink::Listed(const ListedDevice& device) {
         object["components"] = Components(device.description);
     } else {
         object["code"] = device.resultCode;
-        object["codeName"] = ResultCodeName(device.resultCode);
-        object["meaning"] = ResultMeaning(device.resultCode, false);
+        object["codeName"] = engine::ErrorName(device.error);
+        object["meaning"] = ResultMeaning(device.error, false);
     }
     Write(Dump(object));
 }

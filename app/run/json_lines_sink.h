@@ -20,10 +20,12 @@ inline constexpr int kJsonSchemaVersion = 1;
 // One interface as the --list mode shows it.
 struct ListedDevice {
     std::string path;
-    bool described = false;       // opened and described
-    bool openable = true;         // false: matches, but cannot be opened or described
-    std::int64_t resultCode = 0;  // of the failed open or description
-    DeviceDescription description{};
+    bool described = false;  // opened and described
+    bool openable = true;    // false: matches, but cannot be opened or described
+    // Of the failed open or description, with its documented number.
+    engine::UpdateError error = engine::UpdateError::Success;
+    std::int64_t resultCode = 0;
+    cfu::DeviceComponents description;
 };
 
 // One device's line of the --all summary.
@@ -39,7 +41,7 @@ class JsonLinesSink final : public RunEventSink {
     void NoDevice(const DeviceIdentity& identity, bool cannotOpen,
                   const std::string& hint) override;
     void DeviceFound(const std::string& path) override;
-    void Description(const std::string& path, const DeviceDescription& description) override;
+    void Description(const std::string& path, const cfu::DeviceComponents& description) override;
     void Progress(const std::string& path, int percentage, std::uint32_t status) override;
     void Verification(const std::string& path, const RunOutcome& outcome) override;
     void Result(const std::string& path, const RunOutcome& outcome) override;

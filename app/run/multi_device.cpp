@@ -2,33 +2,29 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <thread>
 
 #include "app/run/run_messages.h"
 #include "app/text/text_encoding.h"
-#include "capi/c_library.h"
 #include "hidtransport/device_discovery.h"
 #include "hidtransport/hid_backend_factory.h"
+#include "updatelib/update_library.h"
 
 namespace zelk::app {
 namespace {
 
-std::string DescriptionText(const DeviceDescription& description) {
+std::string DescriptionText(const cfu::DeviceComponents& description) {
     std::string text;
-    const std::size_t count = std::min<std::size_t>(description.ComponentCount, 7);
-    for (std::size_t i = 0; i < count; ++i) {
-        const ComponentEntry& entry = description.Components[i];
+    for (const cfu::ComponentVersion& entry : description.Components) {
         char line[160];
         std::snprintf(
             line, sizeof line,
             "   Component ID: %u   Bank: %u   Bud Role: %u   FwVersion: %u.%u.%u.%u\n",
-            static_cast<unsigned>((entry.ComponentInfo >> 8) & 0xFF),
-            static_cast<unsigned>(entry.ComponentInfo & 0x3),
-            static_cast<unsigned>((entry.ComponentInfo >> 2) & 0x3),
-            static_cast<unsigned>(entry.VersionPart1), static_cast<unsigned>(entry.VersionPart2),
-            static_cast<unsigned>(entry.VersionPart3), static_cast<unsigned>(entry.VersionPart4));
+            static_cast<unsigned>((entry.Info >> 8) & 0xFF),
+            static_cast<unsigned>(entry.Info & 0x3), static_cast<unsigned>((entry.Info >> 2) & 0x3),
+            static_cast<unsigned>(entry.Version.Part1), static_cast<unsigned>(entry.Version.Part2),
+            static_cast<unsigned>(entry.Version.Part3), static_cast<unsigned>(entry.Version.Part4));
         text += line;
     }
     return text;
@@ -51,9 +47,10 @@ std::string FailureText(const RunOutcome& outcome) {
         return "failed";
     }
     std::string text = outcome.failedStep + " fail, rst " + std::to_string(outcome.resultCode) +
-                       " (" + ResultCodeName(outcome.resultCode) + ": " +
-                       (outcome.resultCode == 0 ? NothingTransferredText(false)
-                                                : ResultMeaning(outcome.resultCode, false) + ".") +
+                       " (" + engine::ErrorName(outcome.error) + ": " +
+                       (outcome.error == engine::UpdateError::Success
+                            ? NothingTransferredText(false)
+                            : ResultMeaning(outcome.error, false) + ".") +
                        ")";
     if (DeviceAnswerTells(outcome.deviceAnswer)) {
         text += ' ';
@@ -70,16 +67,13 @@ std::string FailureText(const RunOutcome& outcome) {
 
 std::vector<std::u16string> MatchingInterfaces(cfu::CfuLibrary& core,
                                                const DeviceIdentity& identity) {
-    capi::CLibrary library(core);
+    cfu::LibraryCalls library(core);
     library.SetConfig(RunConfigFor(identity));
     library.Initialize(1);
     std::vector<std::u16string> paths;
-    const std::int32_t characters = library.GetDeviceNumber();
-    if (characters > 0) {
-        std::vector<char16_t> buffer(static_cast<std::size_t>(characters), u'\0');
-        if (library.GetDeviceEndpointPath(buffer.data(), characters) == 0) {
-            paths = SplitPathList(buffer);
-        }
+    if (library.MatchDevices() > 0 &&
+        library.GetDeviceEndpointPaths(paths) != engine::UpdateError::Success) {
+        paths.clear();
     }
     library.Uninitialize();
     return paths;
@@ -98,7 +92,7 @@ std::vector<std::u16string> UnopenableInterfaces(hid::HidBackend& backend,
 std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& core,
                                       const DeviceIdentity& identity, bool chinese,
                                       JsonLinesSink* sink) {
-    capi::CLibrary library(core);
+    cfu::LibraryCalls library(core);
     std::vector<ListedDevice> devices;
     const std::vector<std::u16string> paths = MatchingInterfaces(core, identity);
     const std::vector<std::u16string> unopenable = UnopenableInterfaces(core.Backend(), identity);
@@ -120,28 +114,24 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& core,
     for (const std::u16string& path : paths) {
         ListedDevice device;
         device.path = Utf16ToUtf8(path);
-        EndpointHandle handle = CFU_NO_ENDPOINT;
-        ResultCode rst = library.OpenDeviceEndpoint(path, &handle);
-        if (rst == 0) {
-            std::memset(&device.description, 0, sizeof device.description);
-            rst = library.GetDeviceDescription(handle, &device.description);
-            device.described = rst == 0;
-        }
-        device.resultCode = rst;
-        if (handle != CFU_NO_ENDPOINT) {
-            // Also a handle a failed open left behind: adopted, then closed.
-            library.UnregisterUpdateStatusCallback(handle);
+        cfu::EndpointHandle handle = cfu::kNoEndpoint;
+        engine::UpdateError rst = library.OpenDeviceEndpoint(path, handle);
+        if (rst == engine::UpdateError::Success) {
+            rst = library.GetDeviceDescription(handle, device.description);
+            device.described = rst == engine::UpdateError::Success;
             library.CloseDeviceEndpoint(handle);
         }
+        device.error = rst;
+        device.resultCode = engine::ErrorNumber(rst);
         std::string text = device.path + "\n";
         if (device.described) {
             text += DescriptionText(device.description);
         } else {
+            // An interface whose reports do not fit could be opened.
             text += std::string("   ") +
-                    (rst != 0 && !device.described && handle == CFU_NO_ENDPOINT
-                         ? CannotOpenText(false) + " "
-                         : std::string()) +
-                    ResultCodeName(rst) + ": " + ResultMeaning(rst, false) + ".\n";
+                    (rst == engine::UpdateError::EndpointOpenFailed ? CannotOpenText(false) + " "
+                                                                    : std::string()) +
+                    engine::ErrorName(rst) + ": " + ResultMeaning(rst, false) + ".\n";
         }
         desktop.WriteStdout(text);
         if (sink != nullptr) {

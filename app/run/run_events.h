@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/run/embedded_package.h"
-#include "zelk/cfu_update.h"
+#include "updatelib/cfu_library.h"
 
 namespace zelk::app {
 
@@ -23,7 +23,7 @@ class RunEventSink {
                           const std::string& hint) = 0;
     // The interface this run updates.
     virtual void DeviceFound(const std::string& path) = 0;
-    virtual void Description(const std::string& path, const DeviceDescription& description) = 0;
+    virtual void Description(const std::string& path, const cfu::DeviceComponents& description) = 0;
     virtual void Progress(const std::string& path, int percentage, std::uint32_t status) = 0;
     // After a completed transfer: the device read again.
     virtual void Verification(const std::string& path, const RunOutcome& outcome) = 0;

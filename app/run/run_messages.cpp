@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdio>
 
-#include "capi/result_codes.h"
 #include "engine/update_error.h"
 
 namespace zelk::app {
@@ -82,12 +81,8 @@ std::string Words(const DeviceCode& code, bool chinese) {
 
 }  // namespace
 
-const char* ResultCodeName(std::int64_t code) {
-    return engine::ErrorName(capi::ErrorOfCode(code));
-}
-
-std::string ResultMeaning(std::int64_t code, bool chinese) {
-    return engine::ErrorMeaning(capi::ErrorOfCode(code),
+std::string ResultMeaning(engine::UpdateError error, bool chinese) {
+    return engine::ErrorMeaning(error,
                                 chinese ? engine::Language::Chinese : engine::Language::English);
 }
 

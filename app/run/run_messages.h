@@ -8,15 +8,14 @@
 #include <string>
 
 #include "app/run/embedded_package.h"
+#include "engine/update_error.h"
 #include "updatelib/cfu_library.h"
 
 namespace zelk::app {
 
-// "CFU_RESULT_CONTENT_FAILED" for 20; "CFU_RESULT_UNKNOWN" past the last code.
-const char* ResultCodeName(std::int64_t code);
-
-// One sentence (no full stop) on what `code` means.
-std::string ResultMeaning(std::int64_t code, bool chinese);
+// One sentence (no full stop) on what the result code of `error` means; its
+// name is engine::ErrorName.
+std::string ResultMeaning(engine::UpdateError error, bool chinese);
 
 // "No HID device matches VID 0x320F, PID 0x5055, usage page 0xFF00, usage 0x0001, MI 0."
 std::string NoMatchingDeviceText(const DeviceIdentity& identity, bool chinese);

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
-#include <map>
-#include <mutex>
 #include <vector>
 
 #include <filesystem>
@@ -14,7 +11,6 @@
 #include "app/run/read_back_target.h"
 #include "app/run/run_messages.h"
 #include "app/text/text_encoding.h"
-#include "capi/records.h"
 #include "engine/firmware_version.h"
 #include "hidtransport/byte_order.h"
 #include "hidtransport/hid_backend_factory.h"
@@ -23,26 +19,7 @@
 namespace zelk::app {
 namespace {
 
-// The driver whose run is in progress: the status callback is a plain
-// function pointer and finds it here.
-std::atomic<UpdateDriver*> g_activeDriver{nullptr};
-
-// With several runs at once (one per device), each endpoint's status goes to
-// the driver that opened it.
-std::mutex g_endpointDriversMutex;
-std::map<std::uint64_t, UpdateDriver*>& EndpointDrivers() {
-    static std::map<std::uint64_t, UpdateDriver*> drivers;
-    return drivers;
-}
-
-void BindEndpoint(std::uint64_t endpoint, UpdateDriver* driver) {
-    std::lock_guard lock(g_endpointDriversMutex);
-    if (driver != nullptr) {
-        EndpointDrivers()[endpoint] = driver;
-    } else {
-        EndpointDrivers().erase(endpoint);
-    }
-}
+using engine::UpdateError;
 
 // True when the system's access note names an interface of this identity.
 bool NamesIdentity(const std::string& note, const DeviceIdentity& identity) {
@@ -77,11 +54,21 @@ std::u16string Widen(const std::string& ascii) {
     return Utf8ToUtf16(ascii);
 }
 
-std::string VersionText(const ComponentEntry& entry) {
-    return Format("%u.%u.%u.%u", static_cast<unsigned>(entry.VersionPart1),
-                  static_cast<unsigned>(entry.VersionPart2),
-                  static_cast<unsigned>(entry.VersionPart3),
-                  static_cast<unsigned>(entry.VersionPart4));
+std::string VersionText(const engine::FirmwareVersionParts& version) {
+    return Format("%u.%u.%u.%u", static_cast<unsigned>(version.Part1),
+                  static_cast<unsigned>(version.Part2), static_cast<unsigned>(version.Part3),
+                  static_cast<unsigned>(version.Part4));
+}
+
+// The documented number a failed step prints.
+int Number(UpdateError error) {
+    return static_cast<int>(engine::ErrorNumber(error));
+}
+
+// The first component of a description (all zeros when it names none).
+cfu::ComponentVersion FirstComponent(const cfu::DeviceComponents& description) {
+    return description.Components.empty() ? cfu::ComponentVersion{}
+                                          : description.Components.front();
 }
 
 // The texts of the check after a transfer: English on the console, the
@@ -117,38 +104,24 @@ constexpr int kStaleVersionReads = 5;
 
 }  // namespace
 
-std::vector<std::u16string> SplitPathList(const std::vector<char16_t>& buffer) {
-    std::vector<std::u16string> paths;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < buffer.size(); ++i) {
-        if (buffer[i] == u'\0') {
-            if (i > start) {
-                paths.emplace_back(buffer.data() + start, i - start);
-            }
-            start = i + 1;
-        }
-    }
-    return paths;
-}
-
-UpdateConfig RunConfigFor(const DeviceIdentity& identity) {
-    UpdateConfig config = capi::ToRecord(cfu::DefaultUpdateConfig());
+engine::UpdateConfiguration RunConfigFor(const DeviceIdentity& identity) {
+    engine::UpdateConfiguration config = cfu::DefaultUpdateConfig();
     config.VendorId = identity.VendorId;
     config.ProductId = identity.ProductId;
     config.UsagePage = identity.UsagePage;
     config.Usage = identity.Usage;
-    config.CheckReportCaps = 1;
-    config.RequireVersionCapsAtMatch = identity.MiValue;
+    config.CheckReportCaps = true;
+    config.RequireVersionCapsAtMatch = identity.MiValue != 0;
     return config;
 }
 
 UpdateDriver::UpdateDriver(Desktop& desktop, cfu::CfuLibrary& library, WaitClock& clock)
     : desktop_(desktop),
-      ownCalls_(std::make_unique<CfuLibraryCalls>(library)),
+      ownCalls_(std::make_unique<cfu::LibraryCalls>(library)),
       library_(*ownCalls_),
       clock_(clock) {}
 
-UpdateDriver::UpdateDriver(Desktop& desktop, UpdateLibrary& library, WaitClock& clock)
+UpdateDriver::UpdateDriver(Desktop& desktop, cfu::UpdateLibrary& library, WaitClock& clock)
     : desktop_(desktop), library_(library), clock_(clock) {}
 
 void UpdateDriver::Print(const std::string& text) {
@@ -172,32 +145,36 @@ void UpdateDriver::Broadcast(ProgressEvent event, std::int64_t lParam) {
     desktop_.BroadcastProgress(event, lParam);
 }
 
-void UpdateDriver::ReportFailure(const char* consoleFormat, const char* logFormat, ResultCode rst) {
+void UpdateDriver::ReportFailure(const char* consoleFormat, const char* logFormat,
+                                 UpdateError rst) {
     Broadcast(ProgressEvent::StepFailed, 0);
-    Print(Format(consoleFormat, static_cast<int>(rst)));
-    desktop_.AppendLog(Widen(Format(logFormat, static_cast<int>(rst))), kRed);
+    Print(Format(consoleFormat, Number(rst)));
+    desktop_.AppendLog(Widen(Format(logFormat, Number(rst))), kRed);
     Explain(consoleFormat, rst, !std::string_view(logFormat).ends_with('\n'));
 }
 
-void UpdateDriver::Explain(const char* consoleFormat, ResultCode rst, bool logLineOpen) {
+void UpdateDriver::Explain(const char* consoleFormat, UpdateError rst, bool logLineOpen) {
     const std::string_view format = consoleFormat;
     const std::string step(format.substr(0, format.find(" fail")));
     if (outcome_.failedStep.empty()) {
         outcome_.failedStep = step;
-        outcome_.resultCode = rst;
+        outcome_.error = rst;
+        outcome_.resultCode = engine::ErrorNumber(rst);
     }
     const bool chinese = input_ != nullptr && input_->texts.ChineseUi;
     // Both go on the line of the failed step's text (the log text of a failed
     // open has no line end).
+    const bool success = rst == UpdateError::Success;
     std::string english =
-        rst == 0 ? " " + NothingTransferredText(false)
-                 : Format(" %s: %s.", ResultCodeName(rst), ResultMeaning(rst, false).c_str());
+        success ? " " + NothingTransferredText(false)
+                : Format(" %s: %s.", engine::ErrorName(rst), ResultMeaning(rst, false).c_str());
     // Chinese sentences end in the Chinese full stop and follow each other
     // without a blank.
     const std::string next = chinese ? "" : " ";
-    std::string local = rst == 0 ? " " + NothingTransferredText(chinese)
-                                 : Format(chinese ? " %s\uFF1A%s\u3002" : " %s: %s.",
-                                          ResultCodeName(rst), ResultMeaning(rst, chinese).c_str());
+    std::string local = success
+                            ? " " + NothingTransferredText(chinese)
+                            : Format(chinese ? " %s\uFF1A%s\u3002" : " %s: %s.",
+                                     engine::ErrorName(rst), ResultMeaning(rst, chinese).c_str());
     if (step == "Update" && DeviceAnswerTells(outcome_.deviceAnswer)) {
         english += " " + DeviceAnswerText(outcome_.deviceAnswer, false);
         local += next + DeviceAnswerText(outcome_.deviceAnswer, chinese);
@@ -240,16 +217,14 @@ void UpdateDriver::EndRun() {
     if (sink_ != nullptr) {
         sink_->Result(outcome_.path, outcome_);
     }
-    g_activeDriver = nullptr;
 }
 
 RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
     input_ = &input;
     outcome_ = {};
     path_.clear();
-    std::memset(&updatedDescription_, 0, sizeof updatedDescription_);
+    updatedDescription_ = {};
     updatedSerial_.clear();
-    g_activeDriver = this;
 
     Print(Format("\n================================= Test %d =================================\n",
                  1));
@@ -264,13 +239,11 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
         EndRun();
         return outcome_;
     }
-    const UpdateConfig config = RunConfigFor(input.identity);
-    config_ = config;
+    const engine::UpdateConfiguration config = RunConfigFor(input.identity);
     library_.SetConfig(config);
     library_.Initialize(1);
 
-    const std::int32_t characters = library_.GetDeviceNumber();
-    if (characters < 1) {
+    if (library_.MatchDevices() == 0) {
         Broadcast(ProgressEvent::NoDevice, 0);
         Print("Find no device.");
         desktop_.AppendLog(u"Find no device\n", kRed);
@@ -293,18 +266,20 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
         EndRun();
         return outcome_;
     }
-    std::vector<char16_t> paths(static_cast<std::size_t>(characters), u'\0');
-    const ResultCode pathResult = library_.GetDeviceEndpointPath(paths.data(), characters);
-    if (pathResult != 0) {
+    std::vector<std::u16string> paths;
+    const UpdateError pathResult = library_.GetDeviceEndpointPaths(paths);
+    if (pathResult != UpdateError::Success) {
         ReportFailure("Get device endpoint path fail, rst %d.",
                       "Get device endpoint path fail, rst %d.\n", pathResult);
         EndRun();
         return outcome_;
     }
-    listedAtStart_ = SplitPathList(paths);
+    listedAtStart_ = paths;
     // Only the first interface is updated, even when several matched, unless
     // the caller named one.
-    const std::u16string path = targetPath_.empty() ? std::u16string(paths.data()) : targetPath_;
+    const std::u16string path = !targetPath_.empty() ? targetPath_
+                                : paths.empty()      ? std::u16string()
+                                                     : paths.front();
     path_ = path;
     outcome_.path = Utf16ToUtf8(path);
     if (sink_ != nullptr) {
@@ -312,21 +287,23 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
     }
 
     library_.SetConfigEx(config);
-    library_.SetUpdateOptions(UpdateOptions{1, 0, 0, 0});
+    engine::UpdateOptions options;
+    options.ForceIgnoreVersion = true;
+    library_.SetUpdateOptions(options);
 
-    ResultCode rst = library_.StartAddImage();
-    if (rst != 0) {
-        Print(Format("Start add CFU image fail, rst %d.", static_cast<int>(rst)));
+    UpdateError rst = library_.StartAddImage();
+    if (rst != UpdateError::Success) {
+        Print(Format("Start add CFU image fail, rst %d.", Number(rst)));
         Broadcast(ProgressEvent::StepFailed, 0);
-        desktop_.AppendLog(
-            Widen(Format("Start add CFU image fail, rst %d.\n", static_cast<int>(rst))), kRed);
+        desktop_.AppendLog(Widen(Format("Start add CFU image fail, rst %d.\n", Number(rst))), kRed);
         Explain("Start add CFU image fail", rst, false);
     } else if (!PayloadSizeAcceptable(input.payloadPath)) {
         // Reported inside.
-    } else if ((rst = library_.AddImage(input.offerPath, input.payloadPath)) != 0) {
+    } else if ((rst = library_.AddImage(input.offerPath, input.payloadPath)) !=
+               UpdateError::Success) {
         ReportFailure("Add CFU bank0 image fail, rst %d.", "Add CFU bank0 image fail, rst %d.\n",
                       rst);
-    } else if ((rst = library_.StopAddImage()) != 0) {
+    } else if ((rst = library_.StopAddImage()) != UpdateError::Success) {
         ReportFailure("Stop add CFU image fail, rst %d.", "Stop add CFU image fail, rst %d.\n",
                       rst);
     } else {
@@ -337,37 +314,34 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
 }
 
 bool UpdateDriver::EndpointStage(const std::u16string& path) {
-    DeviceDescription description;
-    std::memset(&description, 0, sizeof description);
-    EndpointHandle handle = CFU_NO_ENDPOINT;
+    cfu::DeviceComponents description;
+    cfu::EndpointHandle handle = cfu::kNoEndpoint;
 
-    ResultCode rst = library_.OpenDeviceEndpoint(path, &handle);
-    if (rst != 0) {
+    UpdateError rst = library_.OpenDeviceEndpoint(path, handle);
+    if (rst != UpdateError::Success) {
         // This log text has no line end: the next one continues its line.
         ReportFailure("Open device endpoint fail, rst %d.", "Open device endpoint fail, rst %d.",
                       rst);
-    } else if ((rst = library_.GetDeviceDescription(handle, &description)) != 0) {
+    } else if ((rst = library_.GetDeviceDescription(handle, description)) != UpdateError::Success) {
         ReportFailure("Get device description fail, rst %d.",
                       "Get device description fail, rst %d.\n", rst);
     } else {
-        const ComponentEntry& first = description.Components[0];
+        const cfu::ComponentVersion first = FirstComponent(description);
         Print(
             Format("\n#################### Device Description ####################\n"
                    "   Component ID: %d\n   Current Bank: %d\n   Bud Role: %d\n"
                    "   FwVersion: %d.%d.%d.%d\n",
-                   static_cast<int>((first.ComponentInfo >> 8) & 0xFF),
-                   static_cast<int>(first.ComponentInfo & 0x3),
-                   static_cast<int>((first.ComponentInfo >> 2) & 0x3),
-                   static_cast<int>(first.VersionPart1), static_cast<int>(first.VersionPart2),
-                   static_cast<int>(first.VersionPart3), static_cast<int>(first.VersionPart4)));
+                   static_cast<int>((first.Info >> 8) & 0xFF), static_cast<int>(first.Info & 0x3),
+                   static_cast<int>((first.Info >> 2) & 0x3), static_cast<int>(first.Version.Part1),
+                   static_cast<int>(first.Version.Part2), static_cast<int>(first.Version.Part3),
+                   static_cast<int>(first.Version.Part4)));
         updatedDescription_ = description;
         updatedSerial_ = library_.InterfaceSerial(path);
         if (sink_ != nullptr) {
             sink_->Description(outcome_.path, description);
         }
-        BindEndpoint(handle, this);
-        rst = library_.RegisterUpdateStatusCallback(handle, &UpdateDriver::ProgressCallback);
-        if (rst != 0) {
+        rst = library_.RegisterProgressListener(handle, &listener_);
+        if (rst != UpdateError::Success) {
             ReportFailure("Register update status callback fail, rst %d.",
                           "Register update status callback fail, rst %d.\n", rst);
         } else {
@@ -375,18 +349,18 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
             transferCompleted_ = false;
             // A busy device holds the update without a status for a long
             // while: say so once, and how long the update may wait.
-            library_.SetBusyListener([this](EndpointHandle, std::uint64_t waitMs) {
+            library_.SetBusyListener([this](cfu::EndpointHandle, std::uint64_t waitMs) {
                 const bool chinese = input_ != nullptr && input_->texts.ChineseUi;
                 Print(DeviceBusyText(waitMs, false) + "\n");
                 desktop_.AppendLog(Utf8ToUtf16(DeviceBusyText(waitMs, chinese) + "\n"), kOrange);
             });
             rst = library_.Update(handle);
             library_.SetBusyListener(nullptr);
-            if (rst != 0 || !transferCompleted_) {
+            if (rst != UpdateError::Success || !transferCompleted_) {
                 // For the message: the device's own status or reason.
                 outcome_.deviceAnswer = library_.LastDeviceAnswer(handle);
             }
-            if (rst != 0) {
+            if (rst != UpdateError::Success) {
                 ReportFailure("Update fail, rst %d.", "Update fail, rst %d.\n", rst);
             } else if (!transferCompleted_) {
                 // The call ended well but no image went through whole (every
@@ -405,16 +379,17 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
         }
     }
 
-    // The clean-up runs whatever failed above; after a failed open the
-    // unregister call adopts the handle value, so the close closes what was opened.
-    BindEndpoint(handle, nullptr);
-    if ((rst = library_.UnregisterUpdateStatusCallback(handle)) != 0) {
-        ReportFailure("Unregister update status callback fail, rst %d.",
-                      "Unregister update status callback fail, rst %d.\n", rst);
-    }
-    if ((rst = library_.CloseDeviceEndpoint(handle)) != 0) {
-        ReportFailure("Close device endpoint fail, rst %d.",
-                      "Close device endpoint fail, rst %d.\n", rst);
+    // The clean-up runs whatever failed above (a failed open leaves nothing
+    // to clean up).
+    if (handle != cfu::kNoEndpoint) {
+        if ((rst = library_.UnregisterProgressListener(handle)) != UpdateError::Success) {
+            ReportFailure("Unregister update status callback fail, rst %d.",
+                          "Unregister update status callback fail, rst %d.\n", rst);
+        }
+        if ((rst = library_.CloseDeviceEndpoint(handle)) != UpdateError::Success) {
+            ReportFailure("Close device endpoint fail, rst %d.",
+                          "Close device endpoint fail, rst %d.\n", rst);
+        }
     }
     if (outcome_.succeeded) {
         VerifyUpdate();
@@ -441,27 +416,9 @@ void UpdateDriver::AnnounceSuccess() {
     Broadcast(ProgressEvent::Succeeded, 0);
 }
 
-std::int32_t UpdateDriver::ProgressCallback(std::uint64_t endpoint, const UpdateStatus* status) {
-    UpdateDriver* driver = nullptr;
-    {
-        std::lock_guard lock(g_endpointDriversMutex);
-        const auto bound = EndpointDrivers().find(endpoint);
-        if (bound != EndpointDrivers().end()) {
-            driver = bound->second;
-        }
-    }
-    if (driver == nullptr) {
-        driver = g_activeDriver.load();
-    }
-    if (driver != nullptr && status != nullptr) {
-        driver->OnProgress(endpoint, *status);
-    }
-    return 0;
-}
-
-void UpdateDriver::OnProgress(std::uint64_t endpoint, const UpdateStatus& status) {
-    const int percentage = status.Percentage;
-    const int code = static_cast<int>(status.Status);
+void UpdateDriver::OnProgress(std::uint64_t endpoint, const engine::UpdateProgress& progress) {
+    const int percentage = progress.Percentage;
+    const int code = static_cast<int>(progress.Status);
     const LocalTime now = desktop_.Now();
     Print(Format("%02d:%02d:%02d.%03d    HANDLE %d: percentage: %d, status: %d. \r", now.hour,
                  now.minute, now.second, now.millisecond,
@@ -469,7 +426,7 @@ void UpdateDriver::OnProgress(std::uint64_t endpoint, const UpdateStatus& status
                  code));
     desktop_.DebugOutput(Widen(Format("progress:%d status:%d", percentage, code)));
     if (sink_ != nullptr) {
-        sink_->Progress(outcome_.path, percentage, status.Status);
+        sink_->Progress(outcome_.path, percentage, static_cast<std::uint32_t>(progress.Status));
     }
     if (code != 0) {
         // A failure notification (its percentage may still read 100 from an
@@ -512,10 +469,9 @@ bool UpdateDriver::PayloadSizeAcceptable(const std::u16string& payloadPath) {
 namespace {
 
 // The bud role of component `componentId` in `description`; -1 when absent.
-int BudRoleOf(const DeviceDescription& description, std::uint8_t componentId) {
-    const std::size_t count = std::min<std::size_t>(description.ComponentCount, 7);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t info = description.Components[i].ComponentInfo;
+int BudRoleOf(const cfu::DeviceComponents& description, std::uint8_t componentId) {
+    for (const cfu::ComponentVersion& component : description.Components) {
+        const std::uint32_t info = component.Info;
         if (((info >> 8) & 0xFF) == componentId) {
             return static_cast<int>((info >> 2) & 0x3);
         }
@@ -525,13 +481,12 @@ int BudRoleOf(const DeviceDescription& description, std::uint8_t componentId) {
 
 }  // namespace
 
-bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, ComponentEntry& entry) {
-    const std::int32_t characters = library_.GetDeviceNumber();
-    if (characters < 1) {
+bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, cfu::ComponentVersion& component) {
+    if (library_.MatchDevices() == 0) {
         return false;
     }
-    std::vector<char16_t> buffer(static_cast<std::size_t>(characters), u'\0');
-    if (library_.GetDeviceEndpointPath(buffer.data(), characters) != 0) {
+    std::vector<std::u16string> present;
+    if (library_.GetDeviceEndpointPaths(present) != UpdateError::Success) {
         return false;
     }
     // The updated device is read again: under its own node when that is still
@@ -541,30 +496,27 @@ bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, ComponentEntry& ent
     // component in the same bud role. Another bud is never read in its place:
     // when the device cannot be told apart, the version stays unconfirmed.
     const ReadBackCandidates chosen = ChooseReadBackCandidates(
-        UpdatedDevice{path_, updatedSerial_, listedAtStart_}, SplitPathList(buffer),
+        UpdatedDevice{path_, updatedSerial_, listedAtStart_}, present,
         [this](const std::u16string& path) { return library_.InterfaceSerial(path); });
     const std::vector<std::u16string>& candidates = chosen.paths;
     const bool samePath = chosen.ownNode;
     const int wantedRole = BudRoleOf(updatedDescription_, componentId);
     bool found = false;
     for (const std::u16string& path : candidates) {
-        EndpointHandle handle = CFU_NO_ENDPOINT;
-        if (library_.OpenDeviceEndpoint(path, &handle) != 0) {
-            if (handle != CFU_NO_ENDPOINT) {
-                // Opened but its reports did not resolve: adopt it to close it.
-                library_.UnregisterUpdateStatusCallback(handle);
-                library_.CloseDeviceEndpoint(handle);
+        cfu::EndpointHandle handle = cfu::kNoEndpoint;
+        if (library_.OpenDeviceEndpoint(path, handle) != UpdateError::Success) {
+            if (handle != cfu::kNoEndpoint) {
+                library_.CloseDeviceEndpoint(handle);  // a decorated failure opened it
             }
             if (samePath) {
                 return false;
             }
             continue;
         }
-        DeviceDescription description;
-        std::memset(&description, 0, sizeof description);
-        const ResultCode described = library_.GetDeviceDescription(handle, &description);
+        cfu::DeviceComponents description;
+        const UpdateError described = library_.GetDeviceDescription(handle, description);
         library_.CloseDeviceEndpoint(handle);
-        if (described != 0) {
+        if (described != UpdateError::Success) {
             if (samePath) {
                 return false;
             }
@@ -582,11 +534,10 @@ bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, ComponentEntry& ent
             return false;  // two devices fit: cannot tell which one was updated
         }
         found = true;
-        const std::size_t count = std::min<std::size_t>(description.ComponentCount, 7);
-        entry = description.Components[0];
-        for (std::size_t i = 0; i < count; ++i) {
-            if (((description.Components[i].ComponentInfo >> 8) & 0xFF) == componentId) {
-                entry = description.Components[i];
+        component = FirstComponent(description);
+        for (const cfu::ComponentVersion& one : description.Components) {
+            if (((one.Info >> 8) & 0xFF) == componentId) {
+                component = one;
                 break;
             }
         }
@@ -612,14 +563,15 @@ void UpdateDriver::VerifyUpdate() {
         if (attempt > 0) {
             clock_.SleepFor(kVerifyRetryMs);
         }
-        ComponentEntry entry{};
-        if (!ReadBackVersion(componentId, entry)) {
+        cfu::ComponentVersion component;
+        if (!ReadBackVersion(componentId, component)) {
             continue;  // gone for a restart, or not answering yet
         }
         read = true;
-        outcome_.reportedVersion = VersionText(entry);
-        if (entry.VersionPart1 == wanted.Part1 && entry.VersionPart2 == wanted.Part2 &&
-            entry.VersionPart3 == wanted.Part3 && entry.VersionPart4 == wanted.Part4) {
+        const engine::FirmwareVersionParts& reported = component.Version;
+        outcome_.reportedVersion = VersionText(reported);
+        if (reported.Part1 == wanted.Part1 && reported.Part2 == wanted.Part2 &&
+            reported.Part3 == wanted.Part3 && reported.Part4 == wanted.Part4) {
             outcome_.verification = Verification::Verified;
             break;
         }

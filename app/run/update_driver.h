@@ -1,9 +1,8 @@
 // One update run: the library's calls in their fixed order against the first
 // matching interface, the run's console lines, its log texts and its
-// broadcasts. Progress arrives through ProgressCallback.
+// broadcasts. Progress arrives through the driver's own listener.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,11 +13,13 @@
 #include "app/package/package_files.h"
 #include "app/run/embedded_package.h"
 #include "app/run/run_events.h"
-#include "app/run/update_library.h"
 #include "app/text/language_texts.h"
 #include "engine/image_entry.h"
+#include "engine/update_error.h"
+#include "engine/update_types.h"
 #include "hidtransport/wait_clock.h"
 #include "updatelib/cfu_library.h"
+#include "updatelib/update_library.h"
 
 namespace zelk::app {
 
@@ -51,8 +52,10 @@ struct RunOutcome {
     // The interface the run worked on (UTF-8), when one matched.
     std::string path;
     // The step that failed ("Update", "Open device endpoint", ...) and the
-    // library's result for it; empty and 0 when none failed.
+    // library's result for it, with its documented number; empty, Success and
+    // 0 when none failed.
     std::string failedStep;
+    engine::UpdateError error = engine::UpdateError::Success;
     std::int64_t resultCode = 0;
     // After a failed update step: what the device itself last answered.
     cfu::DeviceAnswer deviceAnswer;
@@ -81,17 +84,14 @@ inline int UnattendedExitStatus(const RunOutcome& outcome) {
 }
 
 // The library configuration a run uses to find and update `identity`.
-UpdateConfig RunConfigFor(const DeviceIdentity& identity);
-
-// The paths of a NUL-separated list as the library's path call fills it.
-std::vector<std::u16string> SplitPathList(const std::vector<char16_t>& buffer);
+engine::UpdateConfiguration RunConfigFor(const DeviceIdentity& identity);
 
 class UpdateDriver {
   public:
     // `library` is the process's library in the program, a test's own in tests.
     UpdateDriver(Desktop& desktop, cfu::CfuLibrary& library, WaitClock& clock);
     // The calls go through `library`, which must outlive the driver.
-    UpdateDriver(Desktop& desktop, UpdateLibrary& library, WaitClock& clock);
+    UpdateDriver(Desktop& desktop, cfu::UpdateLibrary& library, WaitClock& clock);
 
     // The run. Only one runs at a time; the caller (the Start handler) ensures it.
     RunOutcome RunUpdate(const RunInput& input);
@@ -109,26 +109,34 @@ class UpdateDriver {
     // the transfer, and the read-back comes after it.
     void SetHoldSuccessForVerification(bool hold) { holdSuccess_ = hold; }
 
-    // The library's status callback for the run in progress.
-    static std::int32_t ProgressCallback(std::uint64_t endpoint, const UpdateStatus* status);
-
     // After a completed transfer the device is read again, for up to this many
     // one-second tries (it may restart and come back under a new handle).
     static constexpr int kVerifyTries = 20;
     static constexpr std::uint32_t kVerifyRetryMs = 1000;
 
   private:
-    struct Run;
-    void OnProgress(std::uint64_t endpoint, const UpdateStatus& status);
+    // Hears the progress of the endpoint this driver updates.
+    class Listener final : public engine::ProgressListener {
+      public:
+        explicit Listener(UpdateDriver& driver) : driver_(driver) {}
+        void OnProgress(std::uint64_t endpoint, const engine::UpdateProgress& progress) override {
+            driver_.OnProgress(endpoint, progress);
+        }
+
+      private:
+        UpdateDriver& driver_;
+    };
+
+    void OnProgress(std::uint64_t endpoint, const engine::UpdateProgress& progress);
     void Broadcast(ProgressEvent event, std::int64_t lParam);
     // Broadcast 3, the console text and the log text (in red), with `rst`.
-    void ReportFailure(const char* consoleFormat, const char* logFormat, ResultCode rst);
+    void ReportFailure(const char* consoleFormat, const char* logFormat, engine::UpdateError rst);
     void Print(const std::string& text);
     bool EndpointStage(const std::u16string& path);
     // After a failed step: the result's meaning, on the console in English
     // and in the log in the interface's language (on the step's log line
     // when `logLineOpen`).
-    void Explain(const char* consoleFormat, ResultCode rst, bool logLineOpen);
+    void Explain(const char* consoleFormat, engine::UpdateError rst, bool logLineOpen);
     // True when `path` is still among the system's interfaces.
     bool StillPresent(const std::u16string& path);
     void EndRun();
@@ -137,17 +145,17 @@ class UpdateDriver {
     // Reads the description again and compares it with the offered version.
     void VerifyUpdate();
     // One try: finds, opens, describes and closes the device. False when the
-    // device could not be read; `version` is the offered component's version.
-    bool ReadBackVersion(std::uint8_t componentId, ComponentEntry& entry);
+    // device could not be read; `component` is the offered component as read.
+    bool ReadBackVersion(std::uint8_t componentId, cfu::ComponentVersion& component);
 
     Desktop& desktop_;
     // Set when the driver was given a library object: the calls over it.
-    std::unique_ptr<CfuLibraryCalls> ownCalls_;
-    UpdateLibrary& library_;
+    std::unique_ptr<cfu::LibraryCalls> ownCalls_;
+    cfu::UpdateLibrary& library_;
+    Listener listener_{*this};
     WaitClock& clock_;
     const RunInput* input_ = nullptr;
     RunOutcome outcome_;
-    UpdateConfig config_{};
     // A status of 0 at 100 % arrived during this run's update call.
     bool transferCompleted_ = false;
     RunEventSink* sink_ = nullptr;
@@ -156,7 +164,7 @@ class UpdateDriver {
     // The updated device's description before the update: after a restart
     // under a new node it is told apart from other buds by its component
     // and bud role.
-    DeviceDescription updatedDescription_{};
+    cfu::DeviceComponents updatedDescription_;
     // The matching interfaces listed when the run began: after a restart the
     // device comes back under a node that is not among them.
     std::vector<std::u16string> listedAtStart_;

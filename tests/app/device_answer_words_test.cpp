@@ -11,14 +11,12 @@
 #include "app/run/run_messages.h"
 #include "app/run/update_driver.h"
 #include "app/text/text_encoding.h"
-#include "capi/records.h"
 #include "hidtransport/virtual/virtual_device_file.h"
 #include "hidtransport/virtual/virtual_hid_backend.h"
 #include "sample_firmware_paths.h"
 #include "tests/app/captured_lines.h"
 #include "tests/app/recording_desktop.h"
 #include "tests/support/fast_wait_clock.h"
-#include "zelk/cfu_result_codes.h"
 
 namespace zelk::app {
 namespace {
@@ -258,8 +256,7 @@ TEST(DeviceAnswerWords, OnlyTheAnswersOfTheLatestUpdateCount) {
     hid::virt::VirtualHidBackend backend(std::move(devices));
     zelk::testing::FastWaitClock clock{1000};
     cfu::CfuLibrary library{backend, clock};
-    const engine::UpdateConfiguration config =
-        capi::FromRecord(RunConfigFor({0x320F, 0x5055, 0x0104, 0xFF0B, 2}));
+    const engine::UpdateConfiguration config = RunConfigFor({0x320F, 0x5055, 0x0104, 0xFF0B, 2});
     library.SetConfig(config);
     library.Initialize(1);
     ASSERT_GT(library.MatchDevices(), 0);

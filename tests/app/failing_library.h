@@ -1,6 +1,6 @@
 // A decorator over the library calls for driver tests: every call is made on
 // the real library and its name recorded; the first call of the chosen name
-// then reports the chosen code instead of its own result. The call is still
+// then reports the chosen error instead of its own result. The call is still
 // made, so the library stays as the run left it (a close that "fails" has
 // closed) and the run's later calls work on real state.
 #pragma once
@@ -9,27 +9,28 @@
 #include <utility>
 #include <vector>
 
-#include "app/run/update_library.h"
+#include "engine/update_error.h"
+#include "updatelib/update_library.h"
 
 namespace zelk::app {
 
-class FailingLibrary final : public UpdateLibrary {
+class FailingLibrary final : public cfu::UpdateLibrary {
   public:
-    FailingLibrary(UpdateLibrary& inner, std::string failingCall, ResultCode code)
-        : inner_(inner), failingCall_(std::move(failingCall)), code_(code) {}
+    FailingLibrary(cfu::UpdateLibrary& inner, std::string failingCall, engine::UpdateError error)
+        : inner_(inner), failingCall_(std::move(failingCall)), error_(error) {}
 
     // The calls in the order they were made.
     const std::vector<std::string>& Calls() const { return calls_; }
 
-    void SetConfig(const UpdateConfig& config) override {
+    void SetConfig(const engine::UpdateConfiguration& config) override {
         Record("SetConfig");
         inner_.SetConfig(config);
     }
-    void SetConfigEx(const UpdateConfig& config) override {
+    void SetConfigEx(const engine::UpdateConfiguration& config) override {
         Record("SetConfigEx");
         inner_.SetConfigEx(config);
     }
-    void SetUpdateOptions(const UpdateOptions& options) override {
+    void SetUpdateOptions(const engine::UpdateOptions& options) override {
         Record("SetUpdateOptions");
         inner_.SetUpdateOptions(options);
     }
@@ -41,43 +42,48 @@ class FailingLibrary final : public UpdateLibrary {
         Record("Uninitialize");
         inner_.Uninitialize();
     }
-    std::int32_t GetDeviceNumber() override {
-        Record("GetDeviceNumber");
-        return inner_.GetDeviceNumber();
+    std::size_t MatchDevices() override {
+        Record("MatchDevices");
+        return inner_.MatchDevices();
     }
-    ResultCode GetDeviceEndpointPath(char16_t* buffer, std::int32_t capacity) override {
-        return Result("GetDeviceEndpointPath", inner_.GetDeviceEndpointPath(buffer, capacity));
+    engine::UpdateError GetDeviceEndpointPaths(std::vector<std::u16string>& paths) override {
+        return Result("GetDeviceEndpointPaths", inner_.GetDeviceEndpointPaths(paths));
     }
-    ResultCode StartAddImage() override { return Result("StartAddImage", inner_.StartAddImage()); }
-    ResultCode AddImage(std::u16string_view offerPath, std::u16string_view payloadPath) override {
+    engine::UpdateError StartAddImage() override {
+        return Result("StartAddImage", inner_.StartAddImage());
+    }
+    engine::UpdateError AddImage(std::u16string_view offerPath,
+                                 std::u16string_view payloadPath) override {
         return Result("AddImage", inner_.AddImage(offerPath, payloadPath));
     }
-    ResultCode StopAddImage() override { return Result("StopAddImage", inner_.StopAddImage()); }
-    ResultCode OpenDeviceEndpoint(std::u16string_view path, EndpointHandle* handle) override {
+    engine::UpdateError StopAddImage() override {
+        return Result("StopAddImage", inner_.StopAddImage());
+    }
+    engine::UpdateError OpenDeviceEndpoint(std::u16string_view path,
+                                           cfu::EndpointHandle& handle) override {
         return Result("OpenDeviceEndpoint", inner_.OpenDeviceEndpoint(path, handle));
     }
-    ResultCode CloseDeviceEndpoint(EndpointHandle handle) override {
+    engine::UpdateError CloseDeviceEndpoint(cfu::EndpointHandle handle) override {
         return Result("CloseDeviceEndpoint", inner_.CloseDeviceEndpoint(handle));
     }
-    ResultCode GetDeviceDescription(EndpointHandle handle,
-                                    DeviceDescription* description) override {
+    engine::UpdateError GetDeviceDescription(cfu::EndpointHandle handle,
+                                             cfu::DeviceComponents& description) override {
         return Result("GetDeviceDescription", inner_.GetDeviceDescription(handle, description));
     }
-    ResultCode RegisterUpdateStatusCallback(EndpointHandle handle,
-                                            UpdateStatusCallback callback) override {
-        return Result("RegisterUpdateStatusCallback",
-                      inner_.RegisterUpdateStatusCallback(handle, callback));
+    engine::UpdateError RegisterProgressListener(cfu::EndpointHandle handle,
+                                                 engine::ProgressListener* listener) override {
+        return Result("RegisterProgressListener",
+                      inner_.RegisterProgressListener(handle, listener));
     }
-    ResultCode UnregisterUpdateStatusCallback(EndpointHandle handle) override {
-        return Result("UnregisterUpdateStatusCallback",
-                      inner_.UnregisterUpdateStatusCallback(handle));
+    engine::UpdateError UnregisterProgressListener(cfu::EndpointHandle handle) override {
+        return Result("UnregisterProgressListener", inner_.UnregisterProgressListener(handle));
     }
-    ResultCode Update(EndpointHandle handle) override {
+    engine::UpdateError Update(cfu::EndpointHandle handle) override {
         return Result("Update", inner_.Update(handle));
     }
 
     // Reads, not calls of the run's order: forwarded unrecorded.
-    cfu::DeviceAnswer LastDeviceAnswer(EndpointHandle handle) override {
+    cfu::DeviceAnswer LastDeviceAnswer(cfu::EndpointHandle handle) override {
         return inner_.LastDeviceAnswer(handle);
     }
     const engine::ImageEntries& Images() override { return inner_.Images(); }
@@ -91,18 +97,18 @@ class FailingLibrary final : public UpdateLibrary {
 
   private:
     void Record(const char* call) { calls_.emplace_back(call); }
-    ResultCode Result(const char* call, ResultCode real) {
+    engine::UpdateError Result(const char* call, engine::UpdateError real) {
         Record(call);
         if (!failed_ && failingCall_ == call) {
             failed_ = true;
-            return code_;
+            return error_;
         }
         return real;
     }
 
-    UpdateLibrary& inner_;
+    cfu::UpdateLibrary& inner_;
     const std::string failingCall_;
-    const ResultCode code_;
+    const engine::UpdateError error_;
     bool failed_ = false;
     std::vector<std::string> calls_;
 };

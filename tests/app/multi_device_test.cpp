@@ -157,6 +157,32 @@ TEST_F(OneUndescribedBesideAGoodOne, AListSaysHowManyCouldNotBeDescribed) {
         << desktop.Stdout();
 }
 
+VirtualDeviceConfig ForeignContentReport() {
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.content.usage = 0x99;  // not the content report's usage
+    return config;
+}
+
+class OneWithForeignReports : public Several {
+  protected:
+    OneWithForeignReports() : Several({ForeignContentReport()}) {}
+};
+
+// An interface that opens but whose reports do not fit is not one that
+// "cannot be opened": the listing gives the library's refusal alone.
+TEST_F(OneWithForeignReports, AListGivesTheRefusalWithoutCallingItUnopenable) {
+    cfu::CfuLibrary library(backend, clock);
+    const std::vector<ListedDevice> devices =
+        ListDevices(desktop, library, EarbudIdentity(), false, &sink);
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_FALSE(devices[0].described);
+    EXPECT_EQ(devices[0].resultCode, 1);
+    const std::string out = desktop.Stdout();
+    EXPECT_NE(out.find("\n   CFU_RESULT_REFUSED: refused"), std::string::npos) << out;
+    EXPECT_EQ(out.find(CannotOpenText(false)), std::string::npos) << out;
+    EXPECT_EQ(library.RegisteredCount(), 0u);
+}
+
 VirtualDeviceConfig Unopenable() {
     VirtualDeviceConfig config = DefaultEarbud();
     config.behaviour.faults.open = true;

@@ -12,7 +12,6 @@
 #include "sample_firmware_paths.h"
 #include "tests/app/recording_desktop.h"
 #include "tests/support/fast_wait_clock.h"
-#include "zelk/cfu_result_codes.h"
 
 namespace zelk::app {
 namespace {

@@ -17,23 +17,23 @@
 #include "tests/app/failing_library.h"
 #include "tests/app/recording_desktop.h"
 #include "tests/support/fast_wait_clock.h"
-#include "zelk/cfu_result_codes.h"
 
 namespace zelk::app {
 namespace {
 
+using engine::UpdateError;
 using Calls = std::vector<std::string>;
 using Events = std::vector<ProgressEvent>;
 
 // The read-back after a completed transfer: find, open, describe, close.
-#define READ_BACK                                                                             \
-    "GetDeviceNumber", "GetDeviceEndpointPath", "OpenDeviceEndpoint", "GetDeviceDescription", \
+#define READ_BACK                                                                           \
+    "MatchDevices", "GetDeviceEndpointPaths", "OpenDeviceEndpoint", "GetDeviceDescription", \
         "CloseDeviceEndpoint"
 
 struct StepRow {
     int row;                  // the step's number in the run
     const char* call;         // the library call that fails
-    ResultCode code;          // what it reports
+    UpdateError error;        // what it reports
     const char* consoleText;  // the fixed console text
     const char* logText;      // the fixed log text (red)
     const char* failedStep;   // as the outcome names it
@@ -44,8 +44,8 @@ struct StepRow {
 
 const StepRow kRows[] = {
     {.row = 6,
-     .call = "GetDeviceEndpointPath",
-     .code = CFU_RESULT_REFUSED,
+     .call = "GetDeviceEndpointPaths",
+     .error = UpdateError::PathListTooSmall,
      .consoleText = "Get device endpoint path fail, rst 1.",
      .logText = "Get device endpoint path fail, rst 1.\n",
      .failedStep = "Get device endpoint path",
@@ -54,7 +54,7 @@ const StepRow kRows[] = {
      .waitsTenSeconds = false},
     {.row = 12,
      .call = "StopAddImage",
-     .code = CFU_RESULT_IMAGE_LIST_NOT_OPEN,
+     .error = UpdateError::ImageListNotOpen,
      .consoleText = "Stop add CFU image fail, rst 9.",
      .logText = "Stop add CFU image fail, rst 9.\n",
      .failedStep = "Stop add CFU image",
@@ -62,18 +62,18 @@ const StepRow kRows[] = {
      .fromTheFailure = {ProgressEvent::StepFailed},
      .waitsTenSeconds = false},
     {.row = 17,
-     .call = "RegisterUpdateStatusCallback",
-     .code = CFU_RESULT_REFUSED,
+     .call = "RegisterProgressListener",
+     .error = UpdateError::ListenerAlreadyRegistered,
      .consoleText = "Register update status callback fail, rst 1.",
      .logText = "Register update status callback fail, rst 1.\n",
      .failedStep = "Register update status callback",
-     .thenCalled = {"UnregisterUpdateStatusCallback", "CloseDeviceEndpoint", "Uninitialize"},
+     .thenCalled = {"UnregisterProgressListener", "CloseDeviceEndpoint", "Uninitialize"},
      .fromTheFailure = {ProgressEvent::StepFailed, ProgressEvent::RunEnded},
      .waitsTenSeconds = true},
     // After a whole transfer: the close, the read-back and the end still follow.
     {.row = 19,
-     .call = "UnregisterUpdateStatusCallback",
-     .code = CFU_RESULT_INTERNAL_ERROR,
+     .call = "UnregisterProgressListener",
+     .error = UpdateError::InternalError,
      .consoleText = "Unregister update status callback fail, rst 25.",
      .logText = "Unregister update status callback fail, rst 25.\n",
      .failedStep = "Unregister update status callback",
@@ -82,7 +82,7 @@ const StepRow kRows[] = {
      .waitsTenSeconds = true},
     {.row = 20,
      .call = "CloseDeviceEndpoint",
-     .code = CFU_RESULT_REFUSED,
+     .error = UpdateError::EndpointNotRegistered,
      .consoleText = "Close device endpoint fail, rst 1.",
      .logText = "Close device endpoint fail, rst 1.\n",
      .failedStep = "Close device endpoint",
@@ -103,8 +103,8 @@ TEST(UpdateDriverStepFailures, EachRowReportsItsTextsAndRunsWhatFollows) {
         hid::virt::VirtualHidBackend backend({hid::virt::DefaultEarbud()});
         zelk::testing::FastWaitClock clock{1000};
         cfu::CfuLibrary library{backend, clock};
-        CfuLibraryCalls calls{library};
-        FailingLibrary failing{calls, row.call, row.code};
+        cfu::LibraryCalls calls{library};
+        FailingLibrary failing{calls, row.call, row.error};
         RecordingDesktop desktop;
         UpdateDriver driver{desktop, failing, clock};
 
@@ -115,7 +115,8 @@ TEST(UpdateDriverStepFailures, EachRowReportsItsTextsAndRunsWhatFollows) {
 
         EXPECT_FALSE(outcome.Success());
         EXPECT_EQ(outcome.failedStep, row.failedStep);
-        EXPECT_EQ(outcome.resultCode, row.code);
+        EXPECT_EQ(outcome.error, row.error);
+        EXPECT_EQ(outcome.resultCode, engine::ErrorNumber(row.error));
 
         // The fixed text, then what the code means, on one console line.
         const std::string out = desktop.Stdout();

@@ -30,6 +30,7 @@ const CodeRow kRows[] = {
     ROW(Success,                      CFU_RESULT_SUCCESS),
     ROW(PathListTooSmall,             CFU_RESULT_REFUSED),
     ROW(EndpointOpenFailed,           CFU_RESULT_REFUSED),
+    ROW(ReportsNotResolved,           CFU_RESULT_REFUSED),
     ROW(EndpointAlreadyRegistered,    CFU_RESULT_REFUSED),
     ROW(EndpointNotRegistered,        CFU_RESULT_REFUSED),
     ROW(ListenerAlreadyRegistered,    CFU_RESULT_REFUSED),
