@@ -2,6 +2,15 @@
 
 namespace zelk::app {
 
+void ShowDeviceInfo(DesktopWindow& window, const DeviceInfo& info) {
+    constexpr int kEdits[] = {control::kVidEdit, control::kPidEdit, control::kUsagePageEdit,
+                              control::kUsageEdit, control::kMiEdit};
+    for (std::size_t i = 0; i < info.texts.size(); ++i) {
+        window.SetControlText(kEdits[i], info.texts[i]);
+    }
+    window.SetChecked(control::kHideWindow, info.hideWindow);
+}
+
 MainDialog::MainDialog(Desktop& desktop, UpdateDriver& driver)
     : desktop_(desktop), driver_(driver) {}
 
@@ -10,12 +19,12 @@ MainDialog::~MainDialog() {
 }
 
 void MainDialog::Prepare() {
-    ExtractPackage(desktop_, paths_);
-    LoadDeviceInfo(desktop_, paths_, identity_);
-    // The texts come first: in hide-window mode the worker reads them at once.
-    texts_ = ChooseLanguage(desktop_.SystemLanguageId());
-    desktop_.SetControlText(control::kStart, texts_.StartText);
-    desktop_.SetControlText(control::kAdmin, texts_.AdminText);
+    inputs_ = GatherStartupInputs(desktop_);
+    if (inputs_.deviceInfo) {
+        ShowDeviceInfo(desktop_, *inputs_.deviceInfo);
+    }
+    desktop_.SetControlText(control::kStart, inputs_.texts.StartText);
+    desktop_.SetControlText(control::kAdmin, inputs_.texts.AdminText);
 }
 
 void MainDialog::Initialize() {
@@ -29,19 +38,20 @@ void MainDialog::OnStart() {
     std::lock_guard lock(runMutex_);
     if (runActive_) {
         // The library's state is not guarded: a second run must never reach it.
-        desktop_.AppendLog(texts_.BusyText, kOrange);
+        desktop_.AppendLog(inputs_.texts.BusyText, kOrange);
         return;
     }
-    desktop_.AppendLog(texts_.ReadyText, kBlack);
+    desktop_.AppendLog(inputs_.texts.ReadyText, kBlack);
     if (worker_.joinable()) {
         worker_.join();  // the previous run has ended; only its thread is left
     }
     runActive_ = true;
-    worker_ = std::thread(&MainDialog::UpdateWorker, this);
+    // The run's inputs are taken here, on the UI thread: the worker shares
+    // nothing of the dialog's state but the outcome.
+    worker_ = std::thread(&MainDialog::UpdateWorker, this, inputs_.Run());
 }
 
-void MainDialog::UpdateWorker() {
-    const RunInput input{identity_, paths_.OfferTempPath, paths_.PayloadTempPath, texts_};
+void MainDialog::UpdateWorker(RunInput input) {
     const RunOutcome outcome = driver_.RunUpdate(input);
     {
         std::lock_guard lock(runMutex_);

@@ -12,10 +12,15 @@
 
 #include "app/desktop/desktop.h"
 #include "app/run/embedded_package.h"
+#include "app/run/run_inputs.h"
 #include "app/run/update_driver.h"
 #include "app/text/language_texts.h"
 
 namespace zelk::app {
+
+// Puts the device information into the dialog: the five identifier edits
+// get their lines' texts exactly as read, the hide-window box its flag.
+void ShowDeviceInfo(DesktopWindow& window, const DeviceInfo& info);
 
 class MainDialog {
   public:
@@ -25,15 +30,18 @@ class MainDialog {
     MainDialog(const MainDialog&) = delete;
     MainDialog& operator=(const MainDialog&) = delete;
 
-    // Writes the package to the temporary directory, loads the device
-    // information and chooses the language.
+    // Gathers the start-up inputs (package, device information, language)
+    // and shows them: the identifier edits and the hide-window box from the
+    // device information, the button texts in the chosen language.
     void Prepare();
     // Prepare, then, in hide-window mode, start the update at once (with the
     // texts already in place).
     void Initialize();
 
     // The Start button: the ready text in black, then one run on a worker
-    // thread. While a run is going a press only says so and starts nothing.
+    // thread, of the inputs gathered at start (edits changed since then do
+    // not change the device this run looks for). While a run is going a press only says so and
+    // starts nothing.
     void OnStart();
     bool RunActive() const { return runActive_; }
     // The user asked to close the window. True when a run is going: the
@@ -50,10 +58,10 @@ class MainDialog {
     }
 
     Desktop& desktop() { return desktop_; }
-    const LanguageTexts& Texts() const { return texts_; }
-    const DeviceIdentity& Identity() const { return identity_; }
-    const PackagePaths& Paths() const { return paths_; }
-    PackagePaths& Paths() { return paths_; }
+    const LanguageTexts& Texts() const { return inputs_.texts; }
+    const DeviceIdentity& Identity() const { return inputs_.Identity(); }
+    const PackagePaths& Paths() const { return inputs_.paths; }
+    PackagePaths& Paths() { return inputs_.paths; }
     bool HideWindow() { return desktop_.IsChecked(control::kHideWindow); }
 
     // Chosen by the administrator for packaging (empty until then).
@@ -64,13 +72,11 @@ class MainDialog {
     std::optional<std::u16string> AdminDeviceInfo;
 
   private:
-    void UpdateWorker();
+    void UpdateWorker(RunInput input);
 
     Desktop& desktop_;
     UpdateDriver& driver_;
-    LanguageTexts texts_;
-    DeviceIdentity identity_{};
-    PackagePaths paths_;
+    StartupInputs inputs_;
 
     std::mutex runMutex_;
     std::thread worker_;

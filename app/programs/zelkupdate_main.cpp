@@ -1,7 +1,8 @@
 // zelkupdate: the updater without a window. It does what the dialog program
-// does in hide-window mode: writes out the embedded package, reads the device
-// information, runs one update and ends. The run is printed on standard
-// output; the log texts go to standard error, in colour on a terminal.
+// does in hide-window mode, without a dialog: writes out the embedded
+// package, reads the device information, runs one update from them and ends.
+// The run is printed on standard output; the log texts go to standard error,
+// in colour on a terminal.
 //
 // --json puts the run on standard output as JSON lines (docs/json-output.md)
 // and moves the run's human lines to standard error; --list shows every
@@ -20,10 +21,10 @@
 #include <string>
 #include <string_view>
 
-#include "app/dialog/main_dialog.h"
 #include "app/platform/interrupt.h"
 #include "app/run/json_lines_sink.h"
 #include "app/run/multi_device.h"
+#include "app/run/run_inputs.h"
 #include "app/run/update_driver.h"
 #include "app/text/text_encoding.h"
 #include "app/window/console/console_desktop.h"
@@ -197,11 +198,10 @@ int main(int argc, char** argv) {
     app::UpdateDriver driver(desktop, cfu::ProcessLibrary(), SystemClock());
     driver.SetEventSink(sink.get());
     driver.SetHoldSuccessForVerification(options.verify);
-    app::MainDialog dialog(desktop, driver);
-    dialog.Prepare();
+    app::StartupInputs inputs = app::GatherStartupInputs(desktop);
     // A missing or damaged package has been reported above; running on with
     // half of it would at best find no device, so stop here and say why.
-    const app::PackagePaths& paths = dialog.Paths();
+    const app::PackagePaths& paths = inputs.paths;
     if (paths.DeviceInfoPath.empty() ||
         (!options.list && !options.offer &&
          (paths.OfferTempPath.empty() || paths.PayloadTempPath.empty()))) {
@@ -214,13 +214,19 @@ int main(int argc, char** argv) {
         return finish(kExitFailed);
     }
     if (options.offer) {
-        dialog.Paths().OfferTempPath = app::Utf8ToUtf16(*options.offer);
-        dialog.Paths().PayloadTempPath = app::Utf8ToUtf16(*options.payload);
+        inputs.paths.OfferTempPath = app::Utf8ToUtf16(*options.offer);
+        inputs.paths.PayloadTempPath = app::Utf8ToUtf16(*options.payload);
     }
+    const app::RunInput input = inputs.Run();
+    // The run as the dialog's Start button begins it: the ready text first.
+    auto run = [&] {
+        desktop.AppendLog(input.texts.ReadyText, app::kBlack);
+        return driver.RunUpdate(input);
+    };
 
     if (options.list) {
-        const auto devices = app::ListDevices(desktop, cfu::ProcessLibrary(), dialog.Identity(),
-                                              dialog.Texts().ChineseUi, sink.get());
+        const auto devices = app::ListDevices(desktop, cfu::ProcessLibrary(), input.identity,
+                                              input.texts.ChineseUi, sink.get());
         if (devices.empty()) {
             return finish(kExitNoDevice);
         }
@@ -230,19 +236,16 @@ int main(int argc, char** argv) {
     }
     if (options.all) {
         const std::vector<std::u16string> interfaces =
-            app::MatchingInterfaces(cfu::ProcessLibrary(), dialog.Identity());
+            app::MatchingInterfaces(cfu::ProcessLibrary(), input.identity);
         // A matching interface that cannot be opened is a device left
         // un-updated: it fails the run rather than vanishing from the count.
         const std::vector<std::u16string> unopenable =
-            app::UnopenableInterfaces(hid::ActiveHidBackend(), dialog.Identity());
+            app::UnopenableInterfaces(hid::ActiveHidBackend(), input.identity);
         if (interfaces.empty() && unopenable.empty()) {
             // The usual run says so, with the identity searched for.
-            dialog.OnStart();
-            dialog.WaitForRun();
+            run();
             return finish(kExitNoDevice);
         }
-        const app::RunInput input{dialog.Identity(), dialog.Paths().OfferTempPath,
-                                  dialog.Paths().PayloadTempPath, dialog.Texts()};
         const auto summary = app::UpdateAll(desktop, hid::ActiveHidBackend(), SystemClock(), input,
                                             interfaces, sink.get(), unopenable, options.verify);
         if (app::AllSucceeded(summary, options.verify)) {
@@ -253,10 +256,7 @@ int main(int argc, char** argv) {
         return finish(onlyUnverified ? kExitUnverified : kExitFailed);
     }
 
-    dialog.OnStart();
-    dialog.WaitForRun();
-
-    const app::RunOutcome outcome = dialog.LastOutcome();
+    const app::RunOutcome outcome = run();
     if (outcome.Success()) {
         return finish(options.verify && !outcome.Verified() ? kExitUnverified : kExitSuccess);
     }

@@ -2,6 +2,7 @@
 
 #include "app/package/file_replace.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <exception>
@@ -139,7 +140,7 @@ std::array<std::vector<std::uint8_t>, kDeviceInfoLines> SplitLines(
     return lines;
 }
 
-bool ReadDeviceInfo(const std::u16string& path, std::vector<std::uint8_t>& bytes) {
+bool ReadDeviceInfoBytes(const std::u16string& path, std::vector<std::uint8_t>& bytes) {
     try {
         const fs::path file(path);
         std::error_code ec;
@@ -280,15 +281,15 @@ std::int64_t ParseDeviceInfoDecimal(std::u16string_view text) {
     return ParseLong(text, false);
 }
 
-void LoadDeviceInfo(Desktop& desktop, const PackagePaths& paths, DeviceIdentity& identity) {
+std::optional<DeviceInfo> ReadDeviceInfo(Desktop& desktop, const PackagePaths& paths) {
     const std::u16string directory = desktop.TempDirectory();
     std::vector<std::uint8_t> bytes;
     const bool ownCopy =
-        paths.Run && ReadDeviceInfo(paths.Run->Path() + kDeviceInfoFileName, bytes);
+        paths.Run && ReadDeviceInfoBytes(paths.Run->Path() + kDeviceInfoFileName, bytes);
     if (!ownCopy &&
-        (directory.empty() || !ReadDeviceInfo(directory + kDeviceInfoFileName, bytes))) {
+        (directory.empty() || !ReadDeviceInfoBytes(directory + kDeviceInfoFileName, bytes))) {
         desktop.MessageBox(kOpenFailedText);
-        return;
+        return std::nullopt;
     }
     const auto raw = SplitLines(bytes);
     std::array<std::u16string, kDeviceInfoLines> lines;
@@ -297,18 +298,15 @@ void LoadDeviceInfo(Desktop& desktop, const PackagePaths& paths, DeviceIdentity&
         lines[i] = desktop.FromChineseCodePageBytes(
             std::string_view(reinterpret_cast<const char*>(raw[i].data()), raw[i].size()));
     }
-    desktop.SetControlText(control::kVidEdit, lines[0]);
-    desktop.SetControlText(control::kPidEdit, lines[1]);
-    desktop.SetControlText(control::kUsagePageEdit, lines[2]);
-    desktop.SetControlText(control::kUsageEdit, lines[3]);
-    desktop.SetControlText(control::kMiEdit, lines[4]);
-    desktop.SetChecked(control::kHideWindow, ParseDeviceInfoDecimal(lines[5]) == 1);
-
-    identity.VendorId = Low16(ParseDeviceInfoNumber(lines[0]));
-    identity.ProductId = Low16(ParseDeviceInfoNumber(lines[1]));
-    identity.UsagePage = Low16(ParseDeviceInfoNumber(lines[2]));
-    identity.Usage = Low16(ParseDeviceInfoNumber(lines[3]));
-    identity.MiValue = Low8(ParseDeviceInfoNumber(lines[4]));
+    DeviceInfo info;
+    std::copy_n(lines.begin(), info.texts.size(), info.texts.begin());
+    info.hideWindow = ParseDeviceInfoDecimal(lines[5]) == 1;
+    info.identity.VendorId = Low16(ParseDeviceInfoNumber(lines[0]));
+    info.identity.ProductId = Low16(ParseDeviceInfoNumber(lines[1]));
+    info.identity.UsagePage = Low16(ParseDeviceInfoNumber(lines[2]));
+    info.identity.Usage = Low16(ParseDeviceInfoNumber(lines[3]));
+    info.identity.MiValue = Low8(ParseDeviceInfoNumber(lines[4]));
+    return info;
 }
 
 }  // namespace zelk::app

@@ -1,11 +1,13 @@
 // The firmware package that the updater carries inside its own file: the
 // offer, the payload and DeviceInfo.txt. At start they are written to the
-// user's temporary directory; DeviceInfo.txt is then read back into the
-// dialog's fields and the identity of the device to update.
+// user's temporary directory; DeviceInfo.txt is then read back as the
+// identity of the device to update (and the texts the dialog shows).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -64,22 +66,29 @@ inline constexpr char16_t kDeviceInfoFileName[] = u"DeviceInfo.txt";
 // under their fixed names and records each path: the offer and the payload in
 // a RunDirectory of this run inside TempDirectory(), the device information
 // to TempDirectory() itself (where the administrator's edits go) and a copy
-// of it into the run directory, which LoadDeviceInfo reads. A
+// of it into the run directory, which ReadDeviceInfo reads. A
 // resource that is missing, empty or damaged, or that cannot be written
 // completely, is reported on stdout and in red in the log; its path stays
 // empty, no file of that name is left behind, and the next one is tried.
 void ExtractPackage(Desktop& desktop, PackagePaths& paths);
 
+// What DeviceInfo.txt says: the five identifier lines as read (vendor id,
+// product id, usage page, usage, interface number "MI"), the hide-window flag
+// and the identity parsed from the same texts.
+struct DeviceInfo {
+    std::array<std::u16string, 5> texts;
+    bool hideWindow = false;
+    DeviceIdentity identity;
+};
+
 // Reads DeviceInfo.txt (this run's copy when ExtractPackage wrote one,
 // otherwise the one in the temporary directory, composed again rather than
-// taken from `paths`) into the five edits, the hide-window box and
-// `identity`. Lines: vendor id, product id, usage page, usage, interface
-// number (MI), hide window (decimal only: "1" checks the box, anything else,
-// "0x1" too, clears it). A missing line reads as empty. The text is read in
-// the Chinese code page (936; GB18030 on Linux), in which the package writer
-// writes it.
-// When the file cannot be opened: a message box, nothing else changes.
-void LoadDeviceInfo(Desktop& desktop, const PackagePaths& paths, DeviceIdentity& identity);
+// taken from `paths`). Line 6, the hide-window flag, is decimal only: "1" sets
+// it, anything else ("0x1" too) clears it. A missing line reads as empty. The
+// text is read in the Chinese code page (936; GB18030 on Linux), in which the
+// package writer writes it.
+// When the file cannot be opened: a message box, and nothing.
+std::optional<DeviceInfo> ReadDeviceInfo(Desktop& desktop, const PackagePaths& paths);
 
 // A DeviceInfo number: text starting with "0x" (lower-case x) is hexadecimal,
 // anything else signed decimal, both read as strtol reads them (leading

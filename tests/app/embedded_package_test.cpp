@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog/main_dialog.h"
 #include "app/platform/platform.h"
+#include "app/run/run_inputs.h"
 #include "app/text/text_encoding.h"
 #include "tests/app/recording_desktop.h"
 
@@ -37,6 +39,16 @@ Bytes ReadFile(const fs::path& path) {
 
 void WriteFile(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// What the dialog does with the file at start: its texts into the edits and
+// the box, its identity for the run; nothing when it cannot be read.
+void LoadIntoDialog(RecordingDesktop& desktop, const PackagePaths& paths,
+                    DeviceIdentity& identity) {
+    if (const auto info = ReadDeviceInfo(desktop, paths)) {
+        ShowDeviceInfo(desktop, *info);
+        identity = info->identity;
+    }
 }
 
 // A temporary directory of its own for each test, as the desktop's
@@ -129,7 +141,7 @@ TEST_F(EmbeddedPackageTest, ShippedDeviceInfoFillsFieldsAndIdentity) {
     WriteFile(dir_ / "DeviceInfo.txt", kShippedDeviceInfo);
     desktop_.SetChecked(control::kHideWindow, true);
     DeviceIdentity identity;
-    LoadDeviceInfo(desktop_, PackagePaths{}, identity);
+    LoadIntoDialog(desktop_, PackagePaths{}, identity);
 
     EXPECT_EQ(identity.VendorId, 0x320F);
     EXPECT_EQ(identity.ProductId, 0x5055);
@@ -149,7 +161,7 @@ TEST_F(EmbeddedPackageTest, DeviceInfoLinesAreReadInTheDesktopsChineseCodePage) 
     WriteFile(dir_ / "DeviceInfo.txt", kShippedDeviceInfo);
     desktop_.chineseText = [](std::string_view bytes) { return u"cp:" + Utf8ToUtf16(bytes); };
     DeviceIdentity identity;
-    LoadDeviceInfo(desktop_, PackagePaths{}, identity);
+    LoadIntoDialog(desktop_, PackagePaths{}, identity);
     EXPECT_EQ(desktop_.ControlText(control::kVidEdit), u"cp:0x320f");
     EXPECT_EQ(desktop_.ControlText(control::kMiEdit), u"cp:0x02");
 }
@@ -159,7 +171,7 @@ TEST_F(EmbeddedPackageTest, ShortFileLeavesMissingLinesEmpty) {
     desktop_.SetChecked(control::kHideWindow, true);
     desktop_.SetControlText(control::kMiEdit, u"stale");
     DeviceIdentity identity{1, 2, 3, 4, 5};
-    LoadDeviceInfo(desktop_, PackagePaths{}, identity);
+    LoadIntoDialog(desktop_, PackagePaths{}, identity);
 
     EXPECT_EQ(identity.VendorId, 0x320F);
     EXPECT_EQ(identity.ProductId, 0x5055);
@@ -181,7 +193,7 @@ TEST_F(EmbeddedPackageTest, HideWindowIsCheckedOnlyForOne) {
         WriteFile(dir_ / "DeviceInfo.txt", std::string("1\n2\n3\n4\n5\n") + line);
         desktop_.SetChecked(control::kHideWindow, !checked);
         DeviceIdentity identity;
-        LoadDeviceInfo(desktop_, PackagePaths{}, identity);
+        LoadIntoDialog(desktop_, PackagePaths{}, identity);
         EXPECT_EQ(desktop_.IsChecked(control::kHideWindow), checked) << "line 6: " << line;
     }
 }
@@ -189,7 +201,7 @@ TEST_F(EmbeddedPackageTest, HideWindowIsCheckedOnlyForOne) {
 TEST_F(EmbeddedPackageTest, OnlyACarriageReturnBeforeALineFeedIsALineEnd) {
     WriteFile(dir_ / "DeviceInfo.txt", "0x32\r0f\r\r\n0x5055\r");
     DeviceIdentity identity;
-    LoadDeviceInfo(desktop_, PackagePaths{}, identity);
+    LoadIntoDialog(desktop_, PackagePaths{}, identity);
     EXPECT_EQ(desktop_.ControlText(control::kVidEdit), u"0x32\r0f\r");
     EXPECT_EQ(desktop_.ControlText(control::kPidEdit), u"0x5055\r");
     EXPECT_EQ(identity.VendorId, 0x32);
@@ -203,7 +215,7 @@ TEST_F(EmbeddedPackageTest, ReadsTheChineseCodePageTheFileIsWrittenIn) {
     WriteFile(dir_ / "DeviceInfo.txt",
               platform::ToChineseCodePageBytes(typed) + "\r\n\xD6\xD0\r\n");
     DeviceIdentity identity;
-    LoadDeviceInfo(desktop_, PackagePaths{}, identity);
+    LoadIntoDialog(desktop_, PackagePaths{}, identity);
     EXPECT_EQ(desktop_.ControlText(control::kVidEdit), typed);
     EXPECT_EQ(desktop_.ControlText(control::kPidEdit), u"\u4E2D");
     EXPECT_EQ(identity.VendorId, 0x32);
@@ -214,7 +226,7 @@ TEST_F(EmbeddedPackageTest, ReadsTheChineseCodePageTheFileIsWrittenIn) {
 TEST_F(EmbeddedPackageTest, BytesTheCodePageDoesNotDefineReadAsReplacements) {
     WriteFile(dir_ / "DeviceInfo.txt", "0x32\xFF\n\xD6\n");
     DeviceIdentity identity;
-    LoadDeviceInfo(desktop_, PackagePaths{}, identity);
+    LoadIntoDialog(desktop_, PackagePaths{}, identity);
     EXPECT_EQ(desktop_.ControlText(control::kVidEdit), u"0x32\uFFFD");
     EXPECT_EQ(desktop_.ControlText(control::kPidEdit), u"\uFFFD");  // a lead byte cut short
     EXPECT_EQ(identity.VendorId, 0x32);
@@ -229,7 +241,7 @@ TEST_F(EmbeddedPackageTest, MissingFileShowsABoxAndChangesNothing) {
     WriteFile(dir_ / "elsewhere.txt", kShippedDeviceInfo);
     PackagePaths paths;
     paths.DeviceInfoPath = (dir_ / "elsewhere.txt").u16string();
-    LoadDeviceInfo(desktop_, paths, identity);
+    LoadIntoDialog(desktop_, paths, identity);
 
     EXPECT_EQ(desktop_.MessageBoxes(), std::vector<std::u16string>{u"Create file error"});
     EXPECT_EQ(identity.VendorId, 1);
@@ -238,7 +250,7 @@ TEST_F(EmbeddedPackageTest, MissingFileShowsABoxAndChangesNothing) {
     EXPECT_TRUE(desktop_.IsChecked(control::kHideWindow));
 
     desktop_.tempDirectory.clear();
-    LoadDeviceInfo(desktop_, paths, identity);
+    LoadIntoDialog(desktop_, paths, identity);
     EXPECT_EQ(desktop_.MessageBoxes().size(), 2u);
 }
 
@@ -266,13 +278,41 @@ TEST_F(EmbeddedPackageTest, ExtractWritesAllThreeFiles) {
     EXPECT_TRUE(desktop_.Log().empty());
 
     DeviceIdentity identity;
-    LoadDeviceInfo(desktop_, paths, identity);
+    LoadIntoDialog(desktop_, paths, identity);
     EXPECT_EQ(identity.VendorId, 0x320F);
 
     // The run's directory goes with the last holder of its paths.
     paths = PackagePaths{};
     EXPECT_FALSE(fs::exists(fs::path(run)));
     EXPECT_EQ(Names(), (std::vector<std::string>{"DeviceInfo.txt", "ImgPacketFile.payload.bin"}));
+}
+
+// The console program runs from this value without any control in between.
+TEST_F(EmbeddedPackageTest, StartupInputsCarryTheRunWithoutTouchingControls) {
+    desktop_.languageId = 2052;
+    const StartupInputs inputs = GatherStartupInputs(desktop_);
+    const RunInput run = inputs.Run();
+    EXPECT_EQ(run.identity.VendorId, 0x320F);
+    EXPECT_EQ(run.identity.ProductId, 0x5055);
+    EXPECT_EQ(run.identity.UsagePage, 0xFF0B);
+    EXPECT_EQ(run.identity.Usage, 0x0104);
+    EXPECT_EQ(run.identity.MiValue, 2);
+    ASSERT_FALSE(inputs.paths.OfferTempPath.empty());
+    EXPECT_EQ(run.offerPath, inputs.paths.OfferTempPath);
+    EXPECT_EQ(run.payloadPath, inputs.paths.PayloadTempPath);
+    EXPECT_TRUE(run.texts.ChineseUi);
+    ASSERT_TRUE(inputs.deviceInfo);
+    EXPECT_EQ(inputs.deviceInfo->texts[4], u"0x02");
+    EXPECT_FALSE(inputs.deviceInfo->hideWindow);
+    EXPECT_EQ(desktop_.ControlText(control::kVidEdit), u"");
+
+    // Without the file: the box, and the run looks for the zero identity.
+    desktop_.resources.erase({u"FIRE_DEVICEINFO", 141});
+    fs::remove(dir_ / "DeviceInfo.txt");
+    const StartupInputs without = GatherStartupInputs(desktop_);
+    EXPECT_FALSE(without.deviceInfo);
+    EXPECT_EQ(without.Run().identity.VendorId, 0);
+    EXPECT_EQ(desktop_.MessageBoxes(), std::vector<std::u16string>{u"Create file error"});
 }
 
 TEST_F(EmbeddedPackageTest, TwoRunsNeverReadEachOthersFiles) {
@@ -293,7 +333,7 @@ TEST_F(EmbeddedPackageTest, TwoRunsNeverReadEachOthersFiles) {
     EXPECT_EQ(ReadFile(mine.PayloadTempPath), payload_);
     EXPECT_EQ(ReadFile(theirs.PayloadTempPath), Bytes(57 * 2, 0x11));
     DeviceIdentity identity;
-    LoadDeviceInfo(desktop_, mine, identity);
+    LoadIntoDialog(desktop_, mine, identity);
     EXPECT_EQ(identity.VendorId, 0x320F);  // although the shared copy now says 0x1234
 }
 

@@ -107,6 +107,21 @@ TEST_F(MainDialogTest, HiddenModeStartsByItselfInTheChosenLanguageAndCloses) {
     EXPECT_EQ(clock.Sleeps().back(), 50u);
 }
 
+// The run takes the device information read at start: identifiers the
+// administrator types afterwards are for the next package, not this run.
+TEST_F(MainDialogTest, EditsChangedAfterStartDoNotRedirectTheRun) {
+    MainDialog dialog(desktop, driver);
+    dialog.Initialize();
+    EXPECT_EQ(desktop.ControlText(control::kVidEdit), u"0x320f");
+    EXPECT_EQ(desktop.ControlText(control::kMiEdit), u"0x02");
+    desktop.SetControlText(control::kVidEdit, u"0x1234");
+    desktop.SetControlText(control::kPidEdit, u"0x9999");
+    dialog.OnStart();
+    dialog.WaitForRun();
+    EXPECT_TRUE(dialog.LastOutcome().Success());
+    EXPECT_EQ(backend.Device(0).CompletedTransfers(), 1u);
+}
+
 // Closing the window while a run is going keeps it open until the run has
 // ended, then closes it once; with no run going the caller closes at once.
 TEST_F(MainDialogTest, AskingToCloseDuringARunClosesWhenTheRunEnds) {

@@ -49,41 +49,21 @@ ConsoleDesktop::ConsoleDesktop(ConsoleOptions options)
       outTerminal_(
           options.outIsTerminal.value_or(options.out == stdout && platform::StdoutIsTerminal())),
       errTerminal_(
-          options.errIsTerminal.value_or(options.err == stderr && platform::StderrIsTerminal())),
-      onClose_(std::move(options.onClose)) {}
+          options.errIsTerminal.value_or(options.err == stderr && platform::StderrIsTerminal())) {}
 
-void ConsoleDesktop::SetControlText(int id, std::u16string_view text) {
-    std::lock_guard lock(controlsMutex_);
-    controls_[id].text = text;
+void ConsoleDesktop::SetControlText(int, std::u16string_view) {}
+
+std::u16string ConsoleDesktop::ControlText(int) {
+    return {};
 }
 
-std::u16string ConsoleDesktop::ControlText(int id) {
-    std::lock_guard lock(controlsMutex_);
-    const auto found = controls_.find(id);
-    return found == controls_.end() ? std::u16string() : found->second.text;
+void ConsoleDesktop::ShowControl(int, bool) {}
+
+bool ConsoleDesktop::IsChecked(int) {
+    return false;
 }
 
-void ConsoleDesktop::ShowControl(int id, bool visible) {
-    std::lock_guard lock(controlsMutex_);
-    controls_[id].visible = visible;
-}
-
-bool ConsoleDesktop::IsVisible(int id) {
-    std::lock_guard lock(controlsMutex_);
-    const auto found = controls_.find(id);
-    return found == controls_.end() || found->second.visible;
-}
-
-bool ConsoleDesktop::IsChecked(int id) {
-    std::lock_guard lock(controlsMutex_);
-    const auto found = controls_.find(id);
-    return found != controls_.end() && found->second.checked;
-}
-
-void ConsoleDesktop::SetChecked(int id, bool checked) {
-    std::lock_guard lock(controlsMutex_);
-    controls_[id].checked = checked;
-}
+void ConsoleDesktop::SetChecked(int, bool) {}
 
 void ConsoleDesktop::AppendLog(std::u16string_view text, Rgb colour) {
     // The driver prints a message, then logs its copy: on one terminal that
@@ -114,20 +94,7 @@ void ConsoleDesktop::WriteStdout(std::string_view bytes) {
     Write(out_, bytes, std::nullopt, false);
 }
 
-void ConsoleDesktop::CloseMainWindow() {
-    {
-        std::lock_guard lock(controlsMutex_);
-        closeRequested_ = true;
-    }
-    if (onClose_) {
-        onClose_();
-    }
-}
-
-bool ConsoleDesktop::CloseRequested() {
-    std::lock_guard lock(controlsMutex_);
-    return closeRequested_;
-}
+void ConsoleDesktop::CloseMainWindow() {}
 
 ConsoleDesktop::Terminal* ConsoleDesktop::TerminalOf(std::FILE* stream) {
     if (stream == out_ && outTerminal_) {

@@ -1,11 +1,11 @@
-// The desktop of a program without a window: controls live in memory, the log
-// and message boxes go to stderr, the run's console lines to stdout, and the
-// system services are the operating system's (OsServices).
+// The desktop of a program without a window: the log and message boxes go to
+// stderr (a message box as one line), the run's console lines to stdout, and
+// the system services are the operating system's (OsServices). It has no
+// controls and no window: setting a control keeps nothing, reading one gives
+// an empty, unchecked control, and closing does nothing.
 #pragma once
 
 #include <cstdio>
-#include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,8 +31,6 @@ struct ConsoleOptions {
     // streams get their bytes unchanged.
     std::optional<bool> outIsTerminal;
     std::optional<bool> errIsTerminal;
-    // Run by CloseMainWindow before it returns, on the caller's thread.
-    std::function<void()> onClose;
     // Null: platform::CreateProgressBroadcaster().
     std::unique_ptr<platform::ProgressBroadcaster> broadcaster;
 };
@@ -56,17 +54,7 @@ class ConsoleDesktop final : public Desktop, public OsServices {
     // To `out` rather than the process's stdout.
     void WriteStdout(std::string_view bytes) override;
 
-    // Controls are visible until hidden.
-    bool IsVisible(int id);
-    bool CloseRequested();
-
   private:
-    struct Control {
-        std::u16string text;
-        bool visible = true;
-        bool checked = false;
-    };
-
     // `colour`: the log's colour escapes; `logCopy`: a log text, left out on
     // a terminal shared with stdout right after a console message.
     void Write(std::FILE* stream, std::string_view bytes, std::optional<Rgb> colour, bool logCopy);
@@ -89,11 +77,6 @@ class ConsoleDesktop final : public Desktop, public OsServices {
     bool errTerminal_;
     Terminal outScreen_;  // also stderr's when both are terminals
     Terminal errScreen_;
-    std::function<void()> onClose_;
-
-    std::mutex controlsMutex_;
-    std::map<int, Control> controls_;
-    bool closeRequested_ = false;
     // Keeps a colour escape, its text and the reset together when the worker
     // and the dialog logic print at once.
     std::mutex outputMutex_;
