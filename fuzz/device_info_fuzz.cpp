@@ -67,32 +67,28 @@ void CheckDecimal(std::u16string_view text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    namespace control = zelk::app::control;
     const std::filesystem::path file = zelk::fuzz::WriteScratchFile("DeviceInfo.txt", data, size);
 
     zelk::app::RecordingDesktop desktop;
     std::u16string directory = file.parent_path().u16string();
     directory.push_back(u'/');
     desktop.tempDirectory = directory;
-    zelk::app::DeviceIdentity identity;
-    zelk::app::LoadDeviceInfo(desktop, zelk::app::PackagePaths{}, identity);
-
-    const int edits[] = {control::kVidEdit, control::kPidEdit, control::kUsagePageEdit,
-                         control::kUsageEdit, control::kMiEdit};
-    for (const int edit : edits) {
-        const std::u16string text = desktop.ControlText(edit);
-        Require(text.find(u'\n') == std::u16string::npos, "an edit holds one line");
+    const auto info = zelk::app::ReadDeviceInfo(desktop, zelk::app::PackagePaths{});
+    Require(info.has_value(), "a file that is there is read");
+    for (const std::u16string& text : info->texts) {
+        Require(text.find(u'\n') == std::u16string::npos, "a field holds one line");
         CheckNumber(text);
     }
     using zelk::app::Low16;
     using zelk::app::ParseDeviceInfoNumber;
-    Require(identity.VendorId == Low16(ParseDeviceInfoNumber(desktop.ControlText(edits[0]))) &&
-                identity.ProductId == Low16(ParseDeviceInfoNumber(desktop.ControlText(edits[1]))) &&
-                identity.UsagePage == Low16(ParseDeviceInfoNumber(desktop.ControlText(edits[2]))) &&
-                identity.Usage == Low16(ParseDeviceInfoNumber(desktop.ControlText(edits[3]))) &&
-                identity.MiValue ==
-                    zelk::app::Low8(ParseDeviceInfoNumber(desktop.ControlText(edits[4]))),
-            "each field is its edit's number cut to width");
+    const auto& texts = info->texts;
+    const auto& identity = info->identity;
+    Require(identity.VendorId == Low16(ParseDeviceInfoNumber(texts[0])) &&
+                identity.ProductId == Low16(ParseDeviceInfoNumber(texts[1])) &&
+                identity.UsagePage == Low16(ParseDeviceInfoNumber(texts[2])) &&
+                identity.Usage == Low16(ParseDeviceInfoNumber(texts[3])) &&
+                identity.MiValue == zelk::app::Low8(ParseDeviceInfoNumber(texts[4])),
+            "each field is its line's number cut to width");
 
     // The number syntax on its own, with text that need not be a whole line.
     std::u16string units;
