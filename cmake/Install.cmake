@@ -92,6 +92,9 @@ install(
 # installs them gzip -9n, without a time stamp), the window's icon as PNG.
 find_program(ZELK_GZIP gzip REQUIRED)
 find_program(ZELK_ICOTOOL icotool)
+# The Maintainer of the packages, also the signer of the changelog's entry.
+set(ZELK_PACKAGE_MAINTAINER "The ZelkUpdateTool developers <zelkupdatetool@example.com>"
+    CACHE STRING "The Maintainer field of the Debian packages")
 configure_file(${ZELK_PACKAGING_DIR}/changelog.in ${ZELK_PACKAGING_BINARY_DIR}/changelog @ONLY)
 set(ZELK_MAN_PAGES zelkupdate.1 ZelkUpdateTool.1 qrb_resource_adder.1 zelk-uhid-device.1)
 set(ZELK_PACKAGING_OUTPUTS ${ZELK_PACKAGING_BINARY_DIR}/changelog.gz)
