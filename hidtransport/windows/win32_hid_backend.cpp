@@ -619,17 +619,23 @@ std::unique_ptr<HidDescriptor> Win32HidBackend::GetDescriptor(HidHandle handle) 
     return std::make_unique<Win32HidDescriptor>(api_, data);
 }
 
-bool Win32HidBackend::DescribeUnopened(std::u16string_view path, HidCaps& caps) {
+HANDLE Win32HidBackend::OpenWithoutAccess(std::u16string_view path) {
     if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
-        return false;
+        return nullptr;
     }
     // No access asked: the system gives such a handle also for the
-    // collections it keeps to itself (keyboards, mice), and it is enough for
-    // the preparsed data.
+    // collections it keeps to itself (keyboards, mice) and for interfaces
+    // that may not be opened for reports; it is enough for the preparsed data
+    // and the strings.
     const std::wstring wide = Wide(path);
     const HANDLE handle = api_.OpenPath(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+bool Win32HidBackend::DescribeUnopened(std::u16string_view path, HidCaps& caps) {
+    const HANDLE handle = OpenWithoutAccess(path);
+    if (handle == nullptr) {
         return false;
     }
     PHIDP_PREPARSED_DATA data = nullptr;
@@ -643,15 +649,8 @@ bool Win32HidBackend::DescribeUnopened(std::u16string_view path, HidCaps& caps) 
 
 bool Win32HidBackend::SerialNumber(std::u16string_view path, std::u16string& serial) {
     serial.clear();
-    if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
-        return false;
-    }
-    // A handle without access, as for the caps: enough for the string, also
-    // where the interface may not be opened for reports.
-    const std::wstring wide = Wide(path);
-    const HANDLE handle = api_.OpenPath(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+    const HANDLE handle = OpenWithoutAccess(path);
+    if (handle == nullptr) {
         return false;
     }
     // A USB string descriptor holds at most 126 characters; one more for the

@@ -66,6 +66,9 @@ class Win32HidBackend final : public HidBackend {
 
   private:
     class UpdateLock;
+    // A handle to `path` without read or write access (nullptr when it cannot
+    // be had); the caller closes it.
+    HANDLE OpenWithoutAccess(std::u16string_view path);
     // The length (ID byte included) of each input report, by report ID; 0
     // where it is not known.
     using InputLengths = std::array<std::uint16_t, 256>;
