@@ -104,6 +104,24 @@ enum class HidLockResult {
     Failed,         // no lock could be taken for another reason (unknown handle, ...)
 };
 
+// Wakes a caller when interfaces may have come or gone, so that a program
+// waiting for devices lists them again only when there is a reason to. Made
+// by HidBackend::WatchInterfaces; must not outlive its backend, and is used
+// from one thread at a time.
+class HidChangeWatch {
+  public:
+    virtual ~HidChangeWatch() = default;
+    // Waits at most `timeoutMs` for a sign that an interface came or went.
+    // True when one arrived (the caller lists again; a true may be spurious,
+    // and several changes may come as one), false when the time ran out. A
+    // change that happened after the watch was made and before this call is
+    // not lost: the call returns true at once.
+    virtual bool WaitForChange(std::uint32_t timeoutMs) = 0;
+    // How changes are detected, in a few words for the program's output
+    // ("kernel device events", "device-interface notifications", ...).
+    virtual std::string Mechanism() const = 0;
+};
+
 class HidBackend {
   public:
     virtual ~HidBackend() = default;
@@ -176,6 +194,12 @@ class HidBackend {
     virtual HidLockResult LockForUpdate(HidHandle /*handle*/) { return HidLockResult::Taken; }
     // Gives up the update lock `handle` holds; nothing when it holds none.
     virtual void UnlockForUpdate(HidHandle /*handle*/) {}
+
+    // A watch over this backend's interfaces, made before the caller's first
+    // listing so that nothing plugged in between is missed; null when the
+    // backend has no way to hear of changes (the caller then lists again on
+    // a bounded interval).
+    virtual std::unique_ptr<HidChangeWatch> WatchInterfaces() { return nullptr; }
 
     // Empty, or one line saying which interface could not be opened for want of
     // permission and what to do about it (the last such refusal), so that a

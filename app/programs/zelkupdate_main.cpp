@@ -43,7 +43,7 @@ constexpr int kExitUsage = 64;
 
 constexpr const char* kUsage =
     "Usage: zelkupdate [--verify] [--json] [--all | --list] [--simulate[=FILE]]\n"
-    "                  [--offer FILE --payload FILE]\n"
+    "                  [--offer FILE --payload FILE] [--dialog-timing]\n"
     "\n"
     "Updates the firmware of the first matching HID device with the package\n"
     "this program carries.\n"
@@ -65,6 +65,9 @@ constexpr const char* kUsage =
     "                     (at most 1048575 bytes)\n"
     "  --verify           after the transfer, succeed only when the device reports\n"
     "                     the offered version\n"
+    "  --dialog-timing    keep the window's fixed pauses (2 s before the success\n"
+    "                     text, 10 s before the end); without it the program ends\n"
+    "                     as soon as the result is known\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -79,6 +82,7 @@ struct Options {
     std::optional<std::string> offer;
     std::optional<std::string> payload;
     bool verify = false;
+    bool dialogTiming = false;
     bool json = false;
     bool list = false;
     bool all = false;
@@ -104,6 +108,8 @@ std::optional<std::string> Parse(int argc, char** argv, Options& options) {
             options.help = true;
         } else if (arg == "--verify") {
             options.verify = true;
+        } else if (arg == "--dialog-timing") {
+            options.dialogTiming = true;
         } else if (arg == "--json") {
             options.json = true;
         } else if (arg == "--list") {
@@ -195,9 +201,12 @@ int main(int argc, char** argv) {
         consoleOptions.out = stderr;
     }
     app::ConsoleDesktop desktop(std::move(consoleOptions));
+    app::DriverOptions driverOptions;
+    driverOptions.holdSuccessForVerification = options.verify;
+    driverOptions.fixedWaits = options.dialogTiming;
     app::UpdateDriver driver(desktop, cfu::ProcessLibrary(), SystemClock());
     driver.SetEventSink(sink.get());
-    driver.SetHoldSuccessForVerification(options.verify);
+    driver.Apply(driverOptions);
     app::StartupInputs inputs = app::GatherStartupInputs(desktop);
     // A missing or damaged package has been reported above; running on with
     // half of it would at best find no device, so stop here and say why.
@@ -247,7 +256,7 @@ int main(int argc, char** argv) {
             return finish(kExitNoDevice);
         }
         const auto summary = app::UpdateAll(desktop, hid::ActiveHidBackend(), SystemClock(), input,
-                                            interfaces, sink.get(), unopenable, options.verify);
+                                            interfaces, sink.get(), unopenable, driverOptions);
         if (app::AllSucceeded(summary, options.verify)) {
             return finish(kExitSuccess);
         }

@@ -174,7 +174,7 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
                                      const RunInput& input,
                                      const std::vector<std::u16string>& paths, JsonLinesSink* sink,
                                      const std::vector<std::u16string>& unopenable,
-                                     bool holdSuccessForVerification) {
+                                     const DriverOptions& options) {
     std::vector<DeviceSummary> summary(paths.size());
     {
         std::vector<std::jthread> threads;
@@ -185,7 +185,7 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
                 UpdateDriver driver(desktop, library, clock);
                 driver.SetTargetPath(paths[i]);
                 driver.SetEventSink(sink);
-                driver.SetHoldSuccessForVerification(holdSuccessForVerification);
+                driver.Apply(options);
                 summary[i].path = Utf16ToUtf8(paths[i]);
                 summary[i].outcome = driver.RunUpdate(input);
                 summary[i].outcome.path = summary[i].path;

@@ -48,7 +48,7 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
                                      const RunInput& input,
                                      const std::vector<std::u16string>& paths, JsonLinesSink* sink,
                                      const std::vector<std::u16string>& unopenable = {},
-                                     bool holdSuccessForVerification = false);
+                                     const DriverOptions& options = {});
 
 // True when every device of the summary succeeded (and there was one).
 bool AllSucceeded(const std::vector<DeviceSummary>& devices, bool requireVerified);

@@ -1,11 +1,13 @@
 #include "app/run/update_driver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "app/run/read_back_target.h"
@@ -97,10 +99,6 @@ constexpr VerifyTexts kVerifyChinese{
     "\xE7\x89\x88\xE6\x9C\xAC\xEF\xBC\x9A\xE5\xAE\x83\xE5\x8F\xAF\xE8\x83\xBD"
     "\xE5\x9C\xA8\xE9\x87\x8D\xE5\x90\xAF\xE5\x90\x8E\xE5\xBA\x94\xE7\x94\xA8"
     "\xE6\xAD\xA4\xE6\x9B\xB4\xE6\x96\xB0\xE3\x80\x82\n"};
-
-// A device that answers but still reports the old version is asked this many
-// times before the run gives up waiting for it to switch.
-constexpr int kStaleVersionReads = 5;
 
 }  // namespace
 
@@ -313,6 +311,29 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
     return outcome_;
 }
 
+void UpdateDriver::NoteUnit(const cfu::DeviceComponents& description) {
+    const engine::ImageEntries& images = library_.Images();
+    const bool haveOffer =
+        !images.empty() && images.front() != nullptr && images.front()->Offer.size() >= 8;
+    cfu::ComponentVersion component = FirstComponent(description);
+    if (haveOffer) {
+        const std::vector<std::uint8_t>& offer = images.front()->Offer;
+        outcome_.offeredVersion = VersionText(
+            engine::DecodeFirmwareVersion(ReadLe32(offer.data() + 4), library_.DeviceFamily()));
+        for (const cfu::ComponentVersion& one : description.Components) {
+            if (((one.Info >> 8) & 0xFF) == offer[2]) {
+                component = one;
+                break;
+            }
+        }
+    }
+    if (!description.Components.empty()) {
+        outcome_.componentId = static_cast<int>((component.Info >> 8) & 0xFF);
+        outcome_.budRole = static_cast<int>((component.Info >> 2) & 0x3);
+        outcome_.versionBefore = VersionText(component.Version);
+    }
+}
+
 bool UpdateDriver::EndpointStage(const std::u16string& path) {
     cfu::DeviceComponents description;
     cfu::EndpointHandle handle = cfu::kNoEndpoint;
@@ -337,6 +358,8 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
                    static_cast<int>(first.Version.Part4)));
         updatedDescription_ = description;
         updatedSerial_ = library_.InterfaceSerial(path);
+        outcome_.serial = Utf16ToUtf8(updatedSerial_);
+        NoteUnit(description);
         if (sink_ != nullptr) {
             sink_->Description(outcome_.path, description);
         }
@@ -354,11 +377,23 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
                 Print(DeviceBusyText(waitMs, false) + "\n");
                 desktop_.AppendLog(Utf8ToUtf16(DeviceBusyText(waitMs, chinese) + "\n"), kOrange);
             });
+            const auto transferStart = std::chrono::steady_clock::now();
             rst = library_.Update(handle);
+            outcome_.transferMs =
+                static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - transferStart)
+                                               .count());
             library_.SetBusyListener(nullptr);
             if (rst != UpdateError::Success || !transferCompleted_) {
                 // For the message: the device's own status or reason.
                 outcome_.deviceAnswer = library_.LastDeviceAnswer(handle);
+                outcome_.blocks = outcome_.deviceAnswer.ContentSeen
+                                      ? outcome_.deviceAnswer.ContentSequence + 1u
+                                      : 0u;
+            } else {
+                for (const auto& image : library_.Images()) {
+                    outcome_.blocks += image != nullptr ? image->RecordCount : 0u;
+                }
             }
             if (rst != UpdateError::Success) {
                 ReportFailure("Update fail, rst %d.", "Update fail, rst %d.\n", rst);
@@ -405,13 +440,17 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
         }
     }
     library_.Uninitialize();
-    clock_.SleepFor(10000);
+    if (fixedWaits_) {
+        clock_.SleepFor(10000);
+    }
     Broadcast(ProgressEvent::RunEnded, 0);
     return true;
 }
 
 void UpdateDriver::AnnounceSuccess() {
-    clock_.SleepFor(2000);
+    if (fixedWaits_) {
+        clock_.SleepFor(2000);
+    }
     desktop_.AppendLog(input_->texts.SuccessText, kGreen);
     Broadcast(ProgressEvent::Succeeded, 0);
 }
@@ -558,10 +597,24 @@ void UpdateDriver::VerifyUpdate() {
 
     outcome_.verification = Verification::Unverified;
     bool read = false;
-    int staleReads = 0;
-    for (int attempt = 0; attempt < kVerifyTries && staleReads < kStaleVersionReads; ++attempt) {
-        if (attempt > 0) {
-            clock_.SleepFor(kVerifyRetryMs);
+    // Time counts in what the pauses report, so that a pause cut short by a
+    // change of interfaces does not use up the window.
+    std::uint32_t waited = 0;
+    std::optional<std::uint32_t> staleSince;
+    for (bool first = true;; first = false) {
+        if (!first) {
+            if (waited >= kVerifyWindowMs) {
+                break;
+            }
+            const std::uint32_t step = std::min(kVerifyRetryMs, kVerifyWindowMs - waited);
+            std::uint32_t slept = step;
+            if (readBackPause_) {
+                slept = std::min(step, readBackPause_(step));
+            } else {
+                clock_.SleepFor(step);
+            }
+            // A pause that reports no time still moves on, so the loop ends.
+            waited += std::max<std::uint32_t>(slept, 1);
         }
         cfu::ComponentVersion component;
         if (!ReadBackVersion(componentId, component)) {
@@ -575,7 +628,11 @@ void UpdateDriver::VerifyUpdate() {
             outcome_.verification = Verification::Verified;
             break;
         }
-        ++staleReads;
+        if (!staleSince) {
+            staleSince = waited;
+        } else if (waited - *staleSince >= kStaleVersionMs) {
+            break;
+        }
     }
     const char* const version = outcome_.reportedVersion.c_str();
     if (outcome_.verification == Verification::Verified) {

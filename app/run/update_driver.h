@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -67,6 +68,21 @@ struct RunOutcome {
     // use); empty otherwise.
     std::string reason;
 
+    // What the run learned of the unit, for a record per device (empty, -1
+    // or 0 where the run did not get that far): the device's serial string
+    // (UTF-8), the offered component's ID and bud role and its version as the
+    // device described it before the update, the offered version, how long
+    // the update call took and how many blocks went through (the image's
+    // blocks when it completed; else up to the last block the device
+    // answered).
+    std::string serial;
+    int componentId = -1;
+    int budRole = -1;
+    std::string versionBefore;
+    std::string offeredVersion;
+    std::uint64_t transferMs = 0;
+    std::uint64_t blocks = 0;
+
     // Success only when the device confirmed it and no step failed.
     bool Success() const { return succeeded && !stepFailed && !noDevice; }
     bool Verified() const { return Success() && verification == Verification::Verified; }
@@ -82,6 +98,18 @@ inline int UnattendedExitStatus(const RunOutcome& outcome) {
     }
     return outcome.noDevice ? 2 : 1;
 }
+
+// The pause between two read-backs after a transfer: waits at most `maxMs`
+// and returns how long it waited (it may end early, when interfaces came or
+// went).
+using ReadBackPause = std::function<std::uint32_t(std::uint32_t maxMs)>;
+
+// How a program wants its runs driven (see the setters below).
+struct DriverOptions {
+    bool holdSuccessForVerification = false;
+    bool fixedWaits = true;
+    ReadBackPause readBackPause;
+};
 
 // The library configuration a run uses to find and update `identity`.
 engine::UpdateConfiguration RunConfigFor(const DeviceIdentity& identity);
@@ -108,11 +136,29 @@ class UpdateDriver {
     // not confirm it never shows success. Off (the default): success follows
     // the transfer, and the read-back comes after it.
     void SetHoldSuccessForVerification(bool hold) { holdSuccess_ = hold; }
+    // The dialog's fixed pauses: 2 s before the success text and 10 s before
+    // the run's end is broadcast. On (the default) for the window; a program
+    // that ends as soon as the result is known turns them off. The broadcasts
+    // keep their order either way.
+    void SetFixedWaits(bool on) { fixedWaits_ = on; }
 
-    // After a completed transfer the device is read again, for up to this many
-    // one-second tries (it may restart and come back under a new handle).
-    static constexpr int kVerifyTries = 20;
+    // The pause between two read-backs; null (the default): the clock's
+    // sleep of the whole time.
+    void SetReadBackPause(ReadBackPause pause) { readBackPause_ = std::move(pause); }
+    void Apply(const DriverOptions& options) {
+        holdSuccess_ = options.holdSuccessForVerification;
+        fixedWaits_ = options.fixedWaits;
+        readBackPause_ = options.readBackPause;
+    }
+
+    // After a completed transfer the device is read again for up to this long
+    // (it may restart and come back under a new handle), at least every
+    // kVerifyRetryMs.
     static constexpr std::uint32_t kVerifyRetryMs = 1000;
+    static constexpr std::uint32_t kVerifyWindowMs = 19 * kVerifyRetryMs;
+    // A device that answers but keeps reporting the old version for this long
+    // is not waited for any more.
+    static constexpr std::uint32_t kStaleVersionMs = 4 * kVerifyRetryMs;
 
   private:
     // Hears the progress of the endpoint this driver updates.
@@ -172,6 +218,10 @@ class UpdateDriver {
     // the device's identity among new nodes.
     std::u16string updatedSerial_;
     bool holdSuccess_ = false;
+    bool fixedWaits_ = true;
+    ReadBackPause readBackPause_;
+    // Notes the offered component's ID, bud role and versions in the outcome.
+    void NoteUnit(const cfu::DeviceComponents& description);
     // The success text and broadcast.
     void AnnounceSuccess();
 };

@@ -27,6 +27,12 @@
 namespace zelk::app {
 namespace {
 
+DriverOptions HeldVerdict() {
+    DriverOptions options;
+    options.holdSuccessForVerification = true;
+    return options;
+}
+
 using hid::virt::DefaultEarbud;
 using hid::virt::VirtualDeviceConfig;
 
@@ -325,7 +331,7 @@ TEST(UpdateAllReadBack, EachBudIsVerifiedUnderTheNewNodeWithItsOwnSerial) {
         const RunInput input{EarbudIdentity(), Utf16(ZELK_SAMPLE_OFFER), Utf16(ZELK_SAMPLE_PAYLOAD),
                              ChooseLanguage(std::nullopt)};
         const std::vector<DeviceSummary> summary =
-            UpdateAll(desktop, backend, clock, input, paths, nullptr, {}, true);
+            UpdateAll(desktop, backend, clock, input, paths, nullptr, {}, HeldVerdict());
         ASSERT_EQ(summary.size(), 2u);
         for (std::size_t i = 0; i < 2; ++i) {
             EXPECT_EQ(backend.Device(i).NodeInstance(), 1u) << i << ": did not come back";
