@@ -28,7 +28,7 @@ install_missing build-essential cmake ninja-build g++-12 nlohmann-json3-dev libs
 [[ $profile == main ]] && exit 0
 
 install_missing \
-  clang clang-format libclang-rt-14-dev \
+  ccache clang clang-format libclang-rt-14-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   g++-mingw-w64-x86-64-posix \
   dbus dbus-daemon \
