@@ -119,7 +119,6 @@ device unplug unplug-mid-transfer.json || exit 1
 listed wait-unplug || fail "a device plugged in while Wine runs is not listed"
 win unplug-mid-transfer 1 "The device is gone" zelkupdate.exe &&
   { grep -q "rst 20" "$out/unplug-mid-transfer.out" || fail "unplug: not rst 20"; }
-echo "   (10 s of that the run's closing wait)"
 unplug unplug
 
 echo "== an interface without report IDs beside the earbud (plugged in while Wine runs); the C interface updates the earbud"
