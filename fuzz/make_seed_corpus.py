@@ -154,3 +154,23 @@ write("download_answers", "write_error",
 write("download_answers", "wrong_sequence_shared_id",
       b"\x05" + chunk(EARBUD_VERSION) + chunk(offer_response(1)) + chunk(content_response(7, 1)))
 write("download_answers", "no_version", b"\x01" + chunk(b""))
+
+# Device events from the netlink sockets: the kernel's ("ACTION@DEVPATH", then
+# KEY=VALUE pairs) and udev's (its 40-byte header, then the pairs).
+write("uevent_message", "kernel-hidraw-add",
+      b"add@/devices/virtual/misc/uhid/0003:320F:5055.0001/hidraw/hidraw0\0ACTION=add\0"
+      b"DEVPATH=/devices/virtual/misc/uhid/0003:320F:5055.0001/hidraw/hidraw0\0"
+      b"SUBSYSTEM=hidraw\0MAJOR=243\0MINOR=0\0DEVNAME=hidraw0\0SEQNUM=1201\0")
+write("uevent_message", "kernel-input-remove",
+      b"remove@/devices/x/input/input9\0ACTION=remove\0SUBSYSTEM=input\0SEQNUM=77\0")
+
+
+def udev_event(properties):
+    return (b"libudev\0" + struct.pack(">I", 0xFEEDCAFE) +
+            struct.pack("<7I", 40, 40, len(properties), 0, 0, 0, 0) + properties)
+
+
+write("uevent_message", "udev-hidraw-remove",
+      udev_event(b"ACTION=remove\0DEVPATH=/devices/x/hidraw/hidraw3\0SUBSYSTEM=hidraw\0"
+                 b"DEVNAME=/dev/hidraw3\0SEQNUM=90\0"))
+write("uevent_message", "udev-block-change", udev_event(b"ACTION=change\0SUBSYSTEM=block\0"))

@@ -5,7 +5,8 @@
 # uhid earbuds, through Wine's own HID stack (hid.dll, hidclass.sys,
 # winebus.sys on hidraw): the listing, an update with the flash compared, a
 # removal, a device plugged in while Wine runs (two top-level collections,
-# beside an interface without report IDs), an unplug mid-transfer, and the
+# beside an interface without report IDs), the change watch hearing a device
+# plugged in and pulled out, an unplug mid-transfer, and the
 # blocks per second against the Linux build on the same guest and device
 # (tests/kernel/wine-guest-tests.sh). About 5 minutes under emulation.
 #
@@ -29,7 +30,7 @@ log=$(mktemp /tmp/zelk-wine-hid-build.XXXXXX)
 if ! cmake --build "$linux" -j "$(nproc)" --target zelk-uhid-device update_bench sample_firmware \
        >"$log" 2>&1 ||
    ! cmake --build "$windows" -j "$(nproc)" --target zelkupdate zelkcfu hid_exports_check \
-       cfu_update_check sample_firmware >>"$log" 2>&1; then
+       cfu_update_check hid_watch_check sample_firmware >>"$log" 2>&1; then
   cat "$log"; rm -f "$log"
   echo "Wine HID tests: the programs they need do not build" >&2
   exit 1
@@ -42,7 +43,8 @@ trap 'wineserver -k 2>/dev/null || true; rm -rf "$run"' EXIT
 mkdir -p "$run/bin" "$run/home"
 cp "$linux/tools/zelk-uhid-device" "$linux/bench/update_bench" "$windows/app/zelkupdate.exe" \
    "$windows/capi/libzelkcfu.dll" "$windows/tests/hid_exports_check.exe" \
-   "$windows/tests/cfu_update_check.exe" "$windows/firmware/sample.offer.bin" \
+   "$windows/tests/cfu_update_check.exe" "$windows/tests/hid_watch_check.exe" \
+   "$windows/firmware/sample.offer.bin" \
    "$windows/firmware/sample.payload.bin" "$run/bin/"
 cp "$repo"/tests/kernel/*.json "$run/"
 # The flash the sample image must leave.

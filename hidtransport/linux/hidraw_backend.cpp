@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "hidtransport/linux/hidraw_path.h"
+#include "hidtransport/linux/uevent_watch.h"
 #include "hidtransport/report_descriptor.h"
 #include "hidtransport/utf8_text.h"
 
@@ -282,6 +283,10 @@ void HidrawBackend::ReportAccessDenied(const std::string& node, std::u16string_v
     std::lock_guard lock(mutex_);
     accessProblem_ = line;
     deniedNodes_.insert(node);
+}
+
+std::unique_ptr<HidChangeWatch> HidrawBackend::WatchInterfaces() {
+    return UeventWatch::Make(UeventWatch::SourceFor(roots_.udevControl));
 }
 
 std::string HidrawBackend::AccessProblem() const {

@@ -16,6 +16,8 @@
 // - once the device is removed, poll() reports POLLHUP/POLLERR, read() fails
 //   with EIO and writes and ioctls with ENODEV: reads then give DeviceGone and
 //   every other call fails;
+// - interfaces coming and going are heard through the kernel's device events
+//   (or udev's, once its rules have run), as a reason to list again;
 // - an open refused for want of permission leaves a line for AccessProblem()
 //   that says how to get access (the project's udev rule); the update driver
 //   shows it when it finds no device.
@@ -35,6 +37,9 @@ namespace zelk::hid::hidraw {
 struct HidrawRoots {
     std::string sysfs = "/sys/class/hidraw";
     std::string dev = "/dev";
+    // Present while a udev daemon runs; the change watch then hears udev's
+    // events rather than the kernel's.
+    std::string udevControl = "/run/udev/control";
 };
 
 class HidrawBackend final : public HidBackend {
@@ -61,6 +66,11 @@ class HidrawBackend final : public HidBackend {
     // every process opening the same node sees, released with the last close.
     HidLockResult LockForUpdate(HidHandle handle) override;
     void UnlockForUpdate(HidHandle handle) override;
+
+    // Device events of hidraw nodes (linux/uevent_watch.h): udev's when a
+    // udev daemon runs, else the kernel's; null when no netlink socket can
+    // be had.
+    std::unique_ptr<HidChangeWatch> WatchInterfaces() override;
 
     std::string AccessProblem() const override;
     // True once an open was refused for want of permission.

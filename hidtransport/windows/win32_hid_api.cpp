@@ -1,5 +1,6 @@
 #include "hidtransport/windows/win32_hid_api.h"
 
+#include <dbt.h>
 #include <setupapi.h>
 
 namespace zelk::hid::win32 {
@@ -104,6 +105,16 @@ class SystemApi final : public Win32HidApi {
         return ::CreateMutexW(nullptr, FALSE, name);
     }
     BOOL ReleaseMutex(HANDLE mutex) override { return ::ReleaseMutex(mutex); }
+    HDEVNOTIFY RegisterInterfaceNotification(HWND window, const GUID& guid) override {
+        DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+        filter.dbcc_size = sizeof filter;
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = guid;
+        return ::RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    }
+    BOOL UnregisterInterfaceNotification(HDEVNOTIFY notification) override {
+        return ::UnregisterDeviceNotification(notification);
+    }
     DWORD GetLastError() override { return ::GetLastError(); }
     void DebugString(const wchar_t* text) override { ::OutputDebugStringW(text); }
 };

@@ -66,6 +66,12 @@ class Win32HidApi {
     virtual HANDLE OpenNamedMutex(const wchar_t* name) = 0;
     virtual BOOL ReleaseMutex(HANDLE mutex) = 0;
 
+    // Device-interface arrival and removal of the class `guid`, as
+    // WM_DEVICECHANGE messages to `window` (RegisterDeviceNotificationW);
+    // null on failure. Given up with UnregisterInterfaceNotification.
+    virtual HDEVNOTIFY RegisterInterfaceNotification(HWND window, const GUID& guid) = 0;
+    virtual BOOL UnregisterInterfaceNotification(HDEVNOTIFY notification) = 0;
+
     virtual DWORD GetLastError() = 0;
     virtual void DebugString(const wchar_t* text) = 0;
 };

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "hidtransport/windows/win32_change_watch.h"
+
 namespace zelk::hid::win32 {
 namespace {
 
@@ -389,6 +391,10 @@ Win32HidBackend::~Win32HidBackend() {
             api_.CloseHandle(open.event);
         }
     }
+}
+
+std::unique_ptr<HidChangeWatch> Win32HidBackend::WatchInterfaces() {
+    return Win32ChangeWatch::Make(api_);
 }
 
 std::string Win32HidBackend::AccessProblem() const {

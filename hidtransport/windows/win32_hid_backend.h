@@ -61,6 +61,9 @@ class Win32HidBackend final : public HidBackend {
     // giving it up counts as taken by us. Never waits for another holder.
     HidLockResult LockForUpdate(HidHandle handle) override;
     void UnlockForUpdate(HidHandle handle) override;
+    // Arrival and removal notifications of the HID class's interfaces
+    // (win32_change_watch.h); null when they cannot be registered.
+    std::unique_ptr<HidChangeWatch> WatchInterfaces() override;
     // The last interface that is there but could not be opened, and why.
     std::string AccessProblem() const override;
 

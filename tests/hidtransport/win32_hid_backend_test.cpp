@@ -14,8 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "hidtransport/windows/win32_change_watch.h"
 #include "hidtransport/windows/win32_hid_api.h"
 #include "hidtransport/windows/win32_hid_backend.h"
+// After <windows.h>, which the headers above bring and it needs.
+#include <dbt.h>
 
 // Script rows name only the fields that differ from a plain pending read.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -79,6 +82,12 @@ class FakeApi final : public Win32HidApi {
     int preparsedFreed = 0;
 
     std::vector<std::wstring> debugLines;
+
+    // Change notifications.
+    bool refuseNotification = false;
+    HWND notifiedWindow = nullptr;
+    GUID notifiedGuid{};
+    int unregistered = 0;
 
     void GetHidGuid(GUID* guid) override { std::memset(guid, 0x11, sizeof(*guid)); }
     CONFIGRET GetInterfaceListSize(ULONG* length, GUID*) override {
@@ -240,6 +249,18 @@ class FakeApi final : public Win32HidApi {
     // Update locks are tried against the system's own mutexes (below).
     HANDLE OpenNamedMutex(const wchar_t*) override { return nullptr; }
     BOOL ReleaseMutex(HANDLE) override { return FALSE; }
+    HDEVNOTIFY RegisterInterfaceNotification(HWND window, const GUID& guid) override {
+        if (refuseNotification) {
+            return nullptr;
+        }
+        notifiedWindow = window;
+        notifiedGuid = guid;
+        return FakeHandle(0xD0);
+    }
+    BOOL UnregisterInterfaceNotification(HDEVNOTIFY notification) override {
+        unregistered += notification == FakeHandle(0xD0) ? 1 : 100;
+        return TRUE;
+    }
     DWORD GetLastError() override { return lastError; }
     void DebugString(const wchar_t* text) override { debugLines.emplace_back(text); }
 
@@ -1137,6 +1158,76 @@ TEST(Win32HidBackend, RealSystemCallsAnswerWithoutFailing) {
             EXPECT_TRUE(backend.Close(handle));
         }
     }
+}
+
+// What a WM_DEVICECHANGE to the watch's window comes to: only the arrival or
+// removal of a device interface wakes the waiter, once per batch.
+TEST(Win32ChangeWatch, InterfaceArrivalAndRemovalWakeTheWaiter) {
+    struct Case {
+        const char* name;
+        WPARAM event;
+        DWORD deviceType;
+        bool signals;
+    };
+    const std::vector<Case> cases = {
+        {"interface arrived", DBT_DEVICEARRIVAL, DBT_DEVTYP_DEVICEINTERFACE, true},
+        {"interface removed", DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, true},
+        {"a volume arrived", DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME, false},
+        {"removal asked, not done", DBT_DEVICEQUERYREMOVE, DBT_DEVTYP_DEVICEINTERFACE, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeApi api;
+        {
+            Win32HidBackend backend(api);
+            auto watch = backend.WatchInterfaces();
+            ASSERT_NE(watch, nullptr);
+            EXPECT_EQ(watch->Mechanism(), "device-interface notifications");
+            auto* own = dynamic_cast<Win32ChangeWatch*>(watch.get());
+            ASSERT_NE(own, nullptr);
+            ASSERT_NE(own->Window(), nullptr);
+            EXPECT_EQ(api.notifiedWindow, own->Window());
+            GUID hid;
+            api.GetHidGuid(&hid);
+            EXPECT_EQ(std::memcmp(&api.notifiedGuid, &hid, sizeof hid), 0);
+            EXPECT_FALSE(watch->WaitForChange(0));
+
+            DEV_BROADCAST_DEVICEINTERFACE_W broadcast{};
+            broadcast.dbcc_size = sizeof broadcast;
+            broadcast.dbcc_devicetype = c.deviceType;
+            // Sent before the wait (and twice): the wait still sees it, once.
+            for (int i = 0; i < 2; ++i) {
+                SendMessageW(own->Window(), WM_DEVICECHANGE, c.event,
+                             reinterpret_cast<LPARAM>(&broadcast));
+            }
+            EXPECT_EQ(watch->WaitForChange(c.signals ? 10000 : 50), c.signals);
+            EXPECT_FALSE(watch->WaitForChange(0));
+        }
+        EXPECT_EQ(api.unregistered, 1);
+    }
+}
+
+TEST(Win32ChangeWatch, NoWatchWhenTheRegistrationIsRefused) {
+    FakeApi api;
+    api.refuseNotification = true;
+    Win32HidBackend backend(api);
+    EXPECT_EQ(backend.WatchInterfaces(), nullptr);
+    EXPECT_EQ(api.unregistered, 0);
+}
+
+// The system's own registration (Wine's, where the tests run): nothing is
+// plugged in, so the wait runs out; a notification sent to the window wakes it.
+TEST(Win32ChangeWatch, RealRegistrationWaitsAndWakes) {
+    Win32HidBackend backend(SystemWin32HidApi());
+    auto watch = backend.WatchInterfaces();
+    ASSERT_NE(watch, nullptr);
+    EXPECT_FALSE(watch->WaitForChange(200));
+    DEV_BROADCAST_DEVICEINTERFACE_W broadcast{};
+    broadcast.dbcc_size = sizeof broadcast;
+    broadcast.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    SendMessageW(dynamic_cast<Win32ChangeWatch&>(*watch).Window(), WM_DEVICECHANGE,
+                 DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&broadcast));
+    EXPECT_TRUE(watch->WaitForChange(10000));
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ update() {
     fail "$name: zelkupdate exited with $status, expected $expected"
     return 1
   fi
-  echo "$name: zelkupdate exited with $status after $elapsed ms (10000 ms of it the run's closing wait)"
+  echo "$name: zelkupdate exited with $status after $elapsed ms"
   return 0
 }
 

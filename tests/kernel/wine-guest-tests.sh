@@ -85,6 +85,28 @@ listed() {
   done
   return 1
 }
+# watch_start NAME: starts hid_watch_check.exe (the Windows backend's change
+# watch) in the background and waits until it listens; watch_end NAME then
+# passes when it heard an interface come or go (within 120 s)
+watch_start() {
+  rm -f "/tmp/bin/$1.ready"
+  (cd /tmp/bin && timeout -k 10 300 wine hid_watch_check.exe "$1.ready" 120 \
+    >"$out/$1.out" 2>"$out/$1.err") &
+  eval "$1=$!"
+  local n=0
+  while [ ! -e "/tmp/bin/$1.ready" ] && [ $n -lt 1200 ]; do sleep 0.1; n=$((n + 1)); done
+  [ -e "/tmp/bin/$1.ready" ] || { show "$1"; fail "$1: the watch did not start"; }
+}
+watch_end() {
+  local pid status t0=$EPOCHREALTIME; eval "pid=\${$1:-}"
+  [ -n "$pid" ] || return 0
+  wait "$pid"; status=$?
+  if [ "$status" -eq 0 ] && grep -q "change heard" "$out/$1.out"; then
+    pass "$1: $(tr -d '\r' <"$out/$1.out" | head -n 1) (waited $(since "$t0") s more)"
+  else
+    show "$1"; fail "$1: hid_watch_check exited with $status"
+  fi
+}
 # blocks per second from a run's progress lines ("hh:mm:ss.mmm HANDLE h:
 # percentage: p, ..."): from the 1 % line to the 100 % one, as update_bench
 # counts them (the first notification comes as blocks/99 have gone out)
@@ -114,12 +136,15 @@ echo "== the earbud is gone: Wine drops it"
 sleep 2
 win list-removed 2 "No HID device matches" zelkupdate.exe --list
 
-echo "== plugged in while Wine runs, then unplugged in the middle of the transfer"
+echo "== plugged in while Wine runs (the change watch hears it), then unplugged in the middle of the transfer (heard too)"
+watch_start watch_arrival
 device unplug unplug-mid-transfer.json || exit 1
+watch_end watch_arrival
 listed wait-unplug || fail "a device plugged in while Wine runs is not listed"
+watch_start watch_removal
 win unplug-mid-transfer 1 "The device is gone" zelkupdate.exe &&
   { grep -q "rst 20" "$out/unplug-mid-transfer.out" || fail "unplug: not rst 20"; }
-echo "   (10 s of that the run's closing wait)"
+watch_end watch_removal
 unplug unplug
 
 echo "== an interface without report IDs beside the earbud (plugged in while Wine runs); the C interface updates the earbud"
