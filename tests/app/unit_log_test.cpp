@@ -25,6 +25,10 @@
 #include <thread>
 
 #include "tests/app/scratch_directory.h"
+#else
+#include <filesystem>
+#include <fstream>
+#include <random>
 #endif
 
 namespace zelk::app {
@@ -315,6 +319,39 @@ TEST(UnitLogFileDeathTest, AWriteCutShortIsReported) {
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(Json::parse(text.substr(0, text.find('\n')))["path"], "first");
     EXPECT_LE(text.size(), 4096u);
+}
+
+#else
+
+// Windows: the log is appended to, and a directory is no log.
+TEST(UnitLogFile, AppendsWholeLinesAndRefusesADirectory) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("zelk-unit-log-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir);
+    const std::string file = (dir / "units.log").string();
+    {
+        std::string error;
+        const std::unique_ptr<UnitLog> log = OpenUnitLog(file, error);
+        ASSERT_NE(log, nullptr) << error;
+        UnitRecord record;
+        record.path = "first";
+        record.result = "updated";
+        EXPECT_TRUE(log->Append(record));
+        record.path = "second";
+        EXPECT_TRUE(log->Append(record));
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    std::vector<std::string> paths;
+    while (std::getline(in, line)) {
+        paths.push_back(Json::parse(line)["path"]);
+    }
+    in.close();
+    EXPECT_EQ(paths, (std::vector<std::string>{"first", "second"}));
+    std::string error;
+    EXPECT_EQ(OpenUnitLog(dir.string(), error), nullptr);
+    EXPECT_NE(error.find("is not a regular file (it is a directory)"), std::string::npos) << error;
+    std::filesystem::remove_all(dir);
 }
 
 #endif
