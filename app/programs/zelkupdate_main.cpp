@@ -25,6 +25,7 @@
 #include "app/run/json_lines_sink.h"
 #include "app/run/multi_device.h"
 #include "app/run/run_inputs.h"
+#include "app/run/unit_log.h"
 #include "app/run/update_driver.h"
 #include "app/text/text_encoding.h"
 #include "app/window/console/console_desktop.h"
@@ -43,14 +44,16 @@ constexpr int kExitUsage = 64;
 
 constexpr const char* kUsage =
     "Usage: zelkupdate [--verify] [--json] [--all | --list] [--simulate[=FILE]]\n"
-    "                  [--offer FILE --payload FILE] [--dialog-timing]\n"
+    "                  [--offer FILE --payload FILE] [--log FILE] [--dialog-timing]\n"
     "\n"
     "Updates the firmware of the first matching HID device with the package\n"
     "this program carries.\n"
     "\n"
     "  --list             show every matching device (path, components, banks, bud\n"
-    "                     roles, versions; one that cannot be opened is marked\n"
-    "                     \"Not openable\") and change nothing; exit 2 when none\n"
+    "                     roles, versions, beside the offered component the version\n"
+    "                     an update would offer: newer, same or downgrade; one that\n"
+    "                     cannot be opened is marked \"Not openable\") and change\n"
+    "                     nothing; exit 2 when none (takes --offer alone)\n"
     "  --all              update every matching device at once, each on its own;\n"
     "                     exit 0 only when every one succeeded (one that cannot\n"
     "                     be opened counts as failed)\n"
@@ -63,6 +66,12 @@ constexpr const char* kUsage =
     "  --offer FILE       use this CFU offer file (16 bytes) instead of the embedded one\n"
     "  --payload FILE     use this CFU payload file instead of the embedded one\n"
     "                     (at most 1048575 bytes)\n"
+    "  --log FILE         append one JSON line per device and attempt to FILE (created\n"
+    "                     when missing; docs/unit-log.md): time, path, serial,\n"
+    "                     component, bud role, versions before and after, result,\n"
+    "                     reason, duration, blocks; each line is on the disk\n"
+    "                     before the run goes on; a line that cannot be written\n"
+    "                     fails the run\n"
     "  --verify           after the transfer, succeed only when the device reports\n"
     "                     the offered version\n"
     "  --dialog-timing    keep the window's fixed pauses (2 s before the success\n"
@@ -81,6 +90,7 @@ struct Options {
     std::optional<std::string> simulate;
     std::optional<std::string> offer;
     std::optional<std::string> payload;
+    std::optional<std::string> log;
     bool verify = false;
     bool dialogTiming = false;
     bool json = false;
@@ -133,15 +143,21 @@ std::optional<std::string> Parse(int argc, char** argv, Options& options) {
             if (auto error = value(options.payload)) {
                 return error;
             }
+        } else if (arg == "--log") {
+            if (auto error = value(options.log)) {
+                return error;
+            }
         } else {
             return "unknown option " + std::string(arg);
         }
     }
-    if (options.offer.has_value() != options.payload.has_value()) {
+    // The listing shows the offered version: it needs the offer alone.
+    if (!options.list && options.offer.has_value() != options.payload.has_value()) {
         return std::string("--offer and --payload go together");
     }
-    if (options.list && (options.all || options.offer || options.verify)) {
-        return std::string("--list changes nothing: it takes none of --all, --offer, --verify");
+    if (options.list && (options.all || options.payload || options.verify || options.log)) {
+        return std::string(
+            "--list changes nothing: it takes none of --all, --payload, --verify, --log");
     }
     return std::nullopt;
 }
@@ -187,6 +203,36 @@ int main(int argc, char** argv) {
         }
         return status;
     };
+    // Before anything reaches a device: a run whose records cannot be kept
+    // does not start.
+    std::unique_ptr<app::UnitLog> unitLog;
+    if (options.log) {
+        std::string error;
+        unitLog = app::OpenUnitLog(*options.log, error);
+        if (!unitLog) {
+            std::fprintf(stderr, "zelkupdate: %s\n", error.c_str());
+            return finish(kExitUsage);
+        }
+    }
+    bool unitLogFailed = false;
+    auto record = [&](const app::RunOutcome& outcome) {
+        if (unitLog && !outcome.path.empty() && !unitLog->Append(app::RecordOf(outcome))) {
+            unitLogFailed = true;
+        }
+    };
+    // A unit whose record is missing from the log is not a unit done.
+    auto finishRun = [&](int status) {
+        if (unitLogFailed) {
+            std::fprintf(stderr,
+                         "zelkupdate: a record could not be written to the log file %s; the "
+                         "log is incomplete\n",
+                         options.log->c_str());
+            if (status == kExitSuccess) {
+                status = kExitFailed;
+            }
+        }
+        return finish(status);
+    };
     if (options.simulate) {
         std::string error;
         if (!hid::SelectVirtualHidBackend(*options.simulate, error)) {
@@ -224,6 +270,8 @@ int main(int argc, char** argv) {
     }
     if (options.offer) {
         inputs.paths.OfferTempPath = app::Utf8ToUtf16(*options.offer);
+    }
+    if (options.payload) {
         inputs.paths.PayloadTempPath = app::Utf8ToUtf16(*options.payload);
     }
     const app::RunInput input = inputs.Run();
@@ -235,7 +283,7 @@ int main(int argc, char** argv) {
 
     if (options.list) {
         const auto devices = app::ListDevices(desktop, cfu::ProcessLibrary(), input.identity,
-                                              input.texts.ChineseUi, sink.get());
+                                              input.texts.ChineseUi, sink.get(), input.offerPath);
         if (devices.empty()) {
             return finish(kExitNoDevice);
         }
@@ -255,19 +303,23 @@ int main(int argc, char** argv) {
             run();
             return finish(kExitNoDevice);
         }
-        const auto summary = app::UpdateAll(desktop, hid::ActiveHidBackend(), SystemClock(), input,
-                                            interfaces, sink.get(), unopenable, driverOptions);
+        const auto summary =
+            app::UpdateAll(desktop, hid::ActiveHidBackend(), SystemClock(), input, interfaces,
+                           sink.get(), unopenable, driverOptions, unitLog.get());
+        unitLogFailed = std::any_of(summary.begin(), summary.end(),
+                                    [](const app::DeviceSummary& d) { return d.unitLogFailed; });
         if (app::AllSucceeded(summary, options.verify)) {
-            return finish(kExitSuccess);
+            return finishRun(kExitSuccess);
         }
         // Every device took its image but one did not confirm the version.
         const bool onlyUnverified = app::AllSucceeded(summary, false);
-        return finish(onlyUnverified ? kExitUnverified : kExitFailed);
+        return finishRun(onlyUnverified ? kExitUnverified : kExitFailed);
     }
 
     const app::RunOutcome outcome = run();
+    record(outcome);
     if (outcome.Success()) {
-        return finish(options.verify && !outcome.Verified() ? kExitUnverified : kExitSuccess);
+        return finishRun(options.verify && !outcome.Verified() ? kExitUnverified : kExitSuccess);
     }
-    return finish(outcome.noDevice ? kExitNoDevice : kExitFailed);
+    return finishRun(outcome.noDevice ? kExitNoDevice : kExitFailed);
 }

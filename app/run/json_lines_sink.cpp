@@ -138,6 +138,14 @@ void JsonLinesSink::Description(const std::string& path, const cfu::DeviceCompon
                 {"components", Components(description)}}));
 }
 
+void JsonLinesSink::Downgrade(const std::string& path, const std::string& deviceVersion,
+                              const std::string& offeredVersion) {
+    Write(Dump({{"event", "downgrade"},
+                {"path", path},
+                {"deviceVersion", deviceVersion},
+                {"offeredVersion", offeredVersion}}));
+}
+
 void JsonLinesSink::Progress(const std::string& path, int percentage, std::uint32_t status) {
     json object = {
         {"event", "progress"}, {"path", path}, {"percentage", percentage}, {"status", status}};
@@ -178,6 +186,10 @@ void JsonLinesSink::Listed(const ListedDevice& device) {
     } else if (device.described) {
         object["componentCount"] = device.description.ComponentCount;
         object["components"] = Components(device.description);
+        object["offeredVersion"] =
+            device.offeredVersion.empty() ? json(nullptr) : json(device.offeredVersion);
+        object["offerComparison"] =
+            device.offerComparison.empty() ? json(nullptr) : json(device.offerComparison);
     } else {
         object["code"] = device.resultCode;
         object["codeName"] = engine::ErrorName(device.error);

@@ -26,12 +26,20 @@ struct ListedDevice {
     engine::UpdateError error = engine::UpdateError::Success;
     std::int64_t resultCode = 0;
     cfu::DeviceComponents description;
+    // The version the program would offer (empty: its offer could not be
+    // read) and how it stands to the device's version of the offered
+    // component: "newer", "same", "downgrade"; empty when the device has no
+    // such component or was not described.
+    std::string offeredVersion;
+    std::string offerComparison;
 };
 
 // One device's line of the --all summary.
 struct DeviceSummary {
     std::string path;
     RunOutcome outcome;
+    // Its record could not be written to the unit log.
+    bool unitLogFailed = false;
 };
 
 class JsonLinesSink final : public RunEventSink {
@@ -42,6 +50,8 @@ class JsonLinesSink final : public RunEventSink {
                   const std::string& hint) override;
     void DeviceFound(const std::string& path) override;
     void Description(const std::string& path, const cfu::DeviceComponents& description) override;
+    void Downgrade(const std::string& path, const std::string& deviceVersion,
+                   const std::string& offeredVersion) override;
     void Progress(const std::string& path, int percentage, std::uint32_t status) override;
     void Verification(const std::string& path, const RunOutcome& outcome) override;
     void Result(const std::string& path, const RunOutcome& outcome) override;

@@ -1,12 +1,21 @@
 #include "app/run/multi_device.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "app/run/run_messages.h"
+#include "app/run/unit_log.h"
 #include "app/text/text_encoding.h"
+#include "engine/cfu_messages.h"
+#include "engine/firmware_version.h"
+#include "hidtransport/byte_order.h"
 #include "hidtransport/device_discovery.h"
 #include "hidtransport/hid_backend_factory.h"
 #include "updatelib/update_library.h"
@@ -14,51 +23,73 @@
 namespace zelk::app {
 namespace {
 
-std::string DescriptionText(const cfu::DeviceComponents& description) {
+// The offer's component ID (byte 2) and version (bytes 4-7), when its file
+// could be read.
+struct OfferFacts {
+    std::uint8_t componentId = 0;
+    engine::FirmwareVersionParts version;
+    std::string versionText;
+};
+
+std::string PartsText(const engine::FirmwareVersionParts& v) {
+    return std::to_string(v.Part1) + "." + std::to_string(v.Part2) + "." + std::to_string(v.Part3) +
+           "." + std::to_string(v.Part4);
+}
+
+std::optional<OfferFacts> ReadOffer(const std::u16string& offerPath, std::int32_t deviceFamily) {
+    if (offerPath.empty()) {
+        return std::nullopt;
+    }
+    std::array<std::uint8_t, engine::kOfferSize> bytes{};
+    try {
+        std::ifstream in(std::filesystem::path(offerPath), std::ios::in | std::ios::binary);
+        if (!in.read(reinterpret_cast<char*>(bytes.data()), bytes.size())) {
+            return std::nullopt;
+        }
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    OfferFacts facts;
+    facts.componentId = bytes[2];
+    facts.version = engine::DecodeFirmwareVersion(ReadLe32(bytes.data() + 4), deviceFamily);
+    facts.versionText = PartsText(facts.version);
+    return facts;
+}
+
+// "newer", "same" or "downgrade": the offered version against the device's.
+const char* Comparison(const engine::FirmwareVersionParts& offered,
+                       const engine::FirmwareVersionParts& device) {
+    const auto parts = [](const engine::FirmwareVersionParts& v) {
+        return std::array<std::uint32_t, 4>{v.Part1, v.Part2, v.Part3, v.Part4};
+    };
+    if (parts(offered) == parts(device)) {
+        return "same";
+    }
+    return parts(offered) < parts(device) ? "downgrade" : "newer";
+}
+
+// The description's lines; beside the offered component, what an update
+// would offer it.
+std::string DescriptionText(const cfu::DeviceComponents& description, bool offerRead,
+                            const OfferFacts& offer) {
     std::string text;
     for (const cfu::ComponentVersion& entry : description.Components) {
         char line[160];
         std::snprintf(
             line, sizeof line,
-            "   Component ID: %u   Bank: %u   Bud Role: %u   FwVersion: %u.%u.%u.%u\n",
+            "   Component ID: %u   Bank: %u   Bud Role: %u   FwVersion: %u.%u.%u.%u",
             static_cast<unsigned>((entry.Info >> 8) & 0xFF),
             static_cast<unsigned>(entry.Info & 0x3), static_cast<unsigned>((entry.Info >> 2) & 0x3),
             static_cast<unsigned>(entry.Version.Part1), static_cast<unsigned>(entry.Version.Part2),
             static_cast<unsigned>(entry.Version.Part3), static_cast<unsigned>(entry.Version.Part4));
         text += line;
-    }
-    return text;
-}
-
-std::string FailureText(const RunOutcome& outcome) {
-    if (outcome.noDevice) {
-        return "the device was not found";
-    }
-    if (outcome.cannotOpen && outcome.failedStep.empty()) {
-        return NotOpenableText(false);
-    }
-    if (!outcome.reason.empty() && outcome.failedStep.empty()) {
-        return outcome.reason;
-    }
-    if (outcome.failedStep.empty()) {
-        if (outcome.Success()) {
-            return "the version was not confirmed";
+        if (!offerRead) {
+            text += "   Offered: unknown";
+        } else if (((entry.Info >> 8) & 0xFF) == offer.componentId) {
+            text += "   Offered: " + offer.versionText + " (" +
+                    Comparison(offer.version, entry.Version) + ")";
         }
-        return "failed";
-    }
-    std::string text = outcome.failedStep + " fail, rst " + std::to_string(outcome.resultCode) +
-                       " (" + engine::ErrorName(outcome.error) + ": " +
-                       (outcome.error == engine::UpdateError::Success
-                            ? NothingTransferredText(false)
-                            : ResultMeaning(outcome.error, false) + ".") +
-                       ")";
-    if (DeviceAnswerTells(outcome.deviceAnswer)) {
-        text += ' ';
-        text += DeviceAnswerText(outcome.deviceAnswer, false);
-    }
-    if (outcome.deviceGone) {
-        text += ' ';
-        text += DeviceGoneText(false);
+        text += "\n";
     }
     return text;
 }
@@ -91,7 +122,7 @@ std::vector<std::u16string> UnopenableInterfaces(hid::HidBackend& backend,
 
 std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& core,
                                       const DeviceIdentity& identity, bool chinese,
-                                      JsonLinesSink* sink) {
+                                      JsonLinesSink* sink, const std::u16string& offerPath) {
     cfu::LibraryCalls library(core);
     std::vector<ListedDevice> devices;
     const std::vector<std::u16string> paths = MatchingInterfaces(core, identity);
@@ -111,6 +142,8 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& core,
     library.SetConfig(RunConfigFor(identity));
     library.Initialize(1);
     library.SetConfigEx(RunConfigFor(identity));
+    // Decoded as a run decodes it, with the family the library was given.
+    const std::optional<OfferFacts> offer = ReadOffer(offerPath, library.DeviceFamily());
     for (const std::u16string& path : paths) {
         ListedDevice device;
         device.path = Utf16ToUtf8(path);
@@ -125,7 +158,17 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& core,
         device.resultCode = engine::ErrorNumber(rst);
         std::string text = device.path + "\n";
         if (device.described) {
-            text += DescriptionText(device.description);
+            text += DescriptionText(device.description, offer.has_value(),
+                                    offer.value_or(OfferFacts{}));
+            if (offer) {
+                device.offeredVersion = offer->versionText;
+                for (const cfu::ComponentVersion& entry : device.description.Components) {
+                    if (((entry.Info >> 8) & 0xFF) == offer->componentId) {
+                        device.offerComparison = Comparison(offer->version, entry.Version);
+                        break;
+                    }
+                }
+            }
         } else {
             // An interface whose reports do not fit could be opened.
             text += std::string("   ") +
@@ -174,7 +217,7 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
                                      const RunInput& input,
                                      const std::vector<std::u16string>& paths, JsonLinesSink* sink,
                                      const std::vector<std::u16string>& unopenable,
-                                     const DriverOptions& options) {
+                                     const DriverOptions& options, UnitLog* unitLog) {
     std::vector<DeviceSummary> summary(paths.size());
     {
         std::vector<std::jthread> threads;
@@ -189,6 +232,11 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
                 summary[i].path = Utf16ToUtf8(paths[i]);
                 summary[i].outcome = driver.RunUpdate(input);
                 summary[i].outcome.path = summary[i].path;
+                // Each unit's record as soon as it is known: a run cut short
+                // later keeps the devices already done.
+                if (unitLog != nullptr) {
+                    summary[i].unitLogFailed = !unitLog->Append(RecordOf(summary[i].outcome));
+                }
             });
         }
     }
@@ -202,6 +250,9 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
         device.outcome.cannotOpen = true;
         if (sink != nullptr) {
             sink->Result(device.path, device.outcome);
+        }
+        if (unitLog != nullptr) {
+            device.unitLogFailed = !unitLog->Append(RecordOf(device.outcome));
         }
         summary.push_back(std::move(device));
     }
@@ -220,7 +271,7 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
         if (unconfirmed) {
             text += ": the image was sent; the version was not confirmed";
         } else if (!ok) {
-            text += ": " + FailureText(device.outcome);
+            text += ": " + OutcomeFailureText(device.outcome);
         } else if (device.outcome.verification == Verification::Verified) {
             text += ": now " + device.outcome.reportedVersion;
         }

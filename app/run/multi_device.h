@@ -19,6 +19,8 @@
 
 namespace zelk::app {
 
+class UnitLog;
+
 // The interfaces that match `identity`, in the system's order (the library's
 // own matching). Leaves the library uninitialized.
 std::vector<std::u16string> MatchingInterfaces(cfu::CfuLibrary& library,
@@ -34,21 +36,26 @@ std::vector<std::u16string> UnopenableInterfaces(hid::HidBackend& backend,
 // else to the devices. Prints each one on the console (and to `sink`), then
 // each interface that matches but cannot be opened, marked so (with the
 // permission hint where there is one); when none matches, says which identity
-// was searched for. Returns the devices, those that cannot be opened last.
+// was searched for. Beside the component the offer at `offerPath` (16 bytes)
+// is for, the version an update would offer and whether it is newer, the same
+// or older ("downgrade"); an offer that cannot be read is said to be unknown.
+// Returns the devices, those that cannot be opened last.
 std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& library,
                                       const DeviceIdentity& identity, bool chinese,
-                                      JsonLinesSink* sink);
+                                      JsonLinesSink* sink, const std::u16string& offerPath = {});
 
 // Updates every interface of `paths` at once, each with its own library
 // object and driver on its own thread; prints a summary line for each device
 // (and gives `sink` the summary). Each interface of `unopenable` is a device
 // that could not be updated: it is a failed entry of the summary, after the
-// others. Returns one entry per path of `paths`, then of `unopenable`.
+// others. With `unitLog`, each device's record is appended as its run ends
+// (DeviceSummary::unitLogFailed when it could not be). Returns one entry per
+// path of `paths`, then of `unopenable`.
 std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend, WaitClock& clock,
                                      const RunInput& input,
                                      const std::vector<std::u16string>& paths, JsonLinesSink* sink,
                                      const std::vector<std::u16string>& unopenable = {},
-                                     const DriverOptions& options = {});
+                                     const DriverOptions& options = {}, UnitLog* unitLog = nullptr);
 
 // True when every device of the summary succeeded (and there was one).
 bool AllSucceeded(const std::vector<DeviceSummary>& devices, bool requireVerified);

@@ -24,6 +24,14 @@ class RunEventSink {
     // The interface this run updates.
     virtual void DeviceFound(const std::string& path) = 0;
     virtual void Description(const std::string& path, const cfu::DeviceComponents& description) = 0;
+    // Before the transfer: the offered version is older than the one the
+    // device reports for the offered component. The update goes on.
+    virtual void Downgrade(const std::string& path, const std::string& deviceVersion,
+                           const std::string& offeredVersion) {
+        (void)path;
+        (void)deviceVersion;
+        (void)offeredVersion;
+    }
     virtual void Progress(const std::string& path, int percentage, std::uint32_t status) = 0;
     // After a completed transfer: the device read again.
     virtual void Verification(const std::string& path, const RunOutcome& outcome) = 0;

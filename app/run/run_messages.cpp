@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 
+#include "app/run/update_driver.h"
 #include "engine/update_error.h"
 
 namespace zelk::app {
@@ -211,6 +212,49 @@ std::string DeviceGoneText(bool chinese) {
     return chinese ? "\u8BBE\u5907\u5DF2\u4E0D\u5728\uFF08\u88AB\u62D4\u51FA\u6216\u91CD\u65B0"
                      "\u542F\u52A8\uFF09\u3002"
                    : "The device is gone (unplugged or restarted).";
+}
+
+std::string DowngradeText(const std::string& deviceVersion, const std::string& offeredVersion,
+                          bool chinese) {
+    return chinese ? "\u964D\u7EA7\uFF1A\u8BBE\u5907\u7684\u7248\u672C\u4E3A " + deviceVersion +
+                         "\uFF1B\u63D0\u4F9B\u7684\u56FA\u4EF6\u662F\u8F83\u65E7\u7684\u7248"
+                         "\u672C " +
+                         offeredVersion + "\u3002"
+                   : "Downgrade: the device has version " + deviceVersion +
+                         "; the offered firmware is the older version " + offeredVersion + ".";
+}
+
+std::string OutcomeFailureText(const RunOutcome& outcome) {
+    if (outcome.noDevice) {
+        return "the device was not found";
+    }
+    if (outcome.cannotOpen && outcome.failedStep.empty()) {
+        return NotOpenableText(false);
+    }
+    if (!outcome.reason.empty() && outcome.failedStep.empty()) {
+        return outcome.reason;
+    }
+    if (outcome.failedStep.empty()) {
+        if (outcome.Success()) {
+            return "the version was not confirmed";
+        }
+        return "failed";
+    }
+    std::string text = outcome.failedStep + " fail, rst " + std::to_string(outcome.resultCode) +
+                       " (" + engine::ErrorName(outcome.error) + ": " +
+                       (outcome.error == engine::UpdateError::Success
+                            ? NothingTransferredText(false)
+                            : ResultMeaning(outcome.error, false) + ".") +
+                       ")";
+    if (DeviceAnswerTells(outcome.deviceAnswer)) {
+        text += ' ';
+        text += DeviceAnswerText(outcome.deviceAnswer, false);
+    }
+    if (outcome.deviceGone) {
+        text += ' ';
+        text += DeviceGoneText(false);
+    }
+    return text;
 }
 
 }  // namespace zelk::app

@@ -13,6 +13,8 @@
 
 namespace zelk::app {
 
+struct RunOutcome;
+
 // One sentence (no full stop) on what the result code of `error` means; its
 // name is engine::ErrorName.
 std::string ResultMeaning(engine::UpdateError error, bool chinese);
@@ -39,6 +41,12 @@ std::string NothingTransferredText(bool chinese);
 // The device disappeared during the run (unplugged or restarted).
 std::string DeviceGoneText(bool chinese);
 
+// The offered firmware is older than what the device runs (said before the
+// transfer; the update goes on, as the offers ask the device to ignore the
+// version).
+std::string DowngradeText(const std::string& deviceVersion, const std::string& offeredVersion,
+                          bool chinese);
+
 // The device's own codes in the published CFU protocol: a stable key for
 // machine readers ("INVALID_COMPONENT") and words for people ("invalid
 // component"). Codes the protocol does not define read "UNKNOWN"; reject
@@ -61,5 +69,10 @@ std::string DeviceAnswerText(const cfu::DeviceAnswer& answer, bool chinese);
 
 // True when DeviceAnswerText has something to say.
 bool DeviceAnswerTells(const cfu::DeviceAnswer& answer);
+
+// Why a run did not end in success, in one English line: the failed step
+// with its result and what the device said, or why the run never started.
+// The --all summary and the unit log say it alike.
+std::string OutcomeFailureText(const RunOutcome& outcome);
 
 }  // namespace zelk::app

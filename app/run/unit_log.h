@@ -3,6 +3,7 @@
 // traced to what was done to it (docs/unit-log.md).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,6 +33,9 @@ struct UnitRecord {
 
 // The record of one run of the update driver on one device.
 UnitRecord RecordOf(const RunOutcome& outcome);
+
+// `record` as the log's line (without the line break), stamped `when`.
+std::string UnitRecordLine(const UnitRecord& record, std::chrono::system_clock::time_point when);
 
 class UnitLog {
   public:

@@ -1,6 +1,7 @@
 #include "app/run/update_driver.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -60,6 +61,17 @@ std::string VersionText(const engine::FirmwareVersionParts& version) {
     return Format("%u.%u.%u.%u", static_cast<unsigned>(version.Part1),
                   static_cast<unsigned>(version.Part2), static_cast<unsigned>(version.Part3),
                   static_cast<unsigned>(version.Part4));
+}
+
+// True when `a` is an older version than `b`: the four parts compared in
+// order, the first that differs decides.
+bool IsOlder(const engine::FirmwareVersionParts& a, const engine::FirmwareVersionParts& b) {
+    const auto parts = [](const engine::FirmwareVersionParts& v) {
+        return std::array<unsigned, 4>{
+            static_cast<unsigned>(v.Part1), static_cast<unsigned>(v.Part2),
+            static_cast<unsigned>(v.Part3), static_cast<unsigned>(v.Part4)};
+    };
+    return parts(a) < parts(b);
 }
 
 // The documented number a failed step prints.
@@ -311,18 +323,21 @@ RunOutcome UpdateDriver::RunUpdate(const RunInput& input) {
     return outcome_;
 }
 
-void UpdateDriver::NoteUnit(const cfu::DeviceComponents& description) {
+bool UpdateDriver::NoteUnit(const cfu::DeviceComponents& description) {
     const engine::ImageEntries& images = library_.Images();
     const bool haveOffer =
         !images.empty() && images.front() != nullptr && images.front()->Offer.size() >= 8;
     cfu::ComponentVersion component = FirstComponent(description);
+    bool downgrade = false;
     if (haveOffer) {
         const std::vector<std::uint8_t>& offer = images.front()->Offer;
-        outcome_.offeredVersion = VersionText(
-            engine::DecodeFirmwareVersion(ReadLe32(offer.data() + 4), library_.DeviceFamily()));
+        const engine::FirmwareVersionParts offered =
+            engine::DecodeFirmwareVersion(ReadLe32(offer.data() + 4), library_.DeviceFamily());
+        outcome_.offeredVersion = VersionText(offered);
         for (const cfu::ComponentVersion& one : description.Components) {
             if (((one.Info >> 8) & 0xFF) == offer[2]) {
                 component = one;
+                downgrade = IsOlder(offered, one.Version);
                 break;
             }
         }
@@ -332,6 +347,7 @@ void UpdateDriver::NoteUnit(const cfu::DeviceComponents& description) {
         outcome_.budRole = static_cast<int>((component.Info >> 2) & 0x3);
         outcome_.versionBefore = VersionText(component.Version);
     }
+    return downgrade;
 }
 
 bool UpdateDriver::EndpointStage(const std::u16string& path) {
@@ -359,9 +375,22 @@ bool UpdateDriver::EndpointStage(const std::u16string& path) {
         updatedDescription_ = description;
         updatedSerial_ = library_.InterfaceSerial(path);
         outcome_.serial = Utf16ToUtf8(updatedSerial_);
-        NoteUnit(description);
+        const bool downgrade = NoteUnit(description);
         if (sink_ != nullptr) {
             sink_->Description(outcome_.path, description);
+        }
+        if (downgrade) {
+            // Allowed (the offers ask the device to ignore the version), but
+            // the operator should know before the older image is flashed.
+            const bool chinese = input_ != nullptr && input_->texts.ChineseUi;
+            Print(DowngradeText(outcome_.versionBefore, outcome_.offeredVersion, false) + "\n");
+            desktop_.AppendLog(
+                Utf8ToUtf16(
+                    DowngradeText(outcome_.versionBefore, outcome_.offeredVersion, chinese) + "\n"),
+                kOrange);
+            if (sink_ != nullptr) {
+                sink_->Downgrade(outcome_.path, outcome_.versionBefore, outcome_.offeredVersion);
+            }
         }
         rst = library_.RegisterProgressListener(handle, &listener_);
         if (rst != UpdateError::Success) {

@@ -221,7 +221,9 @@ class UpdateDriver {
     bool fixedWaits_ = true;
     ReadBackPause readBackPause_;
     // Notes the offered component's ID, bud role and versions in the outcome.
-    void NoteUnit(const cfu::DeviceComponents& description);
+    // True when the offered version is older than the one the device
+    // reports for the offered component.
+    bool NoteUnit(const cfu::DeviceComponents& description);
     // The success text and broadcast.
     void AnnounceSuccess();
 };

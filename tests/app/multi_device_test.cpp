@@ -244,6 +244,65 @@ TEST_F(OneUnopenable, AListShowsItMarkedNotOpenable) {
     EXPECT_EQ(events[2]["openable"], false);
 }
 
+VirtualDeviceConfig OnVersion(std::uint32_t version) {
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.components.front().version = version;
+    return config;
+}
+
+// The sample offer: component 0x0F, version 1.0.4.2.
+class ThreeVersions : public Several {
+  protected:
+    ThreeVersions()
+        : Several({OnVersion(0x10003001), OnVersion(0x10004001), OnVersion(0x10005001)}) {}
+};
+
+TEST_F(ThreeVersions, AListShowsTheOfferedVersionBesideEachDevicesComponent) {
+    cfu::CfuLibrary library(backend, clock);
+    const std::vector<ListedDevice> devices =
+        ListDevices(desktop, library, EarbudIdentity(), false, &sink, Utf16(ZELK_SAMPLE_OFFER));
+    ASSERT_EQ(devices.size(), 3u);
+    const char* const comparisons[] = {"newer", "same", "downgrade"};
+    const char* const versions[] = {"1.0.3.2", "1.0.4.2", "1.0.5.2"};
+    const auto events = lines.Events();
+    ASSERT_EQ(events.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(devices[i].offeredVersion, "1.0.4.2");
+        EXPECT_EQ(devices[i].offerComparison, comparisons[i]);
+        EXPECT_NE(desktop.Stdout().find(std::string("FwVersion: ") + versions[i] +
+                                        "   Offered: 1.0.4.2 (" + comparisons[i] + ")\n"),
+                  std::string::npos)
+            << desktop.Stdout();
+        EXPECT_EQ(events[i]["offeredVersion"], "1.0.4.2");
+        EXPECT_EQ(events[i]["offerComparison"], comparisons[i]);
+    }
+}
+
+// An offer that cannot be read (missing, or shorter than an offer) leaves the
+// listing whole; the offered version is said to be unknown.
+TEST_F(ThreeVersions, AnUnreadableOfferLeavesTheListingWithTheOfferedVersionUnknown) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("zelk-list-offer-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir);
+    const std::string shortOffer = (dir / "short.offer.bin").string();
+    std::ofstream(shortOffer, std::ios::binary) << "0123456789";
+    for (const std::string& offer : {(dir / "missing.bin").string(), shortOffer}) {
+        SCOPED_TRACE(offer);
+        RecordingDesktop listing;
+        cfu::CfuLibrary library(backend, clock);
+        const std::vector<ListedDevice> devices =
+            ListDevices(listing, library, EarbudIdentity(), false, nullptr, Utf8ToUtf16(offer));
+        ASSERT_EQ(devices.size(), 3u);
+        EXPECT_TRUE(devices[2].described);
+        EXPECT_EQ(devices[2].offeredVersion, "");
+        EXPECT_NE(listing.Stdout().find("FwVersion: 1.0.5.2   Offered: unknown\n"),
+                  std::string::npos)
+            << listing.Stdout();
+    }
+    std::filesystem::remove_all(dir);
+}
+
 class NoneThere : public Several {
   protected:
     NoneThere() : Several({}) {}

@@ -46,6 +46,9 @@ devices "$(earbud 1)" "$(earbud 2)" "$(earbud 1 '{ "faults": { "open": true } }'
 devices "$(earbud 1 '{ "contentScript": [{ "block": 37, "status": 4, "times": 0 }] }')" \
     > "$work/verify-error.json"
 echo '{ "devices": [] }' > "$work/none.json"
+devices "$(earbud 1 '' L-1)" "$(earbud 2 '' R-1)" > "$work/two-serials.json"
+# A bud already on a later version than the one the program offers.
+devices "$(earbud 1 | sed 's/0x10003001/0x10005001/')" > "$work/newer-device.json"
 
 # name | arguments
 rows=(
@@ -68,6 +71,16 @@ rows=(
     "unplugged-json|--json --simulate=$work/unplugged.json"
     "verify-error-json|--json --simulate=$work/verify-error.json"
     "offer-without-value|--offer --payload $work/x --simulate"
+    "log-single|--log $work/single.log --simulate=$work/two-serials.json"
+    "log-all|--all --log $work/all.log --simulate=$work/two-serials.json"
+    "log-one-bad-all|--all --log $work/one-bad.log --simulate=$work/one-bad.json"
+    "log-rejected|--log $work/rejected.log --simulate=$work/rejecting.json"
+    "log-none|--log $work/none.log --simulate=$work/none.json"
+    "log-directory|--log $work --simulate=$work/one.json"
+    "log-list|--list --log $work/list.log --simulate=$work/one.json"
+    "downgrade-json|--json --simulate=$work/newer-device.json"
+    "list-downgrade-json|--list --json --simulate=$work/newer-device.json"
+    "list-unknown-offer|--list --offer $work/missing.offer --simulate=$work/one.json"
 )
 pids=()
 for row in "${rows[@]}"; do
@@ -128,8 +141,8 @@ grep -A1 "virtual&2&0000" "$work/unopenable-list.out" | grep -q "Not openable" |
     fail "unopenable-list: the earbud that cannot be opened is not listed as such"
 
 expect_status list 0
-[ "$(grep -c "Component ID: 15   Bank: 0   Bud Role: [12]   FwVersion: 1.0.3.2" "$work/list.out")" -eq 3 ] ||
-    fail "list: not every device listed with its component"
+[ "$(grep -c "Component ID: 15   Bank: 0   Bud Role: [12]   FwVersion: 1.0.3.2   Offered: 1.0.4.2 (newer)$" "$work/list.out")" -eq 3 ] ||
+    fail "list: not every device listed with its component and the offered version"
 expect_status list-json 0
 check list-json "three devices, their roles" \
     "[c['budRole'] for e in events if e['event'] == 'device' for c in e['components']] == [1, 1, 2]"
@@ -209,6 +222,66 @@ grep -q "^Verified" "$work/verify-other-serial.err" &&
     fail "verify-other-serial: a bud with another serial was taken for the updated one"
 check verify-other-serial "the result is unconfirmed" \
     "[e['verification'] for e in events if e['event'] == 'result'] == ['unverified']"
+
+# The unit log: one line per device and attempt, none for a run that found
+# no device; a log that cannot be opened stops the run before any device.
+records() {  # records NAME PYTHON-EXPRESSION over `lines` (the log's objects)
+    python3 - "$work/$1.log" "$2" <<'PY'
+import json, sys
+lines = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+print(eval(sys.argv[2]))
+PY
+}
+check_log() {  # check_log NAME DESCRIPTION PYTHON-EXPRESSION
+    [ "$(records "$1" "$3" 2>&1)" = "True" ] || fail "log $1: $2 ($(records "$1" "$3" 2>&1 | tail -1))"
+}
+keys="['time', 'path', 'serial', 'component', 'budRole', 'versionBefore', 'versionAfter', 'result', 'reason', 'durationMs', 'blocks']"
+expect_status log-single 0
+check_log single "one line with every field, the first bud updated" \
+    "[(list(l), l['serial'], l['component'], l['budRole'], l['versionBefore'], l['versionAfter'], l['result'], l['reason'], l['blocks'] > 0) for l in lines] == [($keys, 'L-1', 15, 1, '1.0.3.2', '1.0.4.2', 'updated', None, True)]"
+check_log single "the time is UTC with milliseconds" \
+    "__import__('re').fullmatch(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z', lines[0]['time']) is not None"
+expect_status log-all 0
+check_log all "a line per bud" \
+    "sorted((l['serial'], l['budRole'], l['result']) for l in lines) == [('L-1', 1, 'updated'), ('R-1', 2, 'updated')]"
+expect_status log-one-bad-all 1
+check_log one-bad "the failed bud's reason is the summary's" \
+    "sorted(l['result'] for l in lines) == ['failed', 'updated', 'updated'] and [l['reason'] for l in lines if l['result'] == 'failed'][0] in open('$work/log-one-bad-all.out').read()"
+expect_status log-rejected 1
+check_log rejected "a failed attempt is recorded" \
+    "[(l['result'], l['reason'].startswith('Update fail, rst 4 (CFU_RESULT_LAST_IMAGE_REJECTED'), l['versionAfter']) for l in lines] == [('failed', True, None)]"
+expect_status log-none 2
+[ -f "$work/none.log" ] && [ ! -s "$work/none.log" ] || fail "log-none: a line was written, or no file"
+expect_status log-directory 64
+grep -q "^zelkupdate: the log file $work is not a regular file (it is a directory)$" "$work/log-directory.err" ||
+    fail "log-directory: $(head -1 "$work/log-directory.err")"
+grep -q "Download\|percentage" "$work/log-directory.out" && fail "log-directory: the device was updated"
+expect_status log-list 64
+
+# A log line that cannot be written (the file may grow no further, as on a
+# full disk) fails a run that updated its device, and says so.
+head -c 2097152 /dev/zero > "$work/full.log"
+( trap '' XFSZ; ulimit -f 2048; exec "$updater" --log "$work/full.log" --simulate=$work/one.json ) \
+    > "$work/log-full.out" 2> "$work/log-full.err"
+status=$?
+[ "$status" -eq 1 ] || fail "log-full: exited with $status, not 1"
+grep -q "^zelkupdate: a record could not be written to the log file $work/full.log" "$work/log-full.err" ||
+    fail "log-full: $(tail -1 "$work/log-full.err")"
+
+# An offer older than the device's version is said before the transfer; the
+# update goes on.
+expect_status downgrade-json 0
+check downgrade-json "a downgrade event before the first block" \
+    "[e['event'] for e in events if e['event'] != 'progress'][:4] == ['start', 'device_found', 'description', 'downgrade'] and [(e['deviceVersion'], e['offeredVersion']) for e in events if e['event'] == 'downgrade'] == [('1.0.5.2', '1.0.4.2')]"
+grep -q "^Downgrade: the device has version 1.0.5.2; the offered firmware is the older version 1.0.4.2.$" "$work/downgrade-json.err" ||
+    fail "downgrade-json: no downgrade line"
+grep -q "Downgrade" "$work/good-json.err" && fail "good-json: a newer offer called a downgrade"
+expect_status list-downgrade-json 0
+check list-downgrade-json "the offered version, older" \
+    "[(e['offeredVersion'], e['offerComparison']) for e in events if e['event'] == 'device'] == [('1.0.4.2', 'downgrade')]"
+expect_status list-unknown-offer 0
+grep -q "FwVersion: 1.0.3.2   Offered: unknown$" "$work/list-unknown-offer.out" ||
+    fail "list-unknown-offer: $(cat "$work/list-unknown-offer.out")"
 
 echo "zelkupdate modes: $failed failed"
 [ "$failed" -eq 0 ]
