@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "fuzz/fuzz_support.h"
 
 int ZelkupdateMain(int argc, char** argv);
@@ -18,6 +20,10 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
     // to this process, and use no device file from the environment.
     ::setenv("TMPDIR", zelk::fuzz::ScratchDirectory().c_str(), 1);
     ::unsetenv("ZELK_VIRTUAL_DEVICES");
+    // Files a command line names (a --log) land in the scratch directory too.
+    if (::chdir(zelk::fuzz::ScratchDirectory().c_str()) != 0) {
+        std::abort();
+    }
     return 0;
 }
 
