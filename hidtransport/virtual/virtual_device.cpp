@@ -255,8 +255,12 @@ std::string VirtualDevice::Serial() {
 }
 
 std::optional<std::u16string> VirtualDevice::ListedPath() {
+    return ListedPath(Clock::now());
+}
+
+std::optional<std::u16string> VirtualDevice::ListedPath(Clock::time_point now) {
     std::lock_guard lock(mutex_);
-    ApplyPresenceChangesLocked();
+    ApplyPresenceChangesLocked(now);
     if (!plugged_) {
         return std::nullopt;
     }
@@ -270,10 +274,12 @@ std::uint32_t VirtualDevice::NodeInstance() {
 }
 
 void VirtualDevice::ApplyPresenceChangesLocked() {
-    if (presenceChanges_.empty()) {
-        return;
+    if (!presenceChanges_.empty()) {
+        ApplyPresenceChangesLocked(Clock::now());
     }
-    const auto now = Clock::now();
+}
+
+void VirtualDevice::ApplyPresenceChangesLocked(Clock::time_point now) {
     std::size_t applied = 0;
     for (; applied < presenceChanges_.size() && presenceChanges_[applied].due <= now; ++applied) {
         const PresenceChange& change = presenceChanges_[applied];

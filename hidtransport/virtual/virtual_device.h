@@ -225,6 +225,9 @@ class VirtualDevice {
     // The current path while the device is plugged in, else nothing: one look,
     // so that a listing never pairs an old path with a new presence.
     std::optional<std::u16string> ListedPath();
+    // The same, with changes due by `now`: a listing reads the clock once for
+    // all its devices.
+    std::optional<std::u16string> ListedPath(Clock::time_point now);
     const std::vector<std::uint8_t>& DescriptorBytes() const { return descriptor_; }
     // Longest output report the descriptor allows, counting the report ID.
     // Like the Windows HID stack, the device takes output reports of exactly
@@ -312,6 +315,7 @@ class VirtualDevice {
 
     bool AliveLocked(std::uint64_t session) const;
     void ApplyPresenceChangesLocked();
+    void ApplyPresenceChangesLocked(Clock::time_point now);
     void RestartLocked();
     void QueueLocked(std::vector<std::uint8_t> bytes, Clock::duration delay);
     void UnplugLocked();

@@ -84,8 +84,11 @@ int VirtualHidBackend::ListInterfaces(std::vector<std::u16string>& paths) {
             return std::exchange(failNextList_, 0);
         }
     }
+    // One look at the clock for every device: listings come often (each
+    // update thread lists), and most devices have a change queued.
+    const auto now = VirtualDevice::Clock::now();
     for (const auto& device : devices_) {
-        if (std::optional<std::u16string> path = device->ListedPath()) {
+        if (std::optional<std::u16string> path = device->ListedPath(now)) {
             paths.push_back(std::move(*path));
         }
     }
