@@ -71,6 +71,16 @@ write("virtual_device_file", "behaviour", '''{"devices": [{"vendorId": 1, "produ
   "behaviour": {"offerAnswers": ["busy", {"status": "reject", "rejectReason": 3}],
     "contentScript": [{"block": 2, "times": 2, "status": "writeError", "sequence": 9}],
     "unplugAtBlock": 4, "versionAnswer": "zero"}}]} /* trailing */''')
+write("virtual_device_file", "schedule", '''{"devices": [{"vendorId": 1, "productId": 2, "serial": "S",
+  "schedule": [{"atMs": 0, "action": "unplug"}, {"atMs": "0x20", "action": "plug", "newNode": true},
+               {"atMs": 40, "action": "unplug"}]}]}
+''')
+# The production line of docs/virtual-devices.md: schedules and restarts.
+with open(os.path.join(HERE, "..", "docs", "virtual-devices.md"), encoding="utf-8") as page:
+    text = page.read()
+    start = text.index("```json", text.index("A line of 8 buds plugged over a second"))
+    start = text.index("\n", start) + 1
+    write("virtual_device_file", "production_line", text[start:text.index("```", start)])
 
 # Version feature reports: a family byte, then the report.
 def version_report(count, components, flags=0x02, report_id=0x20):

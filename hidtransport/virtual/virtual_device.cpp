@@ -136,24 +136,89 @@ std::u16string VirtualDevicePath(const VirtualDeviceConfig& config, std::size_t 
     return std::u16string(text.begin(), text.end());
 }
 
-VirtualDevice::VirtualDevice(VirtualDeviceConfig config, std::size_t index)
-    : VirtualDevice(std::move(config), std::u16string(), index) {}
+void PresenceBoard::Changed() {
+    std::lock_guard lock(mutex_);
+    ++changes_;
+    changed_.notify_all();
+}
+
+void PresenceBoard::Scheduled(std::size_t index, Clock::time_point due) {
+    std::lock_guard lock(mutex_);
+    if (index >= nextDue_.size() || nextDue_[index] == due) {
+        return;
+    }
+    const bool sooner = due < nextDue_[index];
+    nextDue_[index] = due;
+    if (sooner) {
+        // A sleeping watch may be waiting past it.
+        changed_.notify_all();
+    }
+}
+
+std::uint64_t PresenceBoard::Changes() const {
+    std::lock_guard lock(mutex_);
+    return changes_;
+}
+
+PresenceBoard::Wake PresenceBoard::Wait(std::uint64_t& seen, Clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (changes_ != seen) {
+            seen = changes_;
+            return Wake::Changed;
+        }
+        const auto now = Clock::now();
+        const auto due = nextDue_.empty() ? Clock::time_point::max()
+                                          : *std::min_element(nextDue_.begin(), nextDue_.end());
+        if (due <= now) {
+            return Wake::Due;
+        }
+        if (now >= deadline) {
+            return Wake::TimedOut;
+        }
+        changed_.wait_until(lock, std::min(deadline, due));
+    }
+}
+
+std::vector<std::size_t> PresenceBoard::DueBy(Clock::time_point now) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::size_t> due;
+    for (std::size_t i = 0; i < nextDue_.size(); ++i) {
+        if (nextDue_[i] <= now) {
+            due.push_back(i);
+        }
+    }
+    return due;
+}
+
+VirtualDevice::VirtualDevice(VirtualDeviceConfig config, std::size_t index, Clock::time_point start,
+                             PresenceBoard* board)
+    : VirtualDevice(std::move(config), std::u16string(), index, start, board) {}
 
 VirtualDevice::VirtualDevice(VirtualDeviceConfig config, std::u16string path)
-    : VirtualDevice(std::move(config), std::move(path), std::nullopt) {}
+    : VirtualDevice(std::move(config), std::move(path), std::nullopt, Clock::now(), nullptr) {}
 
 VirtualDevice::VirtualDevice(VirtualDeviceConfig config, std::u16string path,
-                             std::optional<std::size_t> index)
+                             std::optional<std::size_t> index, Clock::time_point start,
+                             PresenceBoard* board)
     : config_(std::move(config)),
       index_(index),
+      board_(board),
       path_(index ? VirtualDevicePath(config_, *index) : std::move(path)),
       serial_(config_.serial),
       descriptor_(DescriptorOf(config_)),
       outputReportLength_(ReportLengthOf(descriptor_, HidReportType::Output, config_.offer.id)),
       featureReportLength_(ReportLengthOf(descriptor_, HidReportType::Feature, config_.version.id)),
+      plugged_(config_.schedule.empty() || !config_.schedule.front().plug),
       components_(config_.components),
       ruleUses_(config_.behaviour.contentScript.size(), 0),
-      versionFailuresLeft_(config_.behaviour.versionFailures) {}
+      versionFailuresLeft_(config_.behaviour.versionFailures) {
+    std::lock_guard lock(mutex_);
+    for (const PresenceStep& step : config_.schedule) {
+        QueuePresenceLocked(PresenceChange{start + std::chrono::milliseconds{step.atMs}, step.plug,
+                                           step.plug && step.newNode, false});
+    }
+}
 
 VirtualDevice::Clock::duration VirtualDevice::Latency() const {
     return std::chrono::microseconds{config_.behaviour.latencyUs};
@@ -190,8 +255,12 @@ std::string VirtualDevice::Serial() {
 }
 
 std::optional<std::u16string> VirtualDevice::ListedPath() {
+    return ListedPath(Clock::now());
+}
+
+std::optional<std::u16string> VirtualDevice::ListedPath(Clock::time_point now) {
     std::lock_guard lock(mutex_);
-    ApplyPresenceChangesLocked();
+    ApplyPresenceChangesLocked(now);
     if (!plugged_) {
         return std::nullopt;
     }
@@ -205,34 +274,59 @@ std::uint32_t VirtualDevice::NodeInstance() {
 }
 
 void VirtualDevice::ApplyPresenceChangesLocked() {
-    const auto now = Clock::now();
-    while (!presenceChanges_.empty() && presenceChanges_.front().due <= now) {
-        const PresenceChange change = presenceChanges_.front();
-        presenceChanges_.erase(presenceChanges_.begin());
+    if (!presenceChanges_.empty()) {
+        ApplyPresenceChangesLocked(Clock::now());
+    }
+}
+
+void VirtualDevice::ApplyPresenceChangesLocked(Clock::time_point now) {
+    std::size_t applied = 0;
+    for (; applied < presenceChanges_.size() && presenceChanges_[applied].due <= now; ++applied) {
+        const PresenceChange& change = presenceChanges_[applied];
+        if (!change.plug) {
+            UnplugLocked();
+            continue;
+        }
         if (change.asNewNode && index_) {
             // Plugged back in meanwhile (a test's Plug): the old node still goes.
             UnplugLocked();
             ++instance_;
             path_ = VirtualDevicePath(config_, *index_, instance_);
             const auto& reappear = config_.behaviour.reappearAsNewNode;
-            if (reappear && reappear->serial) {
+            if (change.restart && reappear && reappear->serial) {
                 serial_ = *reappear->serial;
             }
         }
-        plugged_ = true;
+        PlugLocked();
+    }
+    if (applied > 0) {
+        presenceChanges_.erase(presenceChanges_.begin(),
+                               presenceChanges_.begin() + static_cast<std::ptrdiff_t>(applied));
+        TellBoardNextDueLocked();
+    }
+}
+
+void VirtualDevice::QueuePresenceLocked(const PresenceChange& change) {
+    // Equal due times keep their order, as the file wrote them.
+    const auto at = std::upper_bound(
+        presenceChanges_.begin(), presenceChanges_.end(), change.due,
+        [](const Clock::time_point& t, const PresenceChange& queued) { return t < queued.due; });
+    presenceChanges_.insert(at, change);
+    TellBoardNextDueLocked();
+}
+
+void VirtualDevice::TellBoardNextDueLocked() {
+    if (board_ != nullptr && index_) {
+        board_->Scheduled(*index_, presenceChanges_.empty() ? Clock::time_point::max()
+                                                            : presenceChanges_.front().due);
     }
 }
 
 void VirtualDevice::RestartLocked() {
     UnplugLocked();
     if (const auto& reappear = config_.behaviour.reappearAsNewNode) {
-        const auto due = Clock::now() + std::chrono::milliseconds{reappear->delayMs};
-        const auto at =
-            std::upper_bound(presenceChanges_.begin(), presenceChanges_.end(), due,
-                             [](const Clock::time_point& t, const PresenceChange& change) {
-                                 return t < change.due;
-                             });
-        presenceChanges_.insert(at, PresenceChange{due, true});
+        QueuePresenceLocked(PresenceChange{
+            Clock::now() + std::chrono::milliseconds{reappear->delayMs}, true, true, true});
     }
 }
 
@@ -590,6 +684,9 @@ void VirtualDevice::UnplugLocked() {
         return;
     }
     plugged_ = false;
+    if (board_ != nullptr) {
+        board_->Changed();
+    }
     ++session_;
     input_.clear();
     inputVersion_.fetch_add(1, std::memory_order_release);
@@ -606,9 +703,24 @@ void VirtualDevice::Unplug() {
     UnplugLocked();
 }
 
+void VirtualDevice::PlugLocked() {
+    if (plugged_) {
+        return;
+    }
+    plugged_ = true;
+    if (board_ != nullptr) {
+        board_->Changed();
+    }
+}
+
 void VirtualDevice::Plug() {
     std::lock_guard lock(mutex_);
-    plugged_ = true;
+    PlugLocked();
+}
+
+void VirtualDevice::ApplyDuePresence() {
+    std::lock_guard lock(mutex_);
+    ApplyPresenceChangesLocked();
 }
 
 bool VirtualDevice::IsPlugged() {

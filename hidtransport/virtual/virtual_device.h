@@ -116,6 +116,15 @@ struct DeviceBehaviour {
     DeviceFaults faults;
 };
 
+// One step of a device's presence, counted from the backend's creation.
+struct PresenceStep {
+    std::uint32_t atMs = 0;
+    bool plug = true;  // false: unplugged
+    // A plug that comes back under the next instance path, as a restarted
+    // device does.
+    bool newNode = false;
+};
+
 struct VirtualDeviceConfig {
     std::string name;
     // The serial string the device reports (UTF-8); empty: it has none.
@@ -138,6 +147,40 @@ struct VirtualDeviceConfig {
     // at most 7).
     std::optional<std::uint8_t> componentCount;
     DeviceBehaviour behaviour;
+    // When the device comes and goes, in increasing time; a device whose first
+    // step is a plug starts unplugged.
+    std::vector<PresenceStep> schedule;
+};
+
+// Shared by the devices of one backend: counts their changes of presence and
+// keeps each one's next scheduled change, so that a watch can sleep until
+// either comes. Devices call it under their own lock; it never calls them.
+class PresenceBoard {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit PresenceBoard(std::size_t devices) : nextDue_(devices, Clock::time_point::max()) {}
+
+    // A device came or went.
+    void Changed();
+    // The device at `index` has its next scheduled change at `due`
+    // (Clock::time_point::max(): none).
+    void Scheduled(std::size_t index, Clock::time_point due);
+    std::uint64_t Changes() const;
+
+    enum class Wake { Changed, Due, TimedOut };
+    // Waits until the count of changes differs from `seen` (Changed; `seen`
+    // takes the new count), a scheduled change falls due (Due) or `deadline`
+    // passes (TimedOut), whichever comes first.
+    Wake Wait(std::uint64_t& seen, Clock::time_point deadline);
+    // The devices whose scheduled change is due by `now`.
+    std::vector<std::size_t> DueBy(Clock::time_point now) const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t changes_ = 0;
+    std::vector<Clock::time_point> nextDue_;
 };
 
 // The interface path of the device at `index` of a virtual backend; `instance`
@@ -165,7 +208,10 @@ class VirtualDevice {
     using Clock = std::chrono::steady_clock;
 
     // `index`: the device's place in its backend, which its paths carry.
-    VirtualDevice(VirtualDeviceConfig config, std::size_t index);
+    // `start`: the moment the schedule counts from; `board`, when given, hears
+    // of every change of presence and outlives the device.
+    VirtualDevice(VirtualDeviceConfig config, std::size_t index,
+                  Clock::time_point start = Clock::now(), PresenceBoard* board = nullptr);
     // A device whose path is `path` for good (it never comes back under a new
     // node): for hosts that give it a node of their own.
     VirtualDevice(VirtualDeviceConfig config, std::u16string path);
@@ -179,6 +225,9 @@ class VirtualDevice {
     // The current path while the device is plugged in, else nothing: one look,
     // so that a listing never pairs an old path with a new presence.
     std::optional<std::u16string> ListedPath();
+    // The same, with changes due by `now`: a listing reads the clock once for
+    // all its devices.
+    std::optional<std::u16string> ListedPath(Clock::time_point now);
     const std::vector<std::uint8_t>& DescriptorBytes() const { return descriptor_; }
     // Longest output report the descriptor allows, counting the report ID.
     // Like the Windows HID stack, the device takes output reports of exactly
@@ -200,6 +249,8 @@ class VirtualDevice {
     void Unplug();
     void Plug();
     bool IsPlugged();
+    // Makes every scheduled change that is due take effect now.
+    void ApplyDuePresence();
     // Nodes the device had before its current one (0 until it first comes
     // back under a new node).
     std::uint32_t NodeInstance();
@@ -248,23 +299,29 @@ class VirtualDevice {
         bool delayed = false;
     };
 
-    // A change of presence that falls due later. Applied whenever the device
-    // is looked at (listed, opened, asked for its path or serial), so no
-    // thread of its own is needed;
-    // a schedule of appearances and departures would queue more of them.
+    // A change of presence that falls due later: the file's schedule and a
+    // restart's return. Applied whenever the device is looked at (listed,
+    // opened, asked for its path or serial) or a watch wakes for it, so no
+    // thread of its own is needed.
     struct PresenceChange {
         Clock::time_point due;
+        bool plug = true;
         bool asNewNode = false;  // plugged in again under the next instance
+        bool restart = false;    // the return of reappearAsNewNode
     };
 
-    VirtualDevice(VirtualDeviceConfig config, std::u16string path,
-                  std::optional<std::size_t> index);
+    VirtualDevice(VirtualDeviceConfig config, std::u16string path, std::optional<std::size_t> index,
+                  Clock::time_point start, PresenceBoard* board);
 
     bool AliveLocked(std::uint64_t session) const;
     void ApplyPresenceChangesLocked();
+    void ApplyPresenceChangesLocked(Clock::time_point now);
     void RestartLocked();
     void QueueLocked(std::vector<std::uint8_t> bytes, Clock::duration delay);
     void UnplugLocked();
+    void PlugLocked();
+    void QueuePresenceLocked(const PresenceChange& change);
+    void TellBoardNextDueLocked();
     void RecordLocked(const std::uint8_t* report, std::size_t length);
     bool HandleOfferLocked(const std::uint8_t* report, std::size_t length);
     bool HandleContentLocked(const std::uint8_t* report, std::size_t length);
@@ -279,6 +336,7 @@ class VirtualDevice {
     const VirtualDeviceConfig config_;
     // Where the paths come from: the backend index, or nothing for a fixed path.
     const std::optional<std::size_t> index_;
+    PresenceBoard* const board_;
     std::u16string path_;  // guarded by mutex_
     std::uint32_t instance_ = 0;
     std::string serial_;                           // guarded by mutex_

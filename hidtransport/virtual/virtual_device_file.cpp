@@ -238,7 +238,7 @@ class DeviceFileReader {
         if (!CheckObject(value, where,
                          {"name", "serial", "vendorId", "productId", "interfaceNumber", "usagePage",
                           "usage", "reports", "descriptor", "components", "protocolFlags",
-                          "componentCount", "behaviour"})) {
+                          "componentCount", "behaviour", "schedule"})) {
             return false;
         }
         if (const auto name = value.find("name"); name != value.end()) {
@@ -292,6 +292,48 @@ class DeviceFileReader {
             if (!ReadBehaviour(*behaviour, Join(where, "behaviour"), device.behaviour)) {
                 return false;
             }
+        }
+        if (const auto schedule = value.find("schedule"); schedule != value.end()) {
+            if (!ReadSchedule(*schedule, Join(where, "schedule"), device.schedule)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // [{ "atMs": N, "action": "plug" | "unplug", "newNode": true }, ...], in
+    // increasing time.
+    bool ReadSchedule(const Json& value, const std::string& where,
+                      std::vector<PresenceStep>& schedule) {
+        if (!value.is_array()) {
+            return Fail(where, "expected an array of steps");
+        }
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            const Json& item = value[i];
+            const std::string at = where + "[" + std::to_string(i) + "]";
+            PresenceStep step;
+            if (!CheckObject(item, at, {"atMs", "action", "newNode"}) ||
+                !Required(item, "atMs", at) || !Required(item, "action", at) ||
+                !Number(item, "atMs", at, 0, 0xFFFFFFFFu, "expected a 32-bit number", step.atMs) ||
+                !Flag(item, "newNode", at, step.newNode)) {
+                return false;
+            }
+            const Json& action = item["action"];
+            if (action == "plug") {
+                step.plug = true;
+            } else if (action == "unplug") {
+                step.plug = false;
+            } else {
+                return Fail(Join(at, "action"), "expected \"plug\" or \"unplug\"");
+            }
+            if (step.newNode && !step.plug) {
+                return Fail(Join(at, "newNode"), "only a plug comes back under a new node");
+            }
+            if (!schedule.empty() && step.atMs <= schedule.back().atMs) {
+                return Fail(Join(at, "atMs"), "expected a time after the previous step's (" +
+                                                  std::to_string(schedule.back().atMs) + ")");
+            }
+            schedule.push_back(step);
         }
         return true;
     }

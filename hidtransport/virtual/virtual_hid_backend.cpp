@@ -1,6 +1,7 @@
 #include "hidtransport/virtual/virtual_hid_backend.h"
 
 #include <algorithm>
+#include <chrono>
 #include <shared_mutex>
 #include <string>
 #include <utility>
@@ -14,19 +15,61 @@ namespace {
 constexpr HidHandle kFirstHandle = 0x1000;
 constexpr HidHandle kHandleStep = 4;
 
-std::vector<std::unique_ptr<VirtualDevice>> MakeDevices(std::vector<VirtualDeviceConfig> configs) {
+std::vector<std::unique_ptr<VirtualDevice>> MakeDevices(std::vector<VirtualDeviceConfig> configs,
+                                                        PresenceBoard& board) {
+    // Every schedule counts from the same moment, the backend's creation.
+    const auto start = VirtualDevice::Clock::now();
     std::vector<std::unique_ptr<VirtualDevice>> devices;
     devices.reserve(configs.size());
     for (std::size_t i = 0; i < configs.size(); ++i) {
-        devices.push_back(std::make_unique<VirtualDevice>(std::move(configs[i]), i));
+        devices.push_back(std::make_unique<VirtualDevice>(std::move(configs[i]), i, start, &board));
     }
     return devices;
 }
 
 }  // namespace
 
+// Sleeps on the board until a device changes or the earliest scheduled change
+// falls due; then makes the due changes happen (which counts them on the board)
+// and looks again.
+class VirtualHidBackend::ChangeWatch final : public HidChangeWatch {
+  public:
+    explicit ChangeWatch(VirtualHidBackend& backend)
+        : backend_(backend), seen_(backend.board_.Changes()) {}
+
+    bool WaitForChange(std::uint32_t timeoutMs) override {
+        const auto deadline = PresenceBoard::Clock::now() + std::chrono::milliseconds{timeoutMs};
+        for (;;) {
+            switch (backend_.board_.Wait(seen_, deadline)) {
+                case PresenceBoard::Wake::Changed:
+                    return true;
+                case PresenceBoard::Wake::TimedOut:
+                    return false;
+                case PresenceBoard::Wake::Due:
+                    // A due change that alters nothing (a plug while plugged
+                    // in) still leaves the board, so this never spins.
+                    for (const std::size_t index :
+                         backend_.board_.DueBy(PresenceBoard::Clock::now())) {
+                        backend_.devices_[index]->ApplyDuePresence();
+                    }
+                    break;
+            }
+        }
+    }
+
+    std::string Mechanism() const override { return "virtual device schedule"; }
+
+  private:
+    VirtualHidBackend& backend_;
+    std::uint64_t seen_;
+};
+
 VirtualHidBackend::VirtualHidBackend(std::vector<VirtualDeviceConfig> devices)
-    : devices_(MakeDevices(std::move(devices))) {}
+    : board_(devices.size()), devices_(MakeDevices(std::move(devices), board_)) {}
+
+std::unique_ptr<HidChangeWatch> VirtualHidBackend::WatchInterfaces() {
+    return std::make_unique<ChangeWatch>(*this);
+}
 
 void VirtualHidBackend::FailNextList(int code) {
     std::lock_guard lock(mutex_);
@@ -41,8 +84,11 @@ int VirtualHidBackend::ListInterfaces(std::vector<std::u16string>& paths) {
             return std::exchange(failNextList_, 0);
         }
     }
+    // One look at the clock for every device: listings come often (each
+    // update thread lists), and most devices have a change queued.
+    const auto now = VirtualDevice::Clock::now();
     for (const auto& device : devices_) {
-        if (std::optional<std::u16string> path = device->ListedPath()) {
+        if (std::optional<std::u16string> path = device->ListedPath(now)) {
             paths.push_back(std::move(*path));
         }
     }

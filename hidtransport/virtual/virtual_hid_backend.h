@@ -35,6 +35,11 @@ class VirtualHidBackend final : public HidBackend {
     HidReadResult ReadInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity,
                             std::size_t& received, std::uint32_t timeoutMs) override;
     void InterruptRead(HidHandle handle) override;
+    // Wakes on every change of presence: a test's Unplug or Plug, a scripted
+    // unplug, a restart and return, the device file's schedule. A scheduled
+    // change is made to happen by the watch at its time, so the watch never
+    // sleeps past one. Mechanism: "virtual device schedule".
+    std::unique_ptr<HidChangeWatch> WatchInterfaces() override;
     // Virtual devices live in one process, so the lock is a per-device flag
     // owned by one open I/O handle; it keeps threads and library instances of
     // this process apart, not processes.
@@ -51,6 +56,10 @@ class VirtualHidBackend final : public HidBackend {
     // The interface behind `handle`, if the handle is open.
     bool Find(HidHandle handle, OpenInterface& out) const;
 
+    class ChangeWatch;
+
+    // Before the devices, which tell it of their changes until they go.
+    PresenceBoard board_;
     // Devices live as long as the backend, so an open interface may point at one
     // without holding the lock.
     const std::vector<std::unique_ptr<VirtualDevice>> devices_;

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,6 +18,7 @@
 #include "hidtransport/virtual/virtual_device.h"
 #include "hidtransport/virtual/virtual_device_file.h"
 #include "hidtransport/virtual/virtual_hid_backend.h"
+#include "hidtransport/virtual_test_support.h"
 
 namespace zelk::hid::virt {
 namespace {
@@ -1137,6 +1140,264 @@ TEST(VirtualDevice, UpdateLockIsHeldByOneIoHandleUntilUnlockOrClose) {
     EXPECT_TRUE(backend.Close(second));
     EXPECT_EQ(backend.LockForUpdate(first), HidLockResult::Taken) << "closing released it";
     backend.Close(query);
+}
+
+// --- Presence schedule and change watch --------------------------------------
+
+TEST(VirtualDeviceFile, ScheduleIsReadStrictlyInIncreasingTime) {
+    struct Case {
+        const char* schedule;
+        const char* error;  // empty: accepted, giving `steps`
+        std::vector<PresenceStep> steps;
+    };
+    const Case cases[] = {
+        {"[]", "", {}},
+        {R"([{"atMs": 0, "action": "unplug"}, {"atMs": 50, "action": "plug", "newNode": true},
+             {"atMs": "0x40", "action": "unplug", "_why": "back in its case"}])",
+         "",
+         {{0, false, false}, {50, true, true}, {64, false, false}}},
+        {R"([{"atMs": 4294967295, "action": "plug", "newNode": false}])",
+         "",
+         {{4294967295u, true, false}}},
+        {"{}", "devices[1].schedule: expected an array of steps", {}},
+        {"[5]", "devices[1].schedule[0]: expected an object", {}},
+        {R"([{"action": "plug"}])", "devices[1].schedule[0].atMs: missing", {}},
+        {R"([{"atMs": 1}])", "devices[1].schedule[0].action: missing", {}},
+        {R"([{"atMs": -1, "action": "plug"}])",
+         "devices[1].schedule[0].atMs: expected a 32-bit number",
+         {}},
+        {R"([{"atMs": 4294967296, "action": "plug"}])",
+         "devices[1].schedule[0].atMs: expected a 32-bit number",
+         {}},
+        {R"([{"atMs": 1, "action": "replug"}])",
+         R"(devices[1].schedule[0].action: expected "plug" or "unplug")",
+         {}},
+        {R"([{"atMs": 1, "action": true}])",
+         R"(devices[1].schedule[0].action: expected "plug" or "unplug")",
+         {}},
+        {R"([{"atMs": 1, "action": "unplug", "newNode": true}])",
+         "devices[1].schedule[0].newNode: only a plug comes back under a new node",
+         {}},
+        {R"([{"atMs": 1, "action": "plug", "newNode": 1}])",
+         "devices[1].schedule[0].newNode: expected true or false",
+         {}},
+        {R"([{"atMs": 1, "action": "plug", "when": 2}])",
+         "devices[1].schedule[0].when: unknown field",
+         {}},
+        {R"([{"atMs": 5, "action": "unplug"}, {"atMs": 5, "action": "plug"}])",
+         "devices[1].schedule[1].atMs: expected a time after the previous step's (5)",
+         {}},
+        {R"([{"atMs": 9, "action": "unplug"}, {"atMs": 10, "action": "plug"},
+             {"atMs": 3, "action": "unplug"}])",
+         "devices[1].schedule[2].atMs: expected a time after the previous step's (10)",
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.schedule);
+        const std::string text = std::string(R"({"devices": [{"vendorId": 1, "productId": 1},
+                                        {"vendorId": 1, "productId": 2, "schedule": )") +
+                                 c.schedule + "}]}";
+        std::vector<VirtualDeviceConfig> devices;
+        std::string error;
+        const bool accepted = ParseVirtualDevices(text, "line.json", devices, error);
+        if (*c.error != '\0') {
+            EXPECT_FALSE(accepted);
+            EXPECT_EQ(error, std::string("line.json: ") + c.error);
+            continue;
+        }
+        ASSERT_TRUE(accepted) << error;
+        const std::vector<PresenceStep>& steps = devices.at(1).schedule;
+        ASSERT_EQ(steps.size(), c.steps.size());
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            EXPECT_EQ(steps[i].atMs, c.steps[i].atMs) << i;
+            EXPECT_EQ(steps[i].plug, c.steps[i].plug) << i;
+            EXPECT_EQ(steps[i].newNode, c.steps[i].newNode) << i;
+        }
+        EXPECT_TRUE(devices.at(0).schedule.empty());
+    }
+}
+
+// Far longer than any test runs: a watch that sleeps past a due change is
+// caught by SeesChange instead of returning at its time-out.
+constexpr std::uint32_t kForeverMs = 600000;
+
+// Whether `watch` reports a change while waiting up to kForeverMs, judged
+// within kPatientMs. When it does not, `rescue` is unplugged and plugged to
+// end the wait, and the test fails.
+bool SeesChange(HidChangeWatch& watch, VirtualDevice& rescue) {
+    auto waited =
+        std::async(std::launch::async, [&watch] { return watch.WaitForChange(kForeverMs); });
+    if (waited.wait_for(std::chrono::milliseconds(kPatientMs)) == std::future_status::ready) {
+        return waited.get();
+    }
+    ADD_FAILURE() << "the watch slept past a change";
+    rescue.Unplug();
+    rescue.Plug();
+    waited.get();
+    return false;
+}
+
+std::vector<std::u16string> Listing(VirtualHidBackend& backend) {
+    std::vector<std::u16string> paths;
+    EXPECT_EQ(backend.ListInterfaces(paths), 0);
+    return paths;
+}
+
+TEST(VirtualChangeWatch, WakesWhenATestUnplugsAndPlugs) {
+    VirtualHidBackend backend({DefaultEarbud()});
+    const std::unique_ptr<HidChangeWatch> watch = backend.WatchInterfaces();
+    ASSERT_NE(watch, nullptr);
+    EXPECT_EQ(watch->Mechanism(), "virtual device schedule");
+
+    std::thread tester([&backend] {
+        std::this_thread::sleep_for(20ms);
+        backend.Device(0).Unplug();
+    });
+    EXPECT_TRUE(watch->WaitForChange(kPatientMs));
+    tester.join();
+    EXPECT_TRUE(Listing(backend).empty());
+
+    tester = std::thread([&backend] {
+        std::this_thread::sleep_for(20ms);
+        backend.Device(0).Plug();
+    });
+    EXPECT_TRUE(watch->WaitForChange(kPatientMs));
+    tester.join();
+    EXPECT_EQ(Listing(backend).size(), 1u);
+}
+
+TEST(VirtualChangeWatch, AChangeBeforeTheWaitIsKeptForEveryWatch) {
+    VirtualHidBackend backend({DefaultEarbud(), DefaultEarbud()});
+    const std::unique_ptr<HidChangeWatch> first = backend.WatchInterfaces();
+    const std::unique_ptr<HidChangeWatch> second = backend.WatchInterfaces();
+    backend.Device(1).Unplug();
+    const std::unique_ptr<HidChangeWatch> later = backend.WatchInterfaces();
+
+    EXPECT_TRUE(first->WaitForChange(0));
+    EXPECT_TRUE(second->WaitForChange(0));
+    EXPECT_FALSE(first->WaitForChange(0)) << "nothing happened since";
+    EXPECT_FALSE(later->WaitForChange(0)) << "made after the change";
+}
+
+TEST(VirtualChangeWatch, TimesOutWhenNothingIsDue) {
+    VirtualDeviceConfig leavesLater = DefaultEarbud();
+    leavesLater.schedule = {{kForeverMs, false, false}};
+    VirtualHidBackend backend({DefaultEarbud(), leavesLater});
+    const std::unique_ptr<HidChangeWatch> watch = backend.WatchInterfaces();
+    EXPECT_FALSE(watch->WaitForChange(30));
+    EXPECT_EQ(Listing(backend).size(), 2u);
+}
+
+TEST(VirtualChangeWatch, AScheduledChangeIsMadeAtItsTimeAndSeen) {
+    struct Case {
+        const char* name;
+        std::vector<PresenceStep> schedule;
+        bool listedAtFirst;
+        std::optional<std::uint32_t> instanceAtLast;  // nothing: not listed at last
+    };
+    const Case cases[] = {
+        {"appears after a delay", {{30, true, false}}, false, 0},
+        {"goes", {{30, false, false}}, true, std::nullopt},
+        {"comes back under a new node", {{20, false, false}, {50, true, true}}, true, 1},
+        {"comes and goes", {{20, true, false}, {40, false, false}}, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualDeviceConfig config = DefaultEarbud();
+        config.schedule = c.schedule;
+        // The other device stays: the watch waits on the one with a schedule.
+        const auto created = std::chrono::steady_clock::now();
+        VirtualHidBackend backend({DefaultEarbud(), config});
+        const std::unique_ptr<HidChangeWatch> watch = backend.WatchInterfaces();
+        VirtualDevice& device = backend.Device(1);
+        EXPECT_EQ(Listing(backend).size(), c.listedAtFirst ? 2u : 1u);
+        const HidHandle handle =
+            c.listedAtFirst ? backend.Open(device.Path(), HidOpenMode::Io) : kInvalidHidHandle;
+
+        // Every wake-up brings at least one change (several may come as one),
+        // until the schedule is through.
+        const auto lastDue = created + std::chrono::milliseconds(c.schedule.back().atMs);
+        std::size_t wakes = 0;
+        do {
+            ASSERT_TRUE(SeesChange(*watch, backend.Device(0)));
+            ASSERT_LE(++wakes, c.schedule.size());
+        } while (std::chrono::steady_clock::now() < lastDue);
+
+        const std::vector<std::u16string> paths = Listing(backend);
+        if (c.instanceAtLast) {
+            ASSERT_EQ(paths.size(), 2u);
+            EXPECT_EQ(paths[1], VirtualDevicePath(config, 1, *c.instanceAtLast));
+        } else {
+            EXPECT_EQ(paths, std::vector<std::u16string>{backend.Device(0).Path()});
+        }
+        if (handle != kInvalidHidHandle) {
+            Bytes buffer(64);
+            std::size_t received = 0;
+            EXPECT_EQ(backend.ReadInput(handle, buffer.data(), buffer.size(), received, 0),
+                      HidReadResult::DeviceGone)
+                << "the scheduled unplug ended the session";
+            backend.Close(handle);
+        }
+    }
+}
+
+TEST(VirtualChangeWatch, SeesARestartedDeviceGoAndComeBack) {
+    VirtualDeviceConfig config = DefaultEarbud();
+    config.behaviour.reappearAsNewNode = DeviceBehaviour::Reappearance{30, std::nullopt};
+    Host host(config);
+    const std::unique_ptr<HidChangeWatch> watch = host.Backend().WatchInterfaces();
+    ASSERT_EQ(host.Offer(0x0F, 1, 0x20000000), kOfferAccept);
+    ASSERT_TRUE(host.Write(ContentReport(0xC0, 0, 0, Pattern(30, 4))));
+    ASSERT_TRUE(host.Read());  // the answer to the last block; then it restarts
+
+    const std::u16string newPath = VirtualDevicePath(config, 0, 1);
+    int changes = 0;
+    while (Listing(host.Backend()) != std::vector<std::u16string>{newPath}) {
+        ASSERT_TRUE(SeesChange(*watch, host.Device()));
+        ASSERT_LE(++changes, 2) << "it went and came back: at most two changes";
+    }
+    EXPECT_GE(changes, 1);
+}
+
+TEST(VirtualChangeWatch, SeveralWatchesOnThreadsEachSeeTheChanges) {
+    VirtualDeviceConfig arrives = DefaultEarbud();
+    arrives.schedule = {{20, true, false}, {40, false, false}, {60, true, true}};
+    VirtualHidBackend backend({DefaultEarbud(), arrives});
+    std::vector<std::unique_ptr<HidChangeWatch>> watches;
+    for (int i = 0; i < 3; ++i) {
+        watches.push_back(backend.WatchInterfaces());
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<int> sawTheLast{0};
+    std::vector<std::thread> watchers;
+    const std::u16string last = VirtualDevicePath(arrives, 1, 1);
+    for (auto& watch : watches) {
+        watchers.emplace_back([&, w = watch.get()] {
+            // Each watch lists after every change until it sees the last one.
+            for (;;) {
+                std::vector<std::u16string> paths;
+                backend.ListInterfaces(paths);
+                if (paths.size() == 2 && paths[1] == last) {
+                    ++sawTheLast;
+                    return;
+                }
+                if (stop || !w->WaitForChange(kPatientMs)) {
+                    return;
+                }
+            }
+        });
+    }
+    // Meanwhile a test flips the other device.
+    for (int i = 0; i < 20; ++i) {
+        backend.Device(0).Unplug();
+        backend.Device(0).Plug();
+    }
+    ASSERT_TRUE(
+        testing::WaitUntil([&] { return sawTheLast == 3; }, std::chrono::milliseconds(kPatientMs)));
+    stop = true;
+    for (std::thread& watcher : watchers) {
+        watcher.join();
+    }
 }
 
 }  // namespace

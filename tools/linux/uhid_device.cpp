@@ -42,6 +42,21 @@ void CopyText(char* to, std::size_t capacity, const std::string& text) {
 
 }  // namespace
 
+std::string UhidDevice::Unservable(const hid::virt::VirtualDeviceConfig& config,
+                                   const std::string& where) {
+    if (!config.schedule.empty()) {
+        return where +
+               ".schedule: not supported by zelk-uhid-device, which creates every device at its "
+               "start (start the tool again to plug in another device)";
+    }
+    if (config.behaviour.reappearAsNewNode) {
+        return where +
+               ".behaviour.reappearAsNewNode: not supported by zelk-uhid-device (there a restart "
+               "would remove the device for good; use unplugOnComplete)";
+    }
+    return {};
+}
+
 std::unique_ptr<UhidDevice> UhidDevice::Create(hid::virt::VirtualDeviceConfig config,
                                                const std::string& tag, std::string& error) {
     std::unique_ptr<UhidDevice> device(new UhidDevice);

@@ -20,6 +20,14 @@ namespace zelk::uhid {
 
 class UhidDevice {
   public:
+    // Empty when `config` can be served, else why not, naming the key under
+    // `where` ("devices[2]"). A kernel device lives from its creation to its
+    // destruction and the kernel numbers its nodes itself, so a device that
+    // comes and goes by a schedule or returns under a new node is refused
+    // rather than served as something else.
+    static std::string Unservable(const hid::virt::VirtualDeviceConfig& config,
+                                  const std::string& where);
+
     // Creates the kernel device for `config`. `tag` makes its physical path
     // unique ("zelk-uhid-<tag>", with "/input<N>" for an interface number, so
     // that the hidraw backend reports the number). Null with `error` set when

@@ -35,6 +35,7 @@ constexpr const char* kUsage =
     "  --ready-file FILE  create FILE once every hidraw node is there\n"
     "\n"
     "Prints one line per device: its hidraw node, vendor:product and name.\n"
+    "Devices with a schedule or reappearAsNewNode are refused (usage error).\n"
     "Needs write access to /dev/uhid (root) and the uhid module.\n"
     "Exit status: 0 stopped, 1 a device could not be created, 64 usage error.\n";
 
@@ -69,6 +70,14 @@ int main(int argc, char** argv) {
     if (!hid::virt::LoadVirtualDevices(source, configs, error)) {
         std::fprintf(stderr, "zelk-uhid-device: %s\n", error.c_str());
         return 64;
+    }
+    for (std::size_t i = 0; i < configs.size(); ++i) {
+        const std::string why =
+            uhid::UhidDevice::Unservable(configs[i], "devices[" + std::to_string(i) + "]");
+        if (!why.empty()) {
+            std::fprintf(stderr, "zelk-uhid-device: %s: %s\n", source.c_str(), why.c_str());
+            return 64;
+        }
     }
 
     // Signals are taken by sigtimedwait below, never by a handler.
