@@ -96,6 +96,48 @@ bench() {
 bench bench-instant default 0
 bench bench-1ms earbud-1ms.json 1000
 
+echo "== the station updates uhid earbuds created one after another"
+# Four earbuds answering in 1 ms are created 250 ms apart while
+# zelkupdate --watch waits for them; each must be updated once, and the run's
+# time is set beside the wire time (blocks x 1 ms), with the guest's load.
+blocks=$(($(wc -c <sample.payload.bin) / 57))
+rm -f /tmp/station.log
+t0=$(now_ms)
+./zelkupdate --watch --count 4 --json --log /tmp/station.log >/tmp/station.out 2>/tmp/station.err &
+station=$!
+sleep 0.3
+earbuds=""
+for i in 1 2 3 4; do
+  mkdir -p "/tmp/station$i.flash"
+  ./zelk-uhid-device --flash-dir "/tmp/station$i.flash" earbud-1ms.json \
+    >"/tmp/station$i.device" 2>&1 &
+  earbuds="$earbuds $!"
+  sleep 0.25
+done
+n=0
+while kill -0 "$station" 2>/dev/null && [ $n -lt 600 ]; do sleep 0.1; n=$((n + 1)); done
+if kill -0 "$station" 2>/dev/null; then
+  kill -KILL "$station"
+fi
+wait "$station"
+status=$?
+elapsed=$(($(now_ms) - t0))
+kill -TERM $earbuds 2>/dev/null
+for pid in $earbuds; do wait "$pid"; done
+updated=$(grep -c '"result":"updated"' /tmp/station.log 2>/dev/null)
+flashed=0
+for i in 1 2 3 4; do
+  cmp -s "/tmp/station$i.flash/device0-component0F.bin" expected-flash.bin && flashed=$((flashed + 1))
+done
+read -r load1 load5 _ </proc/loadavg
+echo "station: 4 earbuds created 250 ms apart, $blocks blocks each (wire time $blocks ms at 1 ms an answer): done $elapsed ms after the station started (load $load1 $load5)"
+if [ "$status" -eq 0 ] && [ "$updated" = 4 ] && [ "$flashed" = 4 ]; then
+  pass "the station updated 4 uhid earbuds once each, each flash holds the sample image"
+else
+  echo "---- zelkupdate --watch"; cat /tmp/station.out /tmp/station.err /tmp/station.log
+  fail "station: exit $status, $updated records updated, $flashed flashes hold the image"
+fi
+
 echo "== a user without access to the node is told what to do"
 echo "nobody:x:65534:65534:nobody:/tmp:/bin/sh" >/etc/passwd
 echo "nogroup:x:65534:" >/etc/group
