@@ -30,6 +30,8 @@ std::string DescriptionText(const cfu::DeviceComponents& description) {
     return text;
 }
 
+}  // namespace
+
 std::string FailureText(const RunOutcome& outcome) {
     if (outcome.noDevice) {
         return "the device was not found";
@@ -62,8 +64,6 @@ std::string FailureText(const RunOutcome& outcome) {
     }
     return text;
 }
-
-}  // namespace
 
 std::vector<std::u16string> MatchingInterfaces(cfu::CfuLibrary& core,
                                                const DeviceIdentity& identity) {

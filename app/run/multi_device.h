@@ -50,6 +50,10 @@ std::vector<DeviceSummary> UpdateAll(Desktop& desktop, hid::HidBackend& backend,
                                      const std::vector<std::u16string>& unopenable = {},
                                      const DriverOptions& options = {});
 
+// Why a run failed, in one line of English: the failed step with its result
+// and meaning, what the device last answered, whether it went.
+std::string FailureText(const RunOutcome& outcome);
+
 // True when every device of the summary succeeded (and there was one).
 bool AllSucceeded(const std::vector<DeviceSummary>& devices, bool requireVerified);
 
