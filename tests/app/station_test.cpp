@@ -103,6 +103,28 @@ class StationTest : public ::testing::Test {
         return summary;
     }
 
+    // Runs the station without a count until `records` units have a result
+    // and many more listings have come and gone, then stops it.
+    StationSummary RunUntilSettled(StationOptions options, std::size_t records) {
+        Station* running = nullptr;
+        std::thread stopper;
+        options.watching = [&] {
+            stopper = std::thread([&] {
+                while (log.Records().size() < records) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                // The station relists every 10 ms here.
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                running->RequestStop();
+            });
+        };
+        Station station(desktop, *backend, clock, Input(), std::move(options));
+        running = &station;
+        StationSummary summary = station.Run();
+        stopper.join();
+        return summary;
+    }
+
     RunInput Input() {
         return {{0x320F, 0x5055, 0x0104, 0xFF0B, 2},
                 Utf16(ZELK_SAMPLE_OFFER),
@@ -273,28 +295,24 @@ INSTANTIATE_TEST_SUITE_P(
                                    "Update fail", 1}),
     [](const auto& row) { return std::string(row.param.name); });
 
+TEST_F(StationTest, ADeviceThatRestartsUnderANewNodeIsItsOwnReadBackNotANewDevice) {
+    Make({Restarting(Bud("R"))});
+    const StationSummary summary = RunUntilSettled(Options(0), 1);
+
+    ASSERT_EQ(summary.units.size(), 1u);
+    EXPECT_EQ(summary.units[0].result, "updated");
+    EXPECT_EQ(backend->Device(0).NodeInstance(), 1u);
+    EXPECT_EQ(backend->Device(0).OfferCount(), 1u);
+    ExpectRecordsMatch(summary);
+}
+
 TEST_F(StationTest, ANodeThatCannotBeOpenedIsTriedForAWhileThenReportedOnce) {
     VirtualDeviceConfig locked = Bud("LOCKED");
     locked.behaviour.faults.open = true;
     Make({locked});
     StationOptions options = Options(0);
     options.openRetryMs = 1000;  // 20 ms here
-    Station* running = nullptr;
-    std::thread stopper;
-    options.watching = [&] {
-        stopper = std::thread([&] {
-            while (log.Records().empty()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-            // Many more listings come and go before the stop.
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            running->RequestStop();
-        });
-    };
-    Station station(desktop, *backend, clock, Input(), std::move(options));
-    running = &station;
-    const StationSummary summary = station.Run();
-    stopper.join();
+    const StationSummary summary = RunUntilSettled(std::move(options), 1);
 
     ASSERT_EQ(summary.units.size(), 1u);
     EXPECT_EQ(summary.units[0].result, "failed");
