@@ -5,7 +5,10 @@
 // against the slowest wire time + 1 s, the CPU in % of one core per device,
 // the memory growth per device and the machine's load. Asserts nothing.
 //
-//   station_bench [--cases LIST]   (default 1,8,64)
+//   station_bench [--cases LIST] [--relist-ms N]   (default 1,8,64; 500)
+//
+// The virtual backend has no change watch: the station lists again every
+// --relist-ms, and a bud that restarts is read back at the next listing.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -31,6 +34,7 @@ using namespace zelk;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kLatencyUs = 1000;
+std::uint32_t gRelistMs = 500;
 
 class KeptLog final : public app::UnitLog {
   public:
@@ -90,6 +94,7 @@ void RunCase(std::size_t count) {
     app::StationOptions options;
     options.count = static_cast<std::uint32_t>(count);
     options.log = &log;
+    options.relistMs = gRelistMs;
     std::thread plugger;
     Clock::time_point start;
     options.watching = [&] {
@@ -172,9 +177,11 @@ int main(int argc, char** argv) {
                 cases.push_back(std::strtoul(p, &end, 10));
                 p = *end == ',' ? end + 1 : end;
             }
+        } else if (std::strcmp(argv[i], "--relist-ms") == 0 && i + 1 < argc) {
+            gRelistMs = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         }
     }
-    std::printf("load before: %s\n", LoadAverage().c_str());
+    std::printf("re-listing every %u ms; load before: %s\n", gRelistMs, LoadAverage().c_str());
     for (const std::size_t count : cases) {
         RunCase(count);
     }
