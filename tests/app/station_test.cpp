@@ -241,6 +241,38 @@ TEST_F(StationTest, AUnitThatComesBackStillOldIsReportedAndNotFlashedAgain) {
     ExpectRecordsMatch(summary);
 }
 
+TEST_F(StationTest, AFailingUnitIsTriedAgainWhenPluggedAgainABoundedNumberOfTimes) {
+    VirtualDeviceConfig rejecting = Bud("REJ");
+    rejecting.behaviour.offerAnswers = {{0x02}};
+    Make({rejecting});
+    const std::size_t units = kStationAttemptsPerUnit + 1;
+    StationOptions options = Options(static_cast<std::uint32_t>(units));
+    std::thread replug;
+    options.watching = [&] {
+        replug = std::thread([&] {
+            for (std::size_t seen = 1; seen < units; ++seen) {
+                while (log.Records().size() < seen) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                backend->Device(0).Unplug();
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                backend->Device(0).Plug();
+            }
+        });
+    };
+    const StationSummary summary = RunStation(std::move(options));
+    replug.join();
+
+    ASSERT_EQ(summary.units.size(), units);
+    for (std::size_t i = 0; i + 1 < units; ++i) {
+        EXPECT_EQ(summary.units[i].result, "failed") << i;
+    }
+    EXPECT_EQ(summary.units.back().result, "left-alone");
+    EXPECT_NE(summary.units.back().reason.find("not tried again"), std::string::npos);
+    EXPECT_EQ(backend->Device(0).OfferCount(), static_cast<std::size_t>(kStationAttemptsPerUnit));
+    ExpectRecordsMatch(summary);
+}
+
 VirtualDeviceConfig Current() {
     VirtualDeviceConfig config = Bud("CUR");
     config.components[0].version = kOfferedVersion;
