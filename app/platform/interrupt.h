@@ -3,6 +3,7 @@
 // and the whole payload would otherwise stay in the temporary directory.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 namespace zelk::app {
@@ -13,6 +14,13 @@ namespace zelk::app {
 // `json`, the lines {"event":"interrupted","signal":"SIGTERM"} and
 // {"event":"exit","status":143} are written to standard output first.
 void InstallInterruptCleanup(bool json);
+
+// For a program that stops on its own (zelkupdate --watch finishes the
+// updates that run and prints its summary): from here on the first SIGINT or
+// SIGTERM (Windows: Ctrl+C or Ctrl+Break) only sets the returned flag; a
+// second one ends the program as above. The flag is lock-free, so a signal
+// handler may set it; whoever waits must look at it often.
+const std::atomic<bool>& EnableGracefulStop();
 
 // A run directory (ending in a separator) the interrupt removes; at most a
 // few are held at once, further ones are only removed the ordinary way.

@@ -7,12 +7,15 @@
 // --json puts the run on standard output as JSON lines (docs/json-output.md)
 // and moves the run's human lines to standard error; --list shows every
 // matching interface without changing anything; --all updates every matching
-// interface at once.
+// interface at once; --watch is the production station: it updates each
+// matching device as it appears until it is stopped (docs/production-station.md).
 //
 // Exit status: 0 the device confirmed the update (with --all: every device); 1 the update failed,
 // the program's package is missing or damaged, or --list met an interface it could not describe;
 // 2 no matching device was found; 3 (only with --verify) the whole image was sent but the device,
-// read again, does not report the offered version; 64 the command line was wrong.
+// read again, does not report the offered version; 64 the command line was wrong. With --watch:
+// 0 every unit was updated or already current (also when none came), 1 some unit failed, was
+// unconfirmed or left alone.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +28,7 @@
 #include "app/run/json_lines_sink.h"
 #include "app/run/multi_device.h"
 #include "app/run/run_inputs.h"
+#include "app/run/station.h"
 #include "app/run/unit_log.h"
 #include "app/run/update_driver.h"
 #include "app/text/text_encoding.h"
@@ -43,8 +47,9 @@ constexpr int kExitUnverified = 3;
 constexpr int kExitUsage = 64;
 
 constexpr const char* kUsage =
-    "Usage: zelkupdate [--verify] [--json] [--all | --list] [--simulate[=FILE]]\n"
-    "                  [--offer FILE --payload FILE] [--log FILE] [--dialog-timing]\n"
+    "Usage: zelkupdate [--verify] [--json] [--all | --list | --watch [--count N]]\n"
+    "                  [--simulate[=FILE]] [--offer FILE --payload FILE] [--log FILE]\n"
+    "                  [--dialog-timing]\n"
     "\n"
     "Updates the firmware of the first matching HID device with the package\n"
     "this program carries.\n"
@@ -57,6 +62,14 @@ constexpr const char* kUsage =
     "  --all              update every matching device at once, each on its own;\n"
     "                     exit 0 only when every one succeeded (one that cannot\n"
     "                     be opened counts as failed)\n"
+    "  --watch            the production station: wait for matching devices and\n"
+    "                     update each once as it appears, each on its own, until\n"
+    "                     stopped (Ctrl+C or SIGTERM: the running updates are\n"
+    "                     finished, then the summary; a second one ends at once);\n"
+    "                     one line per device; success only when the device, read\n"
+    "                     again, reports the new version; exit 0 when no unit\n"
+    "                     failed (also when none came), else 1\n"
+    "  --count N          with --watch: stop once N devices have a result\n"
     "  --json             the run as JSON lines on standard output (one object per\n"
     "                     line, docs/json-output.md); the human texts go to\n"
     "                     standard error\n"
@@ -96,6 +109,9 @@ struct Options {
     bool json = false;
     bool list = false;
     bool all = false;
+    bool watch = false;
+    std::optional<std::string> count;
+    std::uint32_t countValue = 0;
     bool help = false;
     bool version = false;
 };
@@ -126,6 +142,14 @@ std::optional<std::string> Parse(int argc, char** argv, Options& options) {
             options.list = true;
         } else if (arg == "--all") {
             options.all = true;
+        } else if (arg == "--watch") {
+            options.watch = true;
+        } else if (arg == "--count") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0' ||
+                std::string_view(argv[i + 1]).starts_with("--")) {
+                return std::string("--count needs a value (a number of devices)");
+            }
+            options.count = argv[++i];
         } else if (arg == "--version") {
             options.version = true;
         } else if (arg == "--simulate") {
@@ -154,6 +178,25 @@ std::optional<std::string> Parse(int argc, char** argv, Options& options) {
     // The listing shows the offered version: it needs the offer alone.
     if (!options.list && options.offer.has_value() != options.payload.has_value()) {
         return std::string("--offer and --payload go together");
+    }
+    if (options.count) {
+        const std::string& text = *options.count;
+        unsigned long value = 0;
+        const bool digits = !text.empty() && text.size() <= 9 &&
+                            text.find_first_not_of("0123456789") == std::string::npos;
+        if (digits) {
+            value = std::stoul(text);
+        }
+        if (!digits || value == 0) {
+            return "--count needs a number of devices (1 or more), not \"" + text + "\"";
+        }
+        if (!options.watch) {
+            return std::string("--count goes with --watch");
+        }
+        options.countValue = static_cast<std::uint32_t>(value);
+    }
+    if (options.watch && (options.all || options.list)) {
+        return std::string("--watch takes neither --all nor --list");
     }
     if (options.list && (options.all || options.payload || options.verify || options.log)) {
         return std::string(
@@ -185,7 +228,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<app::JsonLinesSink> sink;
     if (options.json) {
         sink = std::make_unique<app::JsonLinesSink>(stdout);
-        sink->Start(options.list ? "list" : options.all ? "all" : "update");
+        sink->Start(options.list    ? "list"
+                    : options.all   ? "all"
+                    : options.watch ? "watch"
+                                    : "update");
     }
     // Ctrl+C, kill, a closed terminal or a reader that went away end the run
     // with its directory removed and a conventional status.
@@ -290,6 +336,19 @@ int main(int argc, char** argv) {
         const bool allDescribed = std::all_of(
             devices.begin(), devices.end(), [](const app::ListedDevice& d) { return d.described; });
         return finish(allDescribed ? kExitSuccess : kExitFailed);
+    }
+    if (options.watch) {
+        // The first SIGINT or SIGTERM stops the station: the running updates
+        // are finished and the summary printed; a second one ends at once.
+        app::StationOptions stationOptions;
+        stationOptions.count = options.countValue;
+        stationOptions.fixedWaits = options.dialogTiming;
+        stationOptions.sink = sink.get();
+        stationOptions.log = unitLog.get();
+        stationOptions.stopFlag = &app::EnableGracefulStop();
+        app::Station station(desktop, hid::ActiveHidBackend(), SystemClock(), input,
+                             std::move(stationOptions));
+        return finish(app::StationExitStatus(station.Run()));
     }
     if (options.all) {
         const std::vector<std::u16string> interfaces =

@@ -213,6 +213,61 @@ void JsonLinesSink::Summary(const std::vector<DeviceSummary>& devices) {
                 {"failed", failed}}));
 }
 
+namespace {
+
+json UnitFields(const UnitRecord& record) {
+    json object = {{"path", record.path},
+                   {"serial", record.serial},
+                   {"result", record.result},
+                   {"durationMs", record.durationMs},
+                   {"blocks", record.blocks}};
+    if (record.componentId >= 0) {
+        object["componentId"] = record.componentId;
+    }
+    if (record.budRole >= 0) {
+        object["budRole"] = record.budRole;
+    }
+    if (!record.versionBefore.empty()) {
+        object["versionBefore"] = record.versionBefore;
+    }
+    if (!record.versionAfter.empty()) {
+        object["versionAfter"] = record.versionAfter;
+    }
+    if (!record.reason.empty()) {
+        object["reason"] = record.reason;
+    }
+    return object;
+}
+
+}  // namespace
+
+void JsonLinesSink::Watching(const std::string& mechanism) {
+    Write(Dump({{"event", "watching"}, {"mechanism", mechanism}}));
+}
+
+void JsonLinesSink::Unit(const UnitRecord& record) {
+    json object = {{"event", "unit"}};
+    object.update(UnitFields(record));
+    Write(Dump(object));
+}
+
+void JsonLinesSink::StationSummary(const std::vector<UnitRecord>& units, bool logFailed) {
+    json list = json::array();
+    std::size_t updated = 0;
+    std::size_t current = 0;
+    for (const UnitRecord& unit : units) {
+        updated += unit.result == "updated" ? 1 : 0;
+        current += unit.result == "already-current" ? 1 : 0;
+        list.push_back(UnitFields(unit));
+    }
+    Write(Dump({{"event", "summary"},
+                {"units", std::move(list)},
+                {"updated", updated},
+                {"alreadyCurrent", current},
+                {"failed", units.size() - updated - current},
+                {"logFailed", logFailed}}));
+}
+
 void JsonLinesSink::Exit(int status) {
     Write(Dump({{"event", "exit"}, {"status", status}}));
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/run/run_events.h"
+#include "app/run/unit_log.h"
 #include "app/run/update_driver.h"
 
 namespace zelk::app {
@@ -60,6 +61,12 @@ class JsonLinesSink final : public RunEventSink {
     void Start(const char* mode);
     void Listed(const ListedDevice& device);
     void Summary(const std::vector<DeviceSummary>& devices);
+    // --watch: the station is watching, and how it hears of devices.
+    void Watching(const std::string& mechanism);
+    // --watch: one unit's final result.
+    void Unit(const UnitRecord& record);
+    // --watch: the station's summary, when it stops.
+    void StationSummary(const std::vector<UnitRecord>& units, bool logFailed);
     // The last line: the program's exit status.
     void Exit(int status);
 

@@ -570,6 +570,7 @@ bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, cfu::ComponentVersi
     const bool samePath = chosen.ownNode;
     const int wantedRole = BudRoleOf(updatedDescription_, componentId);
     bool found = false;
+    const std::u16string* foundPath = nullptr;
     for (const std::u16string& path : candidates) {
         cfu::EndpointHandle handle = cfu::kNoEndpoint;
         if (library_.OpenDeviceEndpoint(path, handle) != UpdateError::Success) {
@@ -602,6 +603,7 @@ bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, cfu::ComponentVersi
             return false;  // two devices fit: cannot tell which one was updated
         }
         found = true;
+        foundPath = &path;
         component = FirstComponent(description);
         for (const cfu::ComponentVersion& one : description.Components) {
             if (((one.Info >> 8) & 0xFF) == componentId) {
@@ -609,6 +611,9 @@ bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, cfu::ComponentVersi
                 break;
             }
         }
+    }
+    if (found) {
+        outcome_.readBackPath = Utf16ToUtf8(*foundPath);
     }
     return found;
 }

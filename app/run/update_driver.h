@@ -82,6 +82,10 @@ struct RunOutcome {
     std::string offeredVersion;
     std::uint64_t transferMs = 0;
     std::uint64_t blocks = 0;
+    // The interface the version was last read back from after the transfer
+    // (UTF-8; empty when it could not be read): after a restart, the node the
+    // device came back under.
+    std::string readBackPath;
 
     // Success only when the device confirmed it and no step failed.
     bool Success() const { return succeeded && !stepFailed && !noDevice; }

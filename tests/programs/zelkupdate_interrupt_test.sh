@@ -56,5 +56,49 @@ status=${PIPESTATUS[0]}
 [ "$status" -eq 141 ] || fail "SIGPIPE: exit status $status, not 141"
 left_behind && fail "SIGPIPE: the run directory was left behind"
 
+# The station: the first SIGINT or SIGTERM stops it; the update that runs is
+# finished, the summary printed, and the status is the station's (0: its one
+# unit was updated). A second signal ends it at once.
+cat > "$work/watch.json" <<'JSON'
+{ "devices": [{ "vendorId": "0x320F", "productId": "0x5055", "interfaceNumber": 2,
+    "components": [{ "id": "0x0F", "budRole": 1, "version": "0x10003001" }],
+    "behaviour": { "latencyUs": 1000 } }] }
+JSON
+wait_for_line() {  # wait_for_line FILE PATTERN
+    for _ in $(seq 400); do
+        grep -q "$2" "$1" 2> /dev/null && return 0
+        sleep 0.05
+    done
+    return 1
+}
+for signal in INT TERM; do
+    "$updater" --watch --json --simulate="$work/watch.json" > "$work/watch-$signal.out" \
+        2> "$work/watch-$signal.err" &
+    pid=$!
+    wait_for_line "$work/watch-$signal.out" '"event":"progress"' ||
+        fail "watch SIG$signal: the update did not start"
+    kill -s "$signal" "$pid"
+    wait "$pid"
+    status=$?
+    [ "$status" -eq 0 ] || fail "watch SIG$signal: exit status $status, not 0"
+    grep -q '"event":"unit".*"result":"updated"' "$work/watch-$signal.out" ||
+        fail "watch SIG$signal: the running update was not finished"
+    grep -q '"event":"summary"' "$work/watch-$signal.out" || fail "watch SIG$signal: no summary"
+    tail -n 1 "$work/watch-$signal.out" | grep -qx '{"event":"exit","status":0}' ||
+        fail "watch SIG$signal: the last line is not the exit line"
+    left_behind && fail "watch SIG$signal: the run directory was left behind"
+done
+"$updater" --watch --simulate="$work/watch.json" > "$work/watch-twice.out" 2>&1 &
+pid=$!
+wait_for_line "$work/watch-twice.out" "Watching for devices" || fail "watch twice: not watching"
+sleep 0.3
+kill -s INT "$pid"
+sleep 0.1
+kill -s INT "$pid"
+wait "$pid"
+status=$?
+[ "$status" -eq 130 ] || fail "watch twice: exit status $status, not 130"
+left_behind && fail "watch twice: the run directory was left behind"
+
 echo "interrupted runs: $failed failed"
 [ "$failed" -eq 0 ]

@@ -49,6 +49,10 @@ echo '{ "devices": [] }' > "$work/none.json"
 devices "$(earbud 1 '' L-1)" "$(earbud 2 '' R-1)" > "$work/two-serials.json"
 # A bud already on a later version than the one the program offers.
 devices "$(earbud 1 | sed 's/0x10003001/0x10005001/')" > "$work/newer-device.json"
+# The station: two buds that restart under new nodes after their update (read
+# back there, not taken for new devices) and one already on the offered version.
+devices "$(earbud 1 "$back" W-1)" "$(earbud 2 "$back" W-2)" \
+    "$(earbud 1 '' W-3 | sed 's/0x10003001/0x10004001/')" > "$work/watch.json"
 
 # name | arguments
 rows=(
@@ -81,6 +85,11 @@ rows=(
     "downgrade-json|--json --simulate=$work/newer-device.json"
     "list-downgrade-json|--list --json --simulate=$work/newer-device.json"
     "list-unknown-offer|--list --offer $work/missing.offer --simulate=$work/one.json"
+    "watch-count|--watch --count 3 --json --simulate=$work/watch.json"
+    "watch-rejected|--watch --count 1 --simulate=$work/rejecting.json"
+    "count-without-watch|--count 2 --simulate"
+    "watch-bad-count|--watch --count 0 --simulate"
+    "watch-log|--watch --count 3 --log $work/watch.log --simulate=$work/watch.json"
 )
 pids=()
 for row in "${rows[@]}"; do
@@ -282,6 +291,31 @@ check list-downgrade-json "the offered version, older" \
 expect_status list-unknown-offer 0
 grep -q "FwVersion: 1.0.3.2   Offered: unknown$" "$work/list-unknown-offer.out" ||
     fail "list-unknown-offer: $(cat "$work/list-unknown-offer.out")"
+# The station updates each bud once, reports the current one and ends after
+# three units with their summary.
+expect_status watch-count 0
+check watch-count "watching, one unit line per device, the summary, the exit" \
+    "[e['event'] for e in events if e['event'] in ('start', 'watching', 'unit', 'summary', 'exit')] == ['start', 'watching', 'unit', 'unit', 'unit', 'summary', 'exit']"
+check watch-count "each unit's result" \
+    "sorted((e['serial'], e['result'], e.get('versionAfter')) for e in events if e['event'] == 'unit') == [('W-1', 'updated', '1.0.4.2'), ('W-2', 'updated', '1.0.4.2'), ('W-3', 'already-current', '1.0.4.2')]"
+check watch-count "the summary counts them" \
+    "[(e['updated'], e['alreadyCurrent'], e['failed']) for e in events if e['event'] == 'summary'] == [(2, 1, 0)]"
+check watch-count "the updates' events carry their device's path" \
+    "all('VID_320F' in e['path'] for e in events if e['event'] in ('device_found', 'progress', 'result'))"
+expect_status watch-rejected 1
+grep -q "FAILED .*virtual&0&0000.*CFU_RESULT_LAST_IMAGE_REJECTED" "$work/watch-rejected.out" ||
+    fail "watch-rejected: no FAILED line with the reason"
+grep -q "^      .*virtual&0&0000.*: failed, Update fail" "$work/watch-rejected.out" ||
+    fail "watch-rejected: the summary does not name the failed unit"
+expect_status count-without-watch 64
+expect_status watch-bad-count 64
+grep -q "^zelkupdate: --count needs a number of devices" "$work/watch-bad-count.err" ||
+    fail "watch-bad-count: $(head -1 "$work/watch-bad-count.err")"
+
+# The station's log has a line per unit, as its summary says.
+expect_status watch-log 0
+check_log watch "a line per unit with its result" \
+    "sorted((l['serial'], l['result'], l['versionAfter']) for l in lines) == [('W-1', 'updated', '1.0.4.2'), ('W-2', 'updated', '1.0.4.2'), ('W-3', 'already-current', '1.0.4.2')]"
 
 echo "zelkupdate modes: $failed failed"
 [ "$failed" -eq 0 ]

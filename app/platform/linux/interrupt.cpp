@@ -31,6 +31,9 @@ struct Slot {
 };
 std::array<Slot, kSlots> gSlots;
 std::atomic<bool> gJson{false};
+std::atomic<bool> gGraceful{false};
+std::atomic<bool> gStopAsked{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 constexpr std::array<int, 4> kSignals = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
@@ -60,6 +63,11 @@ void WriteAll(const char* text) {
 }
 
 void OnInterrupt(int signal) {
+    // The first SIGINT or SIGTERM of a program that stops on its own only
+    // asks it to.
+    if (gGraceful.load() && (signal == SIGINT || signal == SIGTERM) && !gStopAsked.exchange(true)) {
+        return;
+    }
     for (Slot& slot : gSlots) {
         if (slot.state.load(std::memory_order_acquire) != kUsed) {
             continue;
@@ -100,6 +108,11 @@ void InstallInterruptCleanup(bool json) {
     for (const int signal : kSignals) {
         ::sigaction(signal, &action, nullptr);
     }
+}
+
+const std::atomic<bool>& EnableGracefulStop() {
+    gGraceful.store(true);
+    return gStopAsked;
 }
 
 void RegisterRunDirectory(const std::u16string& path) {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -18,6 +19,8 @@ namespace {
 std::mutex gMutex;
 std::vector<std::wstring> gDirectories;
 bool gJson = false;
+std::atomic<bool> gGraceful{false};
+std::atomic<bool> gStopAsked{false};
 
 constexpr const wchar_t* kRunFiles[] = {
     L"ImgPacketFile.offer.bin",     L"ImgPacketFile.payload.bin",     L"DeviceInfo.txt",
@@ -40,6 +43,12 @@ const char* EventName(DWORD event) {
 }
 
 BOOL WINAPI OnControl(DWORD event) {
+    // The first Ctrl+C or Ctrl+Break of a program that stops on its own only
+    // asks it to.
+    if (gGraceful.load() && (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) &&
+        !gStopAsked.exchange(true)) {
+        return TRUE;
+    }
     // Ctrl+C is 130, as a shell reports an interrupted program; the others
     // (Ctrl+Break, the window closed, logoff, shutdown) as a hang-up, 129.
     const int status = event == CTRL_C_EVENT ? 130 : 129;
@@ -70,6 +79,11 @@ void InstallInterruptCleanup(bool json) {
         gJson = json;
     }
     SetConsoleCtrlHandler(OnControl, TRUE);
+}
+
+const std::atomic<bool>& EnableGracefulStop() {
+    gGraceful.store(true);
+    return gStopAsked;
 }
 
 void RegisterRunDirectory(const std::u16string& path) {
