@@ -8,6 +8,10 @@ namespace {
 // The longest a wait goes without looking at the outside stop flag: a signal
 // handler can only set a flag, so the waits come round to look at it.
 constexpr std::uint32_t kStopCheckMs = 100;
+// With a watch the interfaces are still listed again this often: a watch can
+// be deaf without knowing it (in a container with a network namespace of its
+// own the kernel's device events never arrive).
+constexpr std::uint32_t kWatchedRelistMs = 5000;
 
 }  // namespace
 
@@ -16,7 +20,8 @@ InterfaceChangeHub::InterfaceChangeHub(hid::HidBackend& backend, Options options
     if (options_.timeDivisor == 0) {
         options_.timeDivisor = 1;
     }
-    mechanism_ = watch_ != nullptr ? watch_->Mechanism()
+    mechanism_ = watch_ != nullptr ? watch_->Mechanism() + ", and re-listing every " +
+                                         std::to_string(kWatchedRelistMs / 1000) + " s"
                                    : "re-listing every " + std::to_string(options_.tickMs) + " ms";
     thread_ = std::thread([this] { Run(); });
 }
@@ -41,6 +46,7 @@ bool InterfaceChangeHub::StopAsked() const {
 }
 
 void InterfaceChangeHub::Run() {
+    auto lastChange = std::chrono::steady_clock::now();
     for (;;) {
         bool change = false;
         if (watch_ != nullptr) {
@@ -52,7 +58,8 @@ void InterfaceChangeHub::Run() {
             }
             // The watch cannot be woken from outside: short waits let the
             // hub end promptly.
-            change = watch_->WaitForChange(kStopCheckMs);
+            change = watch_->WaitForChange(kStopCheckMs) ||
+                     std::chrono::steady_clock::now() - lastChange >= Real(kWatchedRelistMs);
         } else {
             std::unique_lock lock(mutex_);
             change = !changed_.wait_for(lock, Real(options_.tickMs), [this] { return shutdown_; });
@@ -61,6 +68,7 @@ void InterfaceChangeHub::Run() {
             }
         }
         if (change) {
+            lastChange = std::chrono::steady_clock::now();
             Poke();
         }
     }

@@ -39,7 +39,8 @@ class InterfaceChangeHub {
     InterfaceChangeHub(const InterfaceChangeHub&) = delete;
     InterfaceChangeHub& operator=(const InterfaceChangeHub&) = delete;
 
-    // "re-listing every 500 ms" without a watch, else the watch's mechanism.
+    // "re-listing every 500 ms" without a watch, else the watch's mechanism
+    // and the slower re-listing that backs it up.
     const std::string& Mechanism() const { return mechanism_; }
     bool HasWatch() const { return watch_ != nullptr; }
 
