@@ -7,8 +7,9 @@
 //
 //   station_bench [--cases LIST] [--relist-ms N]   (default 1,8,64; 500)
 //
-// The virtual backend has no change watch: the station lists again every
-// --relist-ms, and a bud that restarts is read back at the next listing.
+// The station hears the buds come and go through the virtual backend's change
+// watch (a bud that restarts is read back as soon as it is listed again);
+// --relist-ms is the re-listing interval a backend without a watch would get.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -181,7 +182,9 @@ int main(int argc, char** argv) {
             gRelistMs = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         }
     }
-    std::printf("re-listing every %u ms; load before: %s\n", gRelistMs, LoadAverage().c_str());
+    std::printf(
+        "virtual device schedule (re-listing every %u ms without a watch); load before: %s\n",
+        gRelistMs, LoadAverage().c_str());
     for (const std::size_t count : cases) {
         RunCase(count);
     }
