@@ -130,7 +130,8 @@ for i in 1 2 3 4; do
   cmp -s "/tmp/station$i.flash/device0-component0F.bin" expected-flash.bin && flashed=$((flashed + 1))
 done
 read -r load1 load5 _ </proc/loadavg
-echo "station: 4 earbuds created 250 ms apart, $blocks blocks each (wire time $blocks ms at 1 ms an answer): done $elapsed ms after the station started (load $load1 $load5)"
+transfers=$(grep -o '"durationMs":[0-9]*' /tmp/station.log 2>/dev/null | cut -d: -f2 | tr '\n' ' ')
+echo "station: 4 earbuds created 250 ms apart, $blocks blocks each (wire time $blocks ms at 1 ms an answer): transfers of ${transfers}ms; all done $elapsed ms after the station started (guest load $load1 $load5)"
 if [ "$status" -eq 0 ] && [ "$updated" = 4 ] && [ "$flashed" = 4 ]; then
   pass "the station updated 4 uhid earbuds once each, each flash holds the sample image"
 else
