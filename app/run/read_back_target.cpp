@@ -29,7 +29,9 @@ ReadBackCandidates ChooseReadBackCandidates(const UpdatedDevice& updated,
         if (listed(updated.listedAtStart, path) || listed(chosen.paths, path)) {
             continue;
         }
-        if (!updated.serial.empty() && serialOf(path) != updated.serial) {
+        // A serial must be the updated device's; a device without one is
+        // never read in a node that shows one (another bud's).
+        if (serialOf(path) != updated.serial) {
             continue;  // another device, or one that cannot show it is this one
         }
         chosen.paths.push_back(path);

@@ -120,6 +120,8 @@ class StationRun {
     struct Node {
         SteadyClock::time_point firstSeen;
         bool decided = false;
+        // Listings in a row that did not show the node.
+        int missed = 0;
     };
     struct UnitHistory {
         int attempts = 0;
@@ -146,6 +148,7 @@ class StationRun {
     void CollectJobs(bool wait);
     void Report(UnitRecord record);
     bool RunningJobMayClaim(const std::u16string& serial, int componentId, int budRole) const;
+    bool RunningJobWithoutSerial() const;
     std::chrono::milliseconds Real(std::uint32_t ms) const {
         return std::chrono::milliseconds(ms / std::max<std::uint32_t>(options_.timeDivisor, 1));
     }
@@ -209,12 +212,16 @@ void StationRun::Look() {
     const std::vector<std::u16string> matching = MatchingInterfaces(library_, input_.identity);
     const std::vector<std::u16string> unopenable = UnopenableInterfaces(backend_, input_.identity);
     // A node that left the listing is forgotten: its number may be given to
-    // another device (hidraw numbers are reused).
+    // another device (hidraw numbers are reused). Only after two listings
+    // without it: a listing that failed, or missed a node whose sysfs files
+    // could not be read for a moment, looks like one without any device,
+    // and forgetting on it would decide every present device again.
     for (auto it = nodes_.begin(); it != nodes_.end();) {
         const bool present =
             std::find(matching.begin(), matching.end(), it->first) != matching.end() ||
             std::find(unopenable.begin(), unopenable.end(), it->first) != unopenable.end();
-        it = present ? std::next(it) : nodes_.erase(it);
+        it->second.missed = present ? 0 : it->second.missed + 1;
+        it = it->second.missed >= 2 ? nodes_.erase(it) : std::next(it);
     }
     auto visit = [&](const std::u16string& path, bool cannotOpen) {
         auto [it, added] = nodes_.try_emplace(path);
@@ -238,13 +245,20 @@ void StationRun::Look() {
 bool StationRun::RunningJobMayClaim(const std::u16string& serial, int componentId,
                                     int budRole) const {
     for (const auto& job : jobs_) {
-        if (!serial.empty() ? job->serial == serial
-                            : job->serial.empty() && job->componentId == componentId &&
-                                  job->budRole == budRole) {
+        // A unit without a serial may come back under any node of its
+        // component and role (also one that shows a serial now): hold such a
+        // node until its update has ended.
+        if ((!serial.empty() && job->serial == serial) ||
+            (job->serial.empty() && job->componentId == componentId && job->budRole == budRole)) {
             return true;
         }
     }
     return false;
+}
+
+bool StationRun::RunningJobWithoutSerial() const {
+    return std::any_of(jobs_.begin(), jobs_.end(),
+                       [](const auto& job) { return job->serial.empty(); });
 }
 
 bool StationRun::Decide(const std::u16string& path, bool unopenable, Node& node) {
@@ -276,8 +290,11 @@ bool StationRun::Decide(const std::u16string& path, bool unopenable, Node& node)
     }
     if (!described) {
         // Permissions may come a moment after the node: try again for a while,
-        // then report it once for this appearance.
-        if (SteadyClock::now() - node.firstSeen < Real(options_.openRetryMs)) {
+        // then report it once for this appearance. A unit without a serial
+        // that is still being updated may be this node, slow to come up after
+        // its restart: its update reads it; wait for that to end.
+        if (SteadyClock::now() - node.firstSeen < Real(options_.openRetryMs) ||
+            RunningJobWithoutSerial()) {
             return false;
         }
         record.result = "failed";
@@ -300,8 +317,18 @@ bool StationRun::Decide(const std::u16string& path, bool unopenable, Node& node)
     record.componentId = ComponentIdOf(component);
     record.budRole = BudRoleOf(component);
     record.versionBefore = VersionOf(component.Version);
-    if (serial.empty() && RunningJobMayClaim(serial, record.componentId, record.budRole)) {
+    if (RunningJobMayClaim(serial, record.componentId, record.budRole)) {
         return false;
+    }
+    if (!serial.empty() && history_[serial].imageSent &&
+        SameVersion(component.Version, offeredParts_)) {
+        // A unit this station updated, back once more and now on the offered
+        // version (its update may have ended before it switched): it has its
+        // record already, and is not a new unit.
+        desktop_.WriteStdout(record.path + "  serial " + record.serial +
+                             ": back, now on the offered version " + record.versionBefore +
+                             " (its update has been reported)\n");
+        return true;
     }
     if (SameVersion(component.Version, offeredParts_)) {
         record.versionAfter = record.versionBefore;

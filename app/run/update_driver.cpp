@@ -560,8 +560,9 @@ bool UpdateDriver::ReadBackVersion(std::uint8_t componentId, cfu::ComponentVersi
     // The updated device is read again: under its own node when that is still
     // there; after a restart only under a node that was not listed when the
     // run began (the others belong to other devices): the one with its serial
-    // string, or, for a device without one, the only such node with the same
-    // component in the same bud role. Another bud is never read in its place:
+    // string, or, for a device without one, the only such node without a
+    // serial with the same component in the same bud role (a node that shows
+    // a serial is another bud's). Another bud is never read in its place:
     // when the device cannot be told apart, the version stays unconfirmed.
     const ReadBackCandidates chosen = ChooseReadBackCandidates(
         UpdatedDevice{path_, updatedSerial_, listedAtStart_}, present,

@@ -41,11 +41,11 @@ TEST(ReadBackCandidates, TheSerialTellsTheUpdatedDeviceApartAmongNewNodes) {
          {{u"B", u"S1"}},
          {},
          false},
-        {"no serial: every new node, for the role check",
+        {"no serial: every new node without one, for the role check",
          u"",
-         {u"B", u"C", u"D"},
+         {u"B", u"C", u"D", u"E"},
          {{u"C", u"S2"}},
-         {u"C", u"D"},
+         {u"D", u"E"},
          false},
     };
     for (const Case& c : cases) {

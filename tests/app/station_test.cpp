@@ -241,6 +241,38 @@ TEST_F(StationTest, AUnitThatComesBackStillOldIsReportedAndNotFlashedAgain) {
     ExpectRecordsMatch(summary);
 }
 
+TEST_F(StationTest, AUnitBackOnTheNewVersionAfterItsReadBackGaveUpIsNotANewUnit) {
+    // The bud restarts only after the read-back window (380 ms here) has
+    // passed: its update is unconfirmed; its return on the new version is the
+    // same unit, not an "already current" one.
+    VirtualDeviceConfig late = Restarting(Bud("LATE"));
+    late.behaviour.reappearAsNewNode->delayMs = 700;
+    Make({late});
+    StationOptions options = Options(0);
+    Station* running = nullptr;
+    std::thread stopper;
+    options.watching = [&] {
+        stopper = std::thread([&] {
+            while (log.Records().empty() || backend->Device(0).NodeInstance() == 0 ||
+                   !backend->Device(0).ListedPath()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            // Many listings with the bud back on its new node.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            running->RequestStop();
+        });
+    };
+    Station station(desktop, *backend, clock, Input(), std::move(options));
+    running = &station;
+    const StationSummary summary = station.Run();
+    stopper.join();
+
+    ASSERT_EQ(summary.units.size(), 1u);
+    EXPECT_EQ(summary.units[0].result, "unconfirmed");
+    EXPECT_EQ(backend->Device(0).OfferCount(), 1u);
+    ExpectRecordsMatch(summary);
+}
+
 TEST_F(StationTest, AFailingUnitIsTriedAgainWhenPluggedAgainABoundedNumberOfTimes) {
     VirtualDeviceConfig rejecting = Bud("REJ");
     rejecting.behaviour.offerAnswers = {{0x02}};

@@ -72,17 +72,25 @@ void OnInterrupt(int signal) {
         if (slot.state.load(std::memory_order_acquire) != kUsed) {
             continue;
         }
+        // A copy, taken while the slot is still in use: another thread may
+        // hand the slot back (and a later run reuse it) meanwhile.
+        char path[PATH_MAX];
+        std::memcpy(path, slot.path, sizeof path);
+        path[sizeof path - 1] = '\0';
+        if (slot.state.load(std::memory_order_acquire) != kUsed || path[0] != '/') {
+            continue;
+        }
         char file[PATH_MAX];
-        const std::size_t length = std::strlen(slot.path);
+        const std::size_t length = std::strlen(path);
         for (const char* name : kRunFiles) {
             const std::size_t nameLength = std::strlen(name);
             if (length + nameLength < sizeof file) {
-                std::memcpy(file, slot.path, length);
+                std::memcpy(file, path, length);
                 std::memcpy(file + length, name, nameLength + 1);
                 ::unlink(file);
             }
         }
-        ::rmdir(slot.path);
+        ::rmdir(path);
     }
     const int status = 128 + signal;
     if (gJson.load() && signal != SIGPIPE) {
@@ -104,6 +112,9 @@ void InstallInterruptCleanup(bool json) {
     gJson.store(json);
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
+    // The first signal of a graceful stop returns: calls it interrupted go on
+    // (a write of JSON lines to a pipe must not fail with EINTR).
+    action.sa_flags = SA_RESTART;
     sigfillset(&action.sa_mask);
     for (const int signal : kSignals) {
         ::sigaction(signal, &action, nullptr);
@@ -135,7 +146,8 @@ void UnregisterRunDirectory(const std::u16string& path) {
     for (Slot& slot : gSlots) {
         int expected = kUsed;
         if (bytes == slot.path && slot.state.compare_exchange_strong(expected, kChanging)) {
-            slot.path[0] = '\0';
+            // The path stays as it was: a handler that read the slot in use
+            // just before still finds a whole path in it.
             slot.state.store(kFree, std::memory_order_release);
             return;
         }
