@@ -29,7 +29,7 @@ for source in fuzz/*_fuzz.cpp; do
   # What the code under test prints is dropped; libFuzzer's and the
   # sanitizers' reports still reach the log.
   if ! (cd "$work/$name" && "$OLDPWD/$target" -max_total_time="$seconds" -timeout=10 \
-        -rss_limit_mb=2048 -close_fd_mask=3 -print_final_stats=1 new "$OLDPWD/$corpus" \
+        -rss_limit_mb=2048 -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$PWD/" "$PWD/new" "$OLDPWD/$corpus" \
         >log 2>&1); then
     echo "fuzz: $name FAILED, see $work/$name/log and the crash-* input there"
     tail -n 40 "$work/$name/log"
