@@ -110,8 +110,10 @@ class StationRun {
           input_(input),
           options_(options),
           stop_(stop),
+          // The hub's waits end on the signal flag, or, in a program
+          // without one, on the station's own stop.
           hub_(backend, {options.relistMs, std::max<std::uint32_t>(options.timeDivisor, 1),
-                         options.stopFlag}),
+                         options.stopFlag != nullptr ? options.stopFlag : &stop}),
           library_(backend, clock) {}
 
     StationSummary Run();
