@@ -1,5 +1,7 @@
 #include "engine/firmware_version.h"
 
+#include <array>
+
 namespace zelk::engine {
 namespace {
 
@@ -24,6 +26,17 @@ FirmwareVersionParts DecodeFirmwareVersion(std::uint32_t version, std::int32_t d
             return {Bits(version, 24, 31), Bits(version, 16, 23), Bits(version, 8, 15),
                     Bits(version, 0, 7)};
     }
+}
+
+std::string FirmwareVersionText(const FirmwareVersionParts& version) {
+    return std::to_string(version.Part1) + "." + std::to_string(version.Part2) + "." +
+           std::to_string(version.Part3) + "." + std::to_string(version.Part4);
+}
+
+int CompareFirmwareVersions(const FirmwareVersionParts& a, const FirmwareVersionParts& b) {
+    const std::array<std::uint32_t, 4> left{a.Part1, a.Part2, a.Part3, a.Part4};
+    const std::array<std::uint32_t, 4> right{b.Part1, b.Part2, b.Part3, b.Part4};
+    return left < right ? -1 : left == right ? 0 : 1;
 }
 
 }  // namespace zelk::engine

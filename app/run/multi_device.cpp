@@ -1,21 +1,16 @@
 #include "app/run/multi_device.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
-#include <exception>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <thread>
 
+#include "app/run/offered_firmware.h"
 #include "app/run/run_messages.h"
 #include "app/run/unit_log.h"
 #include "app/text/text_encoding.h"
-#include "engine/cfu_messages.h"
 #include "engine/firmware_version.h"
-#include "hidtransport/byte_order.h"
 #include "hidtransport/device_discovery.h"
 #include "hidtransport/hid_backend_factory.h"
 #include "updatelib/update_library.h"
@@ -23,55 +18,17 @@
 namespace zelk::app {
 namespace {
 
-// The offer's component ID (byte 2) and version (bytes 4-7), when its file
-// could be read.
-struct OfferFacts {
-    std::uint8_t componentId = 0;
-    engine::FirmwareVersionParts version;
-    std::string versionText;
-};
-
-std::string PartsText(const engine::FirmwareVersionParts& v) {
-    return std::to_string(v.Part1) + "." + std::to_string(v.Part2) + "." + std::to_string(v.Part3) +
-           "." + std::to_string(v.Part4);
-}
-
-std::optional<OfferFacts> ReadOffer(const std::u16string& offerPath, std::int32_t deviceFamily) {
-    if (offerPath.empty()) {
-        return std::nullopt;
-    }
-    std::array<std::uint8_t, engine::kOfferSize> bytes{};
-    try {
-        std::ifstream in(std::filesystem::path(offerPath), std::ios::in | std::ios::binary);
-        if (!in.read(reinterpret_cast<char*>(bytes.data()), bytes.size())) {
-            return std::nullopt;
-        }
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-    OfferFacts facts;
-    facts.componentId = bytes[2];
-    facts.version = engine::DecodeFirmwareVersion(ReadLe32(bytes.data() + 4), deviceFamily);
-    facts.versionText = PartsText(facts.version);
-    return facts;
-}
-
 // "newer", "same" or "downgrade": the offered version against the device's.
 const char* Comparison(const engine::FirmwareVersionParts& offered,
                        const engine::FirmwareVersionParts& device) {
-    const auto parts = [](const engine::FirmwareVersionParts& v) {
-        return std::array<std::uint32_t, 4>{v.Part1, v.Part2, v.Part3, v.Part4};
-    };
-    if (parts(offered) == parts(device)) {
-        return "same";
-    }
-    return parts(offered) < parts(device) ? "downgrade" : "newer";
+    const int order = engine::CompareFirmwareVersions(offered, device);
+    return order == 0 ? "same" : order < 0 ? "downgrade" : "newer";
 }
 
 // The description's lines; beside the offered component, what an update
 // would offer it.
 std::string DescriptionText(const cfu::DeviceComponents& description, bool offerRead,
-                            const OfferFacts& offer) {
+                            const OfferedFirmware& offer) {
     std::string text;
     for (const cfu::ComponentVersion& entry : description.Components) {
         char line[160];
@@ -86,7 +43,7 @@ std::string DescriptionText(const cfu::DeviceComponents& description, bool offer
         if (!offerRead) {
             text += "   Offered: unknown";
         } else if (((entry.Info >> 8) & 0xFF) == offer.componentId) {
-            text += "   Offered: " + offer.versionText + " (" +
+            text += "   Offered: " + engine::FirmwareVersionText(offer.version) + " (" +
                     Comparison(offer.version, entry.Version) + ")";
         }
         text += "\n";
@@ -143,7 +100,8 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& core,
     library.Initialize(1);
     library.SetConfigEx(RunConfigFor(identity));
     // Decoded as a run decodes it, with the family the library was given.
-    const std::optional<OfferFacts> offer = ReadOffer(offerPath, library.DeviceFamily());
+    const std::optional<OfferedFirmware> offer =
+        ReadOfferedFirmware(offerPath, library.DeviceFamily());
     for (const std::u16string& path : paths) {
         ListedDevice device;
         device.path = Utf16ToUtf8(path);
@@ -159,9 +117,9 @@ std::vector<ListedDevice> ListDevices(Desktop& desktop, cfu::CfuLibrary& core,
         std::string text = device.path + "\n";
         if (device.described) {
             text += DescriptionText(device.description, offer.has_value(),
-                                    offer.value_or(OfferFacts{}));
+                                    offer.value_or(OfferedFirmware{}));
             if (offer) {
-                device.offeredVersion = offer->versionText;
+                device.offeredVersion = engine::FirmwareVersionText(offer->version);
                 for (const cfu::ComponentVersion& entry : device.description.Components) {
                     if (((entry.Info >> 8) & 0xFF) == offer->componentId) {
                         device.offerComparison = Comparison(offer->version, entry.Version);

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <list>
 #include <map>
 #include <memory>
@@ -13,6 +11,7 @@
 
 #include "app/run/interface_change_hub.h"
 #include "app/run/multi_device.h"
+#include "app/run/offered_firmware.h"
 #include "app/run/quiet_desktop.h"
 #include "app/run/run_messages.h"
 #include "app/text/text_encoding.h"
@@ -29,46 +28,11 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr std::uint32_t kRetryLookMs = 100;
 constexpr std::uint32_t kIdleLookMs = 1000;
 
-std::string VersionOf(const engine::FirmwareVersionParts& v) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<unsigned>(v.Part1),
-                  static_cast<unsigned>(v.Part2), static_cast<unsigned>(v.Part3),
-                  static_cast<unsigned>(v.Part4));
-    return text;
-}
-
 int ComponentIdOf(const cfu::ComponentVersion& c) {
     return static_cast<int>((c.Info >> 8) & 0xFF);
 }
 int BudRoleOf(const cfu::ComponentVersion& c) {
     return static_cast<int>((c.Info >> 2) & 0x3);
-}
-
-// What the firmware offers: its component and version (from the offer file:
-// the component ID in byte 2, the version in bytes 4..7).
-struct Offered {
-    bool known = false;
-    int componentId = -1;
-    std::uint32_t version = 0;
-};
-
-Offered ReadOffer(const std::u16string& path) {
-    Offered offered;
-    std::ifstream file(std::filesystem::path(path), std::ios::binary);
-    std::uint8_t bytes[16] = {};
-    if (!file.read(reinterpret_cast<char*>(bytes), sizeof bytes)) {
-        return offered;
-    }
-    offered.known = true;
-    offered.componentId = bytes[2];
-    offered.version =
-        static_cast<std::uint32_t>(bytes[4]) | static_cast<std::uint32_t>(bytes[5]) << 8 |
-        static_cast<std::uint32_t>(bytes[6]) << 16 | static_cast<std::uint32_t>(bytes[7]) << 24;
-    return offered;
-}
-
-bool SameVersion(const engine::FirmwareVersionParts& a, const engine::FirmwareVersionParts& b) {
-    return a.Part1 == b.Part1 && a.Part2 == b.Part2 && a.Part3 == b.Part3 && a.Part4 == b.Part4;
 }
 
 const char* ResultWord(const std::string& result) {
@@ -128,7 +92,6 @@ class StationRun {
     struct UnitHistory {
         int attempts = 0;
         bool imageSent = false;  // a transfer to it completed
-        std::string versionAfter;
     };
 
     bool Stopping() {
@@ -164,8 +127,8 @@ class StationRun {
     const std::atomic<bool>& stop_;
     InterfaceChangeHub hub_;
     cfu::CfuLibrary library_;
-    Offered offered_;
-    engine::FirmwareVersionParts offeredParts_{};
+    // What the offer file offers; nothing when it could not be read.
+    std::optional<OfferedFirmware> offered_;
     std::map<std::u16string, Node> nodes_;
     std::map<std::u16string, UnitHistory> history_;  // by serial
     std::list<std::unique_ptr<Job>> jobs_;
@@ -174,12 +137,12 @@ class StationRun {
 };
 
 StationSummary StationRun::Run() {
-    offered_ = ReadOffer(input_.offerPath);
     {
+        // Decoded with the family a run gives the library.
         cfu::LibraryCalls calls(library_);
         calls.SetConfig(RunConfigFor(input_.identity));
         calls.Initialize(1);
-        offeredParts_ = engine::DecodeFirmwareVersion(offered_.version, calls.DeviceFamily());
+        offered_ = ReadOfferedFirmware(input_.offerPath, calls.DeviceFamily());
         calls.Uninitialize();
     }
     desktop_.WriteStdout("Watching for devices (" + hub_.Mechanism() + "); stop with Ctrl+C.\n");
@@ -305,12 +268,19 @@ bool StationRun::Decide(const std::u16string& path, bool unopenable, Node& node)
         Report(std::move(record));
         return true;
     }
-    const auto found = std::find_if(
-        description.Components.begin(), description.Components.end(),
-        [&](const cfu::ComponentVersion& c) { return ComponentIdOf(c) == offered_.componentId; });
+    if (!offered_) {
+        record.result = "failed";
+        record.reason = "the offer file could not be read; nothing was sent";
+        Report(std::move(record));
+        return true;
+    }
+    const int offeredId = offered_->componentId;
+    const auto found =
+        std::find_if(description.Components.begin(), description.Components.end(),
+                     [&](const cfu::ComponentVersion& c) { return ComponentIdOf(c) == offeredId; });
     if (found == description.Components.end()) {
         record.result = "failed";
-        record.reason = "the device has no component " + std::to_string(offered_.componentId) +
+        record.reason = "the device has no component " + std::to_string(offeredId) +
                         " (the one the firmware is for); nothing was sent";
         Report(std::move(record));
         return true;
@@ -318,12 +288,12 @@ bool StationRun::Decide(const std::u16string& path, bool unopenable, Node& node)
     const cfu::ComponentVersion component = *found;
     record.componentId = ComponentIdOf(component);
     record.budRole = BudRoleOf(component);
-    record.versionBefore = VersionOf(component.Version);
+    record.versionBefore = engine::FirmwareVersionText(component.Version);
+    const bool current = engine::CompareFirmwareVersions(component.Version, offered_->version) == 0;
     if (RunningJobMayClaim(serial, record.componentId, record.budRole)) {
         return false;
     }
-    if (!serial.empty() && history_[serial].imageSent &&
-        SameVersion(component.Version, offeredParts_)) {
+    if (!serial.empty() && history_[serial].imageSent && current) {
         // A unit this station updated, back once more and now on the offered
         // version (its update may have ended before it switched): it has its
         // record already, and is not a new unit.
@@ -332,7 +302,7 @@ bool StationRun::Decide(const std::u16string& path, bool unopenable, Node& node)
                              " (its update has been reported)\n");
         return true;
     }
-    if (SameVersion(component.Version, offeredParts_)) {
+    if (current) {
         record.versionAfter = record.versionBefore;
         record.result = "already-current";
         Report(std::move(record));

@@ -1,7 +1,6 @@
 #include "app/run/update_driver.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -55,23 +54,6 @@ std::string Format(const char* format, ...) {
 
 std::u16string Widen(const std::string& ascii) {
     return Utf8ToUtf16(ascii);
-}
-
-std::string VersionText(const engine::FirmwareVersionParts& version) {
-    return Format("%u.%u.%u.%u", static_cast<unsigned>(version.Part1),
-                  static_cast<unsigned>(version.Part2), static_cast<unsigned>(version.Part3),
-                  static_cast<unsigned>(version.Part4));
-}
-
-// True when `a` is an older version than `b`: the four parts compared in
-// order, the first that differs decides.
-bool IsOlder(const engine::FirmwareVersionParts& a, const engine::FirmwareVersionParts& b) {
-    const auto parts = [](const engine::FirmwareVersionParts& v) {
-        return std::array<unsigned, 4>{
-            static_cast<unsigned>(v.Part1), static_cast<unsigned>(v.Part2),
-            static_cast<unsigned>(v.Part3), static_cast<unsigned>(v.Part4)};
-    };
-    return parts(a) < parts(b);
 }
 
 // The documented number a failed step prints.
@@ -333,11 +315,11 @@ bool UpdateDriver::NoteUnit(const cfu::DeviceComponents& description) {
         const std::vector<std::uint8_t>& offer = images.front()->Offer;
         const engine::FirmwareVersionParts offered =
             engine::DecodeFirmwareVersion(ReadLe32(offer.data() + 4), library_.DeviceFamily());
-        outcome_.offeredVersion = VersionText(offered);
+        outcome_.offeredVersion = engine::FirmwareVersionText(offered);
         for (const cfu::ComponentVersion& one : description.Components) {
             if (((one.Info >> 8) & 0xFF) == offer[2]) {
                 component = one;
-                downgrade = IsOlder(offered, one.Version);
+                downgrade = engine::CompareFirmwareVersions(offered, one.Version) < 0;
                 break;
             }
         }
@@ -345,7 +327,7 @@ bool UpdateDriver::NoteUnit(const cfu::DeviceComponents& description) {
     if (!description.Components.empty()) {
         outcome_.componentId = static_cast<int>((component.Info >> 8) & 0xFF);
         outcome_.budRole = static_cast<int>((component.Info >> 2) & 0x3);
-        outcome_.versionBefore = VersionText(component.Version);
+        outcome_.versionBefore = engine::FirmwareVersionText(component.Version);
     }
     return downgrade;
 }
@@ -657,9 +639,8 @@ void UpdateDriver::VerifyUpdate() {
         }
         read = true;
         const engine::FirmwareVersionParts& reported = component.Version;
-        outcome_.reportedVersion = VersionText(reported);
-        if (reported.Part1 == wanted.Part1 && reported.Part2 == wanted.Part2 &&
-            reported.Part3 == wanted.Part3 && reported.Part4 == wanted.Part4) {
+        outcome_.reportedVersion = engine::FirmwareVersionText(reported);
+        if (engine::CompareFirmwareVersions(reported, wanted) == 0) {
             outcome_.verification = Verification::Verified;
             break;
         }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -106,11 +107,17 @@ class StationTest : public ::testing::Test {
     // Runs the station without a count until `records` units have a result
     // and many more listings have come and gone, then stops it.
     StationSummary RunUntilSettled(StationOptions options, std::size_t records) {
+        return RunUntil(std::move(options), [&] { return log.Records().size() >= records; });
+    }
+
+    // Runs the station without a count until `settled` holds and many more
+    // listings have come and gone, then stops it.
+    StationSummary RunUntil(StationOptions options, const std::function<bool()>& settled) {
         Station* running = nullptr;
         std::thread stopper;
         options.watching = [&] {
             stopper = std::thread([&] {
-                while (log.Records().size() < records) {
+                while (!settled()) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 }
                 // The station relists every 10 ms here.
@@ -248,24 +255,10 @@ TEST_F(StationTest, AUnitBackOnTheNewVersionAfterItsReadBackGaveUpIsNotANewUnit)
     VirtualDeviceConfig late = Restarting(Bud("LATE"));
     late.behaviour.reappearAsNewNode->delayMs = 700;
     Make({late});
-    StationOptions options = Options(0);
-    Station* running = nullptr;
-    std::thread stopper;
-    options.watching = [&] {
-        stopper = std::thread([&] {
-            while (log.Records().empty() || backend->Device(0).NodeInstance() == 0 ||
-                   !backend->Device(0).ListedPath()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-            // Many listings with the bud back on its new node.
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            running->RequestStop();
-        });
-    };
-    Station station(desktop, *backend, clock, Input(), std::move(options));
-    running = &station;
-    const StationSummary summary = station.Run();
-    stopper.join();
+    const StationSummary summary = RunUntil(Options(0), [&] {
+        return !log.Records().empty() && backend->Device(0).NodeInstance() > 0 &&
+               backend->Device(0).ListedPath().has_value();
+    });
 
     ASSERT_EQ(summary.units.size(), 1u);
     EXPECT_EQ(summary.units[0].result, "unconfirmed");

@@ -33,5 +33,25 @@ TEST(DecodeFirmwareVersion, SplitsByDeviceFamily) {
     }
 }
 
+TEST(FirmwareVersionOrder, TheFirstPartThatDiffersDecides) {
+    struct Case {
+        FirmwareVersionParts a;
+        FirmwareVersionParts b;
+        int order;
+    };
+    const Case cases[] = {
+        {{1, 0, 4, 2}, {1, 0, 4, 2}, 0},
+        {{1, 0, 4, 2}, {1, 0, 5, 0}, -1},
+        {{2, 0, 0, 0}, {1, 9, 9, 9}, 1},
+        {{1, 0, 4, 1}, {1, 0, 4, 2}, -1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CompareFirmwareVersions(c.a, c.b), c.order);
+        EXPECT_EQ(CompareFirmwareVersions(c.b, c.a), -c.order);
+    }
+    EXPECT_EQ(FirmwareVersionText({1, 0, 4, 2}), "1.0.4.2");
+    EXPECT_EQ(FirmwareVersionText({15, 255, 32767, 31}), "15.255.32767.31");
+}
+
 }  // namespace
 }  // namespace zelk::engine
